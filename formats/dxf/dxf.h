@@ -1,0 +1,9 @@
+#pragma once
+
+#include "formats/common/format_io.h"
+
+namespace rv {
+
+std::optional<FormatError> readDxf(std::span<const std::byte> file, Model& model, ReadContext& ctx);
+
+}  // namespace rv

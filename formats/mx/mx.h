@@ -1,0 +1,10 @@
+#pragma once
+
+#include "formats/common/format_io.h"
+
+namespace rv {
+
+std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model, ReadContext& ctx);
+std::optional<FormatError> writeMx(Model& model, WriteContext& ctx);
+
+}  // namespace rv

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "formats/common/format_io.h"
+
+namespace rv {
+
+std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, ReadContext& ctx);
+std::optional<FormatError> writeX(Model& model, WriteContext& ctx);
+
+}  // namespace rv

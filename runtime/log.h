@@ -1,0 +1,26 @@
+// The runtime log and the message service. Both go to sinks that the application (or a test)
+// installs; without a sink, log lines go to stderr only when REVIZEVOZ_LOG=1 and messages to
+// stderr.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace rv {
+
+using LogSink = std::function<void(const std::string& line)>;
+// `file` may be empty; the CLI prints "revizevoz-cli: FILE: MESSAGE".
+using MessageSink = std::function<void(const std::string& file, const std::string& text)>;
+
+// printf-style; the line is cut at 255 bytes like the original log.
+void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void logText(const std::string& line);
+
+// Shows a message the user must see (a message box in the GUI).
+void ShowMessage(const std::string& file, const std::string& text);
+
+// Installs a sink and returns the previous one. Safe to call from any thread.
+LogSink setLogSink(LogSink sink);
+MessageSink setMessageSink(MessageSink sink);
+
+}  // namespace rv

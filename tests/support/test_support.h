@@ -1,0 +1,52 @@
+// Test helpers: temporary folders, file bytes, and recording log and message sinks.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "runtime/log.h"
+
+namespace rv::test {
+
+// A fresh folder under the system temp folder, removed with the object.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::vector<std::byte> bytesOf(const std::string& text);
+std::vector<std::byte> readBytes(const std::string& path);
+void writeBytes(const std::string& path, const std::vector<std::byte>& bytes);
+void writeText(const std::string& path, const std::string& text);
+
+// Records log lines and messages while alive; restores the previous sinks afterwards.
+class RecordingSinks {
+public:
+    RecordingSinks();
+    ~RecordingSinks();
+    std::vector<std::string> lines() const;
+    std::vector<std::string> messages() const;
+    bool logged(const std::string& part) const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+    LogSink previousLog_;
+    MessageSink previousMessage_;
+};
+
+// The corpus folder of real files from other tools, or empty when it is absent.
+std::filesystem::path corpusDir();
+// Copies `file` and everything beside it into `dir` (the corpus is read-only); returns the copy.
+std::filesystem::path copyWithNeighbours(const std::filesystem::path& file, const std::filesystem::path& dir);
+
+}  // namespace rv::test
