@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "formats/common/endian.h"
 #include "formats/common/format_error.h"
 
 namespace rv {
@@ -77,7 +78,7 @@ private:
         std::memcpy(&value, data_.data() + pos_, sizeof(T));
         pos_ += sizeof(T);
         if (endian_ == Endian::Big)
-            value = std::bit_cast<T>(std::byteswap(std::bit_cast<std::make_unsigned_t<T>>(value)));
+            value = std::bit_cast<T>(byteSwap(std::bit_cast<std::make_unsigned_t<T>>(value)));
         return value;
     }
     void fail() { failed_ = true; }

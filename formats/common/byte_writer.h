@@ -10,6 +10,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "formats/common/endian.h"
+
 namespace rv {
 
 class ByteWriter {
@@ -32,7 +34,7 @@ public:
     // Overwrites a 32-bit value written earlier (chunk sizes).
     void patchU32(std::size_t at, std::uint32_t v) {
         if (endian_ == Endian::Big)
-            v = std::byteswap(v);
+            v = byteSwap(v);
         std::memcpy(out_.data() + at, &v, 4);
     }
     std::size_t size() const { return out_.size(); }
@@ -41,7 +43,7 @@ private:
     template <typename T>
     void write(T v) {
         if (endian_ == Endian::Big)
-            v = std::bit_cast<T>(std::byteswap(std::bit_cast<std::make_unsigned_t<T>>(v)));
+            v = std::bit_cast<T>(byteSwap(std::bit_cast<std::make_unsigned_t<T>>(v)));
         const auto* p = reinterpret_cast<const std::byte*>(&v);
         out_.insert(out_.end(), p, p + sizeof(T));
     }
