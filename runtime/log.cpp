@@ -15,9 +15,10 @@ struct Sinks {
     MessageSink message;
 };
 
+// Never destroyed: the loader logs while the process's statics are torn down.
 Sinks& sinks() {
-    static Sinks s;
-    return s;
+    static Sinks* s = new Sinks;
+    return *s;
 }
 
 bool logToStderr() {
