@@ -1,0 +1,164 @@
+// HSP 2.55 MX models: quadrilateral faces that carry their own vertices, normals, texture
+// coordinates (in pixels), colour, texture number and group number, plus 16-byte texture names.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "formats/common/byte_cursor.h"
+#include "formats/mx/mx.h"
+#include "model/mesh.h"
+
+namespace rv {
+
+namespace {
+
+constexpr std::size_t kHeaderBytes = 32;
+constexpr std::size_t kRecordBytes = 60;
+constexpr std::size_t kFaceBytes = 168;
+constexpr std::size_t kNameBytes = 16;
+constexpr std::uint32_t kMaxRecords = 30;
+constexpr std::uint32_t kMaxFaces = 2000;
+constexpr std::uint32_t kMaxNameSlots = 256;
+
+struct Face {
+    std::array<std::array<float, 4>, 4> vertices{};
+    std::array<std::array<float, 4>, 4> normals{};
+    std::array<ModelUV, 4> uvs{};
+    std::uint32_t colour = 0;
+    std::int16_t texture = -1;
+    std::int16_t group = 0;
+};
+
+FormatError errorAt(std::size_t offset, std::string reason) {
+    return FormatError{{}, offset, 0, std::move(reason)};
+}
+
+std::string limitReason(const char* what, std::uint32_t count, std::uint32_t limit) {
+    return std::string(what) + " " + std::to_string(count) + " is over the limit of " + std::to_string(limit);
+}
+
+}  // namespace
+
+std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model, ReadContext& ctx) {
+    ByteCursor cur(file);
+    if (file.size() < kHeaderBytes)
+        return errorAt(file.size(), "file of " + std::to_string(file.size()) + " bytes is too short for an MX header");
+    cur.skip(8);  // magic and version are not checked
+    const std::uint32_t sizeA = cur.u32();
+    cur.skip(4);
+    const std::uint32_t sizeB = cur.u32();
+    cur.skip(4);
+    const std::uint32_t sizeC = cur.u32();
+    cur.skip(4);
+    const std::uint32_t records = sizeA / kRecordBytes;
+    const std::uint32_t faceCount = sizeB / kFaceBytes;
+    const std::uint32_t slotCount = sizeC / kNameBytes;
+    if (records > kMaxRecords)
+        return errorAt(8, limitReason("section A record count", records, kMaxRecords));
+    if (faceCount > kMaxFaces)
+        return errorAt(16, limitReason("face count", faceCount, kMaxFaces));
+    if (slotCount > kMaxNameSlots)
+        return errorAt(24, limitReason("texture name slot count", slotCount, kMaxNameSlots));
+
+    // The sections follow the header one after another; their offsets in the header are not used.
+    if (!cur.skip(records * kRecordBytes))
+        return errorAt(file.size(), "file ends inside section A");
+    if (!cur.fits(faceCount, kFaceBytes))
+        return errorAt(file.size(), "file ends inside the face table (" + std::to_string(faceCount) + " faces)");
+    const std::size_t facesAt = cur.offset();
+    std::vector<Face> faces(faceCount);
+    for (Face& face : faces) {
+        for (auto& v : face.vertices)
+            for (float& c : v)
+                c = cur.f32();
+        for (auto& n : face.normals)
+            for (float& c : n)
+                c = cur.f32();
+        for (ModelUV& uv : face.uvs) {
+            uv.u = cur.f32();
+            uv.v = cur.f32();
+        }
+        face.colour = cur.u32();
+        face.texture = cur.i16();
+        face.group = cur.i16();
+    }
+    if (!cur.fits(slotCount, kNameBytes))
+        return errorAt(file.size(), "file ends inside the texture names (" + std::to_string(slotCount) + " slots)");
+    std::vector<std::string> names(slotCount);
+    for (std::string& name : names) {
+        const std::string raw = cur.takeString(kNameBytes);
+        name = raw.substr(0, raw.find('\0'));
+    }
+
+    for (std::size_t f = 0; f < faces.size(); ++f)
+        if (faces[f].group < 0 || std::uint32_t(faces[f].group) >= slotCount)
+            return errorAt(facesAt + f * kFaceBytes + 166,
+                           "face " + std::to_string(f) + " names group " + std::to_string(faces[f].group) +
+                               ", but the file has " + std::to_string(slotCount) + " groups");
+
+    if (!ctx.path.empty())
+        model.fileName = ctx.path;
+    // One group per name slot; a file without slots keeps the new model's single group.
+    model.groups.assign(std::max<std::size_t>(1, slotCount), ModelGroup{});
+
+    // Texture entry i takes the i-th slot, empty slots included; only the count skips them.
+    std::size_t textureCount = 0;
+    for (const std::string& name : names)
+        if (!name.empty())
+            ++textureCount;
+    model.textures.assign(textureCount + 2, ModelTexture{});
+    std::vector<bool> loaded(model.textures.size(), false);
+    for (std::size_t i = 1; i <= textureCount; ++i) {
+        ModelTexture& texture = model.textures[i];
+        texture.kind = 1;
+        texture.fileName = names[i - 1] + ".bmp";
+        const std::string name = texture.fileName;
+        loaded[i] = ctx.texture(model, int(i), name) && model.textures[i].width > 0 && model.textures[i].height > 0;
+    }
+
+    std::size_t untextured = 0;
+    model.positions.clear();
+    model.normals.clear();
+    model.colors.clear();
+    model.uvs.clear();
+    model.polygons.assign(faces.size(), ModelPolygon{});
+    for (std::size_t f = 0; f < faces.size(); ++f) {
+        const Face& face = faces[f];
+        // A texture number past the texture table leaves the face untextured.
+        int textureIndex = face.texture + 1;
+        if (textureIndex < 0 || std::size_t(textureIndex) >= model.textures.size()) {
+            textureIndex = 0;
+            ++untextured;
+        }
+        ModelPolygon& polygon = model.polygons[f];
+        polygon.cornerCount = 4;
+        polygon.group = face.group;
+        model.groups[std::size_t(face.group)].textureIndex = textureIndex;
+        // Coordinates are in pixels of the face's image; without a loaded image they stay as written.
+        float width = 1, height = 1;
+        if (loaded[std::size_t(textureIndex)]) {
+            width = float(model.textures[std::size_t(textureIndex)].width);
+            height = float(model.textures[std::size_t(textureIndex)].height);
+        }
+        const ModelColor colour{float((face.colour >> 16) & 0xff), float((face.colour >> 8) & 0xff),
+                                float(face.colour & 0xff), 255};
+        for (int k = 0; k < 4; ++k) {
+            const auto& v = face.vertices[3 - k];
+            const auto& n = face.normals[3 - k];
+            model.positions.push_back({v[0], -v[1], -v[2]});
+            model.normals.push_back({n[0], -n[1], -n[2]});
+            model.colors.push_back(colour);
+            model.uvs.push_back({face.uvs[k].u / width, face.uvs[k].v / height});
+            const std::int32_t index = std::int32_t(4 * f + k);
+            polygon.corners[k] = {index, index, index, index};
+        }
+    }
+    model.skin.assign(model.positions.size(), ModelSkinWeight{});
+    if (untextured > 0)
+        ctx.warn(std::to_string(untextured) + " faces name a texture that the file does not have; they are left untextured");
+    weldModel(model);
+    model.renderModeDirty = 1;
+    return std::nullopt;
+}
+
+}  // namespace rv
