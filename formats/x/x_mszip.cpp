@@ -1,0 +1,122 @@
+#include "formats/x/x_mszip.h"
+
+#include <zlib.h>
+
+#include <string>
+
+#include "formats/common/byte_cursor.h"
+#include "formats/common/byte_writer.h"
+
+namespace rv {
+
+namespace {
+
+inline constexpr std::size_t kHeaderBytes = 16;
+
+struct Inflater {
+    z_stream stream{};
+    bool ready = false;
+    Inflater() { ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK; }
+    ~Inflater() {
+        if (ready)
+            inflateEnd(&stream);
+    }
+};
+
+}  // namespace
+
+std::optional<FormatError> inflateMszip(std::span<const std::byte> file, std::vector<std::byte>& out) {
+    out.clear();
+    ByteCursor cur(file);
+    cur.seek(kHeaderBytes);
+    const std::uint32_t total = cur.u32();
+    if (cur.failed())
+        return FormatError{{}, kHeaderBytes, 0, "file ends before the compressed size"};
+    if (total < kHeaderBytes)
+        return FormatError{{}, kHeaderBytes, 0, "compressed file states a size of " + std::to_string(total) + " bytes"};
+    const std::size_t expected = total - kHeaderBytes;
+    if (expected > kMszipMaxOutput)
+        return FormatError{{}, kHeaderBytes, 0,
+                           "compressed file would expand to " + std::to_string(total) + " bytes, over the limit of " +
+                               std::to_string(kMszipMaxOutput)};
+    Inflater inflater;
+    if (!inflater.ready)
+        return FormatError{{}, 0, 0, "cannot start the decompressor"};
+    out.reserve(expected);
+    std::size_t previousStart = 0, previousSize = 0;
+    while (!cur.atEnd()) {
+        const std::size_t blockAt = cur.offset();
+        const std::uint16_t plain = cur.u16();
+        const std::uint16_t packed = cur.u16();
+        if (cur.failed())
+            return FormatError{{}, blockAt, 0, "file ends inside a compressed block header"};
+        if (plain == 0 || plain > kMszipBlockBytes)
+            return FormatError{{}, blockAt, 0, "compressed block states " + std::to_string(plain) + " bytes of data"};
+        if (packed < 2 || packed > cur.remaining())
+            return FormatError{{}, blockAt, 0, "compressed block of " + std::to_string(packed) + " bytes passes the end of the file"};
+        const auto data = cur.take(packed);
+        if (data[0] != std::byte{'C'} || data[1] != std::byte{'K'})
+            return FormatError{{}, blockAt + 4, 0, "compressed block lacks its CK signature"};
+        if (out.size() + plain > expected)
+            return FormatError{{}, blockAt, 0, "compressed blocks hold more than the stated " + std::to_string(total) + " bytes"};
+
+        z_stream& s = inflater.stream;
+        if (inflateReset(&s) != Z_OK)
+            return FormatError{{}, blockAt, 0, "cannot reset the decompressor"};
+        if (previousSize > 0 &&
+            inflateSetDictionary(&s, reinterpret_cast<const Bytef*>(out.data() + previousStart), uInt(previousSize)) != Z_OK)
+            return FormatError{{}, blockAt, 0, "cannot carry the previous block into the next"};
+        const std::size_t start = out.size();
+        out.resize(start + plain);
+        s.next_in = const_cast<Bytef*>(reinterpret_cast<const Bytef*>(data.data() + 2));
+        s.avail_in = uInt(packed - 2);
+        s.next_out = reinterpret_cast<Bytef*>(out.data() + start);
+        s.avail_out = plain;
+        const int rc = inflate(&s, Z_FINISH);
+        // A block may stop exactly at its stated size without a final deflate block; anything
+        // else that is not a clean end is damage.
+        if (rc != Z_STREAM_END && !(s.avail_out == 0 && (rc == Z_OK || rc == Z_BUF_ERROR)))
+            return FormatError{{}, blockAt, 0, "compressed block does not inflate (" + std::string(s.msg ? s.msg : "bad data") + ")"};
+        if (s.avail_out != 0)
+            return FormatError{{}, blockAt, 0,
+                               "compressed block inflates to " + std::to_string(plain - s.avail_out) + " bytes instead of " +
+                                   std::to_string(plain)};
+        previousStart = start;
+        previousSize = plain;
+    }
+    if (out.size() != expected)
+        return FormatError{{}, file.size(), 0,
+                           "compressed blocks hold " + std::to_string(out.size() + kHeaderBytes) + " bytes instead of the stated " +
+                               std::to_string(total)};
+    return std::nullopt;
+}
+
+std::vector<std::byte> deflateMszip(std::span<const std::byte> header, std::span<const std::byte> body) {
+    std::vector<std::byte> out(header.begin(), header.end());
+    out.resize(kHeaderBytes);
+    ByteWriter w(out);
+    w.u32(std::uint32_t(body.size() + kHeaderBytes));
+    z_stream s{};
+    deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::vector<Bytef> packed(deflateBound(&s, kMszipBlockBytes) + 16);
+    for (std::size_t at = 0; at < body.size(); at += kMszipBlockBytes) {
+        const std::size_t n = std::min(kMszipBlockBytes, body.size() - at);
+        deflateReset(&s);
+        if (at > 0)
+            deflateSetDictionary(&s, reinterpret_cast<const Bytef*>(body.data() + at - kMszipBlockBytes), uInt(kMszipBlockBytes));
+        s.next_in = const_cast<Bytef*>(reinterpret_cast<const Bytef*>(body.data() + at));
+        s.avail_in = uInt(n);
+        s.next_out = packed.data();
+        s.avail_out = uInt(packed.size());
+        deflate(&s, Z_FINISH);
+        const std::size_t size = packed.size() - s.avail_out;
+        w.u16(std::uint16_t(n));
+        w.u16(std::uint16_t(size + 2));
+        w.text("CK");
+        w.bytes(std::as_bytes(std::span(packed.data(), size)));
+    }
+    deflateEnd(&s);
+    return out;
+}
+
+}  // namespace rv
