@@ -27,6 +27,13 @@ void buildGroupMesh(const Model& model, int groupIndex, const std::vector<std::i
     group.meshSkin.clear();
     group.meshTriangles.clear();
 
+    const std::size_t expected = polygonIndices.size() * 4 * (mirrored ? 2 : 1);
+    group.meshPositions.reserve(expected);
+    group.meshNormals.reserve(expected);
+    group.meshColors.reserve(expected);
+    group.meshUVs.reserve(expected);
+    group.meshSkin.reserve(expected);
+    group.meshTriangles.reserve(polygonIndices.size() * 2 * (mirrored ? 2 : 1));
     FirstMatchTable<12> table(polygonIndices.size() * 4);
     for (std::int32_t polygonIndex : polygonIndices) {
         const ModelPolygon& p = model.polygons[std::size_t(polygonIndex)];

@@ -19,7 +19,12 @@ class FirstMatchTable {
 public:
     using Key = std::array<float, N>;
 
-    explicit FirstMatchTable(std::size_t expectedKeys = 0) { rehash(capacityFor(expectedKeys)); }
+    // `expectedKeys` (an upper bound) only sizes the first allocations. The slots start at a
+    // quarter of it and grow: meshes repeat most entries, and a small table stays in cache.
+    explicit FirstMatchTable(std::size_t expectedKeys = 0) {
+        keys_.reserve(expectedKeys);
+        rehash(capacityFor(expectedKeys / 4));
+    }
 
     // Index of the first key added earlier that equals `key`; otherwise `key` is added and its new
     // index (the number of keys before it) is returned, with `*added` set.
@@ -27,14 +32,18 @@ public:
         if (added)
             *added = false;
         if (!hasNaN(key)) {
-            std::size_t slot = hashOf(key) & mask_;
+            const std::uint64_t hash = hashOf(key);
+            const std::uint32_t tag = std::uint32_t(hash >> 32);
+            std::size_t slot = std::size_t(hash) & mask_;
             while (slots_[slot] != kEmpty) {
-                if (keys_[slots_[slot]] == key)  // float ==: +0.0 == -0.0
-                    return std::int32_t(slots_[slot]);
+                // The tag spares most reads of keys that cannot match.
+                const std::uint32_t index = std::uint32_t(slots_[slot]);
+                if (std::uint32_t(slots_[slot] >> 32) == tag && keys_[index] == key)  // float ==
+                    return std::int32_t(index);
                 slot = (slot + 1) & mask_;
             }
             // Keys with a NaN never enter the slots: nothing can match them.
-            slots_[slot] = std::uint32_t(keys_.size());
+            slots_[slot] = std::uint64_t(tag) << 32 | std::uint32_t(keys_.size());
             ++used_;
         }
         keys_.push_back(key);
@@ -49,7 +58,7 @@ public:
     const Key& operator[](std::size_t index) const { return keys_[index]; }
 
 private:
-    static constexpr std::uint32_t kEmpty = 0xffffffffu;
+    static constexpr std::uint64_t kEmpty = ~std::uint64_t(0);  // tag in the high half, index low
 
     static bool hasNaN(const Key& key) {
         for (float f : key)
@@ -82,19 +91,19 @@ private:
     void rehash(std::size_t capacity) {
         slots_.assign(capacity, kEmpty);
         mask_ = capacity - 1;
-        keys_.reserve(capacity / 2);
         for (std::size_t i = 0; i < keys_.size(); ++i) {
             if (hasNaN(keys_[i]))
                 continue;
-            std::size_t slot = hashOf(keys_[i]) & mask_;
+            const std::uint64_t hash = hashOf(keys_[i]);
+            std::size_t slot = std::size_t(hash) & mask_;
             while (slots_[slot] != kEmpty)
                 slot = (slot + 1) & mask_;
-            slots_[slot] = std::uint32_t(i);
+            slots_[slot] = (hash >> 32) << 32 | i;
         }
     }
 
     std::vector<Key> keys_;
-    std::vector<std::uint32_t> slots_;
+    std::vector<std::uint64_t> slots_;
     std::size_t mask_ = 0;
     std::size_t used_ = 0;
 };

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "model/mesh.h"
 #include "model/vertex_hash.h"
 
@@ -15,6 +17,10 @@ void weldModel(Model& model) {
     std::vector<ModelSkinWeight> skin;
     std::vector<ModelColor> colors;
     std::vector<ModelUV> uvs;
+    positions.reserve(std::min(corners, model.positions.size()));
+    skin.reserve(std::min(corners, model.positions.size()));
+    colors.reserve(std::min(corners, model.colors.size()));
+    uvs.reserve(std::min(corners, model.uvs.size()));
 
     // An index outside its table (index 0 of an empty table is common: a format without colours
     // or uvs) adds nothing and stays as it is; welded tables never grow, so it stays outside.
