@@ -1,0 +1,251 @@
+// AutoCAD DXF: only the 3DFACE entities are read, each as a four-cornered polygon in group 0.
+// The file is a list of pairs, a group code line and its value line; reading it as pairs keeps a
+// value (the colour 10 of code 62, say) from ever being taken for a code.
+#include <array>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "formats/common/text_cursor.h"
+#include "formats/dxf/dxf.h"
+#include "model/mesh.h"
+
+namespace rv {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Lines with every space and tab removed (writers pad codes to the right, "  10"). A line ends at
+// LF, CR LF or a lone CR.
+class DxfLines {
+public:
+    explicit DxfLines(std::string_view text) : text_(text) {}
+
+    // False at the end of the file. The view stays valid until the next call.
+    bool next(std::string_view& line) {
+        if (pos_ >= text_.size())
+            return false;
+        start_ = pos_;
+        const char* const begin = text_.data() + pos_;
+        const char* const end = text_.data() + text_.size();
+        const char* p = begin;
+        bool blanks = false;
+        while (p != end && *p != '\n' && *p != '\r') {
+            blanks |= isBlank(*p);
+            ++p;
+        }
+        line = std::string_view(begin, std::size_t(p - begin));
+        if (p != end) {
+            if (*p == '\r' && p + 1 != end && p[1] == '\n')
+                ++p;
+            ++p;
+        }
+        pos_ = std::size_t(p - text_.data());
+        if (blanks) {
+            squeezed_.clear();
+            for (char c : line) {
+                if (!isBlank(c))
+                    squeezed_.push_back(c);
+            }
+            line = squeezed_;
+        }
+        return true;
+    }
+
+    std::size_t lineStart() const { return start_; }
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    std::size_t start_ = 0;
+    std::string squeezed_;
+};
+
+struct DxfPair {
+    int code = 0;
+    std::string_view value;
+    std::size_t codeOffset = 0, valueOffset = 0;
+};
+
+// Reads the next code/value pair. Empty lines before a code are skipped; a value may be empty. A
+// code line that is not a number is passed over on its own, which finds the pairs again after a
+// stray line. False at the end of the file.
+bool nextPair(DxfLines& in, DxfPair& pair) {
+    std::string_view line;
+    for (;;) {
+        if (!in.next(line))
+            return false;
+        if (line.empty())
+            continue;
+        int code = 0;
+        const auto [ptr, ec] = std::from_chars(line.data(), line.data() + line.size(), code);
+        if (ec != std::errc() || ptr != line.data() + line.size())
+            continue;
+        pair.code = code;
+        pair.codeOffset = in.lineStart();
+        break;
+    }
+    if (!in.next(line))
+        line = {};
+    pair.value = line;
+    pair.valueOffset = in.lineStart();
+    return true;
+}
+
+// A coordinate value as "%f" reads it: the leading number, rest ignored. False when there is no
+// number or it does not fit a float.
+bool coordinateOf(std::string_view s, float& out) {
+    if (!s.empty() && s.front() == '+' && (s.size() < 2 || s[1] != '-'))
+        s.remove_prefix(1);
+    const char* const first = s.data();
+    const char* const last = s.data() + s.size();
+    float value = 0;
+    auto [ptr, ec] = std::from_chars(first, last, value);
+    if (ec == std::errc::result_out_of_range) {
+        // Too small for a float reads as zero; too large is refused.
+        double wide = 0;
+        const auto r = std::from_chars(first, last, wide);
+        const bool tiny = r.ec == std::errc() ? std::fabs(wide) < 1.0
+                                              : std::string_view(first, std::size_t(ptr - first)).find("e-") != std::string_view::npos ||
+                                                    std::string_view(first, std::size_t(ptr - first)).find("E-") != std::string_view::npos;
+        if (!tiny)
+            return false;
+        value = s.front() == '-' ? -0.0f : 0.0f;
+    } else if (ec != std::errc()) {
+        return false;
+    }
+    if (!std::isfinite(value))
+        return false;
+    out = value;
+    return true;
+}
+
+constexpr int kCoordinateCodes = 12;
+
+// Index 0..11 of a 3DFACE coordinate code (x of corners 1..4, then y, then z), or -1.
+int coordinateSlot(int code) {
+    if (code >= 10 && code <= 13)
+        return code - 10;
+    if (code >= 20 && code <= 23)
+        return 4 + code - 20;
+    if (code >= 30 && code <= 33)
+        return 8 + code - 30;
+    return -1;
+}
+
+int codeOfSlot(int slot) { return 10 * (1 + slot / 4) + slot % 4; }
+
+bool isFaceStart(const DxfPair& pair) { return pair.code == 0 && pair.value == "3DFACE"; }
+
+using DxfFace = std::array<float, kCoordinateCodes>;
+
+struct DxfReader {
+    std::string_view text;
+
+    FormatError error(std::size_t offset, std::string reason) const {
+        return TextCursor(text).errorAt(offset, std::move(reason));
+    }
+
+    std::size_t countFaces() const {
+        DxfLines in(text);
+        DxfPair pair;
+        std::size_t count = 0;
+        while (nextPair(in, pair)) {
+            if (isFaceStart(pair))
+                ++count;
+        }
+        return count;
+    }
+
+    // Reads the pairs of one 3DFACE up to the next entity; `pair` is left on that entity's first
+    // pair. Every coordinate code must come once, in any order (LightWave writes 13 .. 10).
+    std::optional<FormatError> readFace(DxfLines& in, DxfPair& pair, bool& more, std::size_t faceOffset, DxfFace& face) const {
+        unsigned seen = 0;
+        while ((more = nextPair(in, pair)) && pair.code != 0) {
+            const int slot = coordinateSlot(pair.code);
+            if (slot < 0)
+                continue;
+            if (seen & (1u << slot))
+                return error(pair.codeOffset, "a 3DFACE has code " + std::to_string(pair.code) + " twice");
+            if (!coordinateOf(pair.value, face[slot]))
+                return error(pair.valueOffset, "value \"" + std::string(pair.value) + "\" of code " +
+                                                   std::to_string(pair.code) + " is not a usable number");
+            seen |= 1u << slot;
+        }
+        for (int slot = 0; slot < kCoordinateCodes; ++slot) {
+            if (!(seen & (1u << slot)))
+                return error(faceOffset, "a 3DFACE has no code " + std::to_string(codeOfSlot(slot)));
+        }
+        return std::nullopt;
+    }
+
+    std::optional<FormatError> readFaces(std::vector<DxfFace>& faces) const {
+        DxfLines in(text);
+        DxfPair pair;
+        bool more = nextPair(in, pair);
+        while (more) {
+            if (!isFaceStart(pair)) {
+                more = nextPair(in, pair);
+                continue;
+            }
+            DxfFace face{};
+            if (auto err = readFace(in, pair, more, pair.codeOffset, face))
+                return err;
+            faces.push_back(face);
+        }
+        return std::nullopt;
+    }
+};
+
+void buildModel(const std::vector<DxfFace>& faces, Model& model) {
+    model.positions.clear();
+    model.positions.reserve(faces.size() * 4);
+    model.polygons.assign(faces.size(), ModelPolygon{});
+    // The corners go in as DXF corners 3, 2, 1, 4: the reverse of the file's turning sense.
+    static constexpr std::array<int, 4> kCornerOrder{2, 1, 0, 3};
+    for (std::size_t k = 0; k < faces.size(); ++k) {
+        const DxfFace& face = faces[k];
+        ModelPolygon& polygon = model.polygons[k];
+        polygon.cornerCount = 4;
+        polygon.group = 0;
+        for (int c = 0; c < 4; ++c) {
+            const int corner = kCornerOrder[c];
+            model.positions.push_back({face[corner], face[4 + corner], face[8 + corner]});
+            polygon.corners[c] = ModelCorner{static_cast<std::int32_t>(4 * k + c), 0, 0, 0};
+        }
+    }
+    model.skin.assign(model.positions.size(), ModelSkinWeight{});
+    model.colors.assign(1, ModelColor{255, 255, 255, 255});
+    model.uvs.assign(1, ModelUV{});
+    ModelGroup& group = model.groups[0];
+    group.materialParams[4] = 1;
+    group.shadeParam = 3;
+    group.color = {200, 200, 200, 255};
+    model.renderModeDirty = 1;
+}
+
+}  // namespace
+
+std::optional<FormatError> readDxf(std::span<const std::byte> file, Model& model, ReadContext&) {
+    const DxfReader reader{std::string_view(reinterpret_cast<const char*>(file.data()), file.size())};
+    // First pass: count, so that nothing is allocated for a file that will be refused.
+    const std::size_t count = reader.countFaces();
+    if (count == 0)
+        return reader.error(0, "the file holds no 3DFACE entity");
+    if (count > std::size_t(kMaxPolygons))
+        return reader.error(0, "3DFACE count " + std::to_string(count) + " is over the limit of " +
+                                   std::to_string(kMaxPolygons));
+    std::vector<DxfFace> faces;
+    faces.reserve(count);
+    if (auto err = reader.readFaces(faces))
+        return err;
+    buildModel(faces, model);
+    computeNormals(model);
+    return std::nullopt;
+}
+
+}  // namespace rv
