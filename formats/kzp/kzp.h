@@ -1,10 +1,41 @@
+// The native KZP format: reading revisions 2004002, 2005000, 2006000, 2008000 and 2009000, writing
+// revision 2009000.
 #pragma once
+
+#include <cstdint>
 
 #include "formats/common/format_io.h"
 
 namespace rv {
 
+// Motions a KZP file may hold. The format names no limit, but each motion carries key tables for
+// 256 groups (about 100 KB in memory), so an unchecked count lets a small file ask for gigabytes.
+inline constexpr int kMaxKzpMotions = 1024;
+
+// Default keys that the bones of a 2004002 file may ask for in all (that revision stores only a
+// key count per bone, so no file bytes back the keys).
+inline constexpr int kMaxKzpDefaultKeys = kMaxTableEntries;
+
+// Reads a KZP file. Refuses revisions other than the five it knows (with the user's message),
+// truncated files, counts beyond the model's limits and indices past their tables. On success the
+// model holds the file's fields, fileName = ctx.path, recomputed normals, loaded textures and
+// motion 0 started.
 std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model, ReadContext& ctx);
+
+// Rebuilds the group render meshes, then serialises the model as revision 2009000 (and stores
+// that revision in the model). Refuses a model the reader would refuse (names longer than their
+// fields, counts beyond the limits, indices past their tables) instead of writing it.
 std::optional<FormatError> writeKzp(Model& model, WriteContext& ctx);
+
+// True when a corner's colour or uv index may be stored: inside the table, or 0, which files
+// written from formats without colours or uvs carry against an empty table.
+inline bool kzpOptionalIndexFits(std::int32_t index, std::size_t tableSize) {
+    return index == 0 || (index > 0 && std::size_t(index) < tableSize);
+}
+
+// True when `index` lies inside a table of `tableSize` entries.
+inline bool kzpIndexFits(std::int32_t index, std::size_t tableSize) {
+    return index >= 0 && std::size_t(index) < tableSize;
+}
 
 }  // namespace rv

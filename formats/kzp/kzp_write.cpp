@@ -1,0 +1,372 @@
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "formats/common/byte_writer.h"
+#include "formats/kzp/kzp.h"
+#include "model/mesh.h"
+
+namespace rv {
+namespace {
+
+using Error = std::optional<FormatError>;
+
+std::string str(std::int64_t v) { return std::to_string(v); }
+
+Error refuse(std::string reason) { return FormatError{{}, 0, 0, std::move(reason)}; }
+
+// A text field as the file stores it: the bytes up to its terminating zero.
+std::string_view fieldText(const std::string& s) { return std::string_view(s.data(), std::strlen(s.c_str())); }
+
+Error checkName(const std::string& s, std::size_t maxBytes, const std::string& what) {
+    const std::size_t n = fieldText(s).size();
+    if (n > maxBytes)
+        return refuse(what + " is " + str(std::int64_t(n)) + " bytes long, over the limit of " +
+                      str(std::int64_t(maxBytes)));
+    return {};
+}
+
+Error checkCount(std::size_t n, std::size_t limit, const std::string& what) {
+    if (n > limit)
+        return refuse(what + " count " + str(std::int64_t(n)) + " is over the limit of " + str(std::int64_t(limit)));
+    return {};
+}
+
+// Everything the reader refuses is refused here too, so that no save yields a file that cannot be
+// loaded again.
+Error checkWritable(const Model& m) {
+    if (Error e = checkCount(m.positions.size(), kMaxTableEntries, "position"))
+        return e;
+    if (Error e = checkCount(m.normals.size(), kMaxTableEntries, "normal"))
+        return e;
+    if (Error e = checkCount(m.colors.size(), kMaxTableEntries, "colour"))
+        return e;
+    if (Error e = checkCount(m.uvs.size(), kMaxTableEntries, "uv"))
+        return e;
+    if (Error e = checkCount(m.polygons.size(), kMaxPolygons, "polygon"))
+        return e;
+    for (std::size_t p = 0; p < m.polygons.size(); ++p) {
+        const ModelPolygon& poly = m.polygons[p];
+        const std::string what = "polygon " + str(std::int64_t(p));
+        if (poly.cornerCount > kMaxCorners)
+            return refuse(what + " has " + str(poly.cornerCount) + " corners, over the limit of 4");
+        for (int c = 0; c < poly.cornerCount; ++c) {
+            const ModelCorner& corner = poly.corners[std::size_t(c)];
+            const std::string where = what + " corner " + str(c) + " uses ";
+            if (!kzpIndexFits(corner.position, m.positions.size()))
+                return refuse(where + "position " + str(corner.position) + ", past the " + str(m.positionCount()) + " positions");
+            if (!kzpOptionalIndexFits(corner.color, m.colors.size()))
+                return refuse(where + "colour " + str(corner.color) + ", past the " + str(m.colorCount()) + " colours");
+            if (!kzpOptionalIndexFits(corner.uv, m.uvs.size()))
+                return refuse(where + "uv " + str(corner.uv) + ", past the " + str(m.uvCount()) + " uvs");
+        }
+        if (!kzpIndexFits(poly.group, m.groups.size()))
+            return refuse(what + " uses group " + str(poly.group) + ", past the " + str(m.groupCount()) + " groups");
+    }
+    if (Error e = checkCount(m.textures.size(), INT16_MAX, "texture"))
+        return e;
+    for (std::size_t t = 0; t < m.textures.size(); ++t)
+        if (m.textures[t].kind != 0)
+            if (Error e = checkName(m.textures[t].fileName, kMaxNameBytes, "the name of texture " + str(std::int64_t(t))))
+                return e;
+    if (Error e = checkCount(m.groups.size(), INT32_MAX, "group"))
+        return e;
+    for (std::size_t g = 0; g < m.groups.size(); ++g) {
+        const ModelGroup& group = m.groups[g];
+        const std::string what = "group " + str(std::int64_t(g));
+        if (Error e = checkName(group.name, kMaxNameBytes, "the name of " + what))
+            return e;
+        if (!kzpOptionalIndexFits(group.textureIndex, m.textures.size()))
+            return refuse(what + " uses texture " + str(group.textureIndex) + ", past the " + str(m.textureCount()) +
+                          " texture entries");
+        for (std::size_t t = 0; t < group.meshTriangles.size(); ++t) {
+            const ModelPolygon& tri = group.meshTriangles[t];
+            if (tri.cornerCount > kMaxCorners)
+                return refuse(what + " mesh triangle " + str(std::int64_t(t)) + " has " + str(tri.cornerCount) + " corners");
+            for (int c = 0; c < tri.cornerCount; ++c)
+                if (!kzpIndexFits(tri.corners[std::size_t(c)].position, group.meshPositions.size()))
+                    return refuse(what + " mesh triangle " + str(std::int64_t(t)) + " uses a vertex past its mesh");
+        }
+    }
+    if (Error e = checkCount(m.motions.size(), kMaxKzpMotions, "motion"))
+        return e;
+    for (std::size_t mi = 0; mi < m.motions.size(); ++mi) {
+        const ModelMotion& motion = m.motions[mi];
+        const std::string what = "motion " + str(std::int64_t(mi));
+        if (Error e = checkName(motion.name, kMaxNameBytes, "the name of " + what))
+            return e;
+        for (std::size_t g = 0; g < motion.groupKeys.size() && g < m.groups.size() && g < std::size_t(kMaxKeyedGroups); ++g) {
+            const std::int32_t n = motion.groupKeys[g].keyCount;
+            if (n < 0 || n > kMaxGroupKeys)
+                return refuse(what + " group " + str(std::int64_t(g)) + " key count " + str(n) + " is outside 0 to 16");
+        }
+    }
+    if (m.boneCount < 0 || m.boneCount > kMaxBones)
+        return refuse("bone count " + str(m.boneCount) + " is outside 0 to 128");
+    for (std::int32_t b = 0; b < m.boneCount; ++b) {
+        const ModelBone& bone = m.bones[std::size_t(b)];
+        if (Error e = checkName(bone.name, kMaxBoneNameBytes, "the name of bone " + str(b)))
+            return e;
+        if (bone.parent < 0 || bone.parent >= kMaxBones)
+            return refuse("bone " + str(b) + " has parent " + str(bone.parent) + ", outside 0 to 127");
+    }
+    return {};
+}
+
+class KzpWriter {
+public:
+    KzpWriter(const Model& model, std::vector<std::byte>& out) : m_(model), w_(out) {}
+
+    void write() {
+        w_.text("KZP");
+        w_.i32(kCurrentRevision);
+        writeTables();
+        writePolygons();
+        writeTextures();
+        w_.i16(m_.displacementOn);
+        w_.f32(m_.displacementScale);
+        writeGroups();
+        writeSettings();
+        writeMotions();
+        writeBones();
+        writeTails();
+    }
+
+private:
+    void name(const std::string& s) {
+        const std::string_view text = fieldText(s);
+        w_.i32(std::int32_t(text.size()));
+        w_.text(text);
+    }
+    void vertex(const ModelVertex& v) {
+        w_.f32(v.x);
+        w_.f32(v.y);
+        w_.f32(v.z);
+    }
+    void color(const ModelColor& c) {
+        w_.f32(c.red);
+        w_.f32(c.green);
+        w_.f32(c.blue);
+        w_.f32(c.alpha);
+    }
+    void uv(const ModelUV& t) {
+        w_.f32(t.u);
+        w_.f32(t.v);
+    }
+    void skin(const ModelSkinWeight& s) {
+        w_.u8(s.bone);
+        w_.u8(s.bone2);
+        w_.f32(s.weight);
+        w_.u8(s.autoBind);
+    }
+    template <std::size_t N>
+    void floats(const std::array<float, N>& values) {
+        for (float f : values)
+            w_.f32(f);
+    }
+    void polygon(const ModelPolygon& poly) {
+        w_.u8(poly.cornerCount);
+        for (int c = 0; c < poly.cornerCount; ++c) {
+            const ModelCorner& corner = poly.corners[std::size_t(c)];
+            w_.i32(corner.position);
+            w_.i32(corner.normal);
+            w_.i32(corner.color);
+            w_.i32(corner.uv);
+        }
+        w_.i32(poly.group);
+    }
+    // An entry of a table that may be shorter than the one it runs beside (skin beside
+    // positions, the mesh arrays beside meshPositions): missing entries go out as defaults.
+    template <typename T>
+    static const T& entry(const std::vector<T>& table, std::size_t i) {
+        static const T fallback{};
+        return i < table.size() ? table[i] : fallback;
+    }
+
+    void writeTables() {
+        w_.i32(m_.positionCount());
+        w_.i32(m_.normalCount());
+        w_.i32(m_.colorCount());
+        w_.i32(m_.uvCount());
+        for (const ModelVertex& v : m_.positions)
+            vertex(v);
+        for (const ModelVertex& v : m_.normals)
+            vertex(v);
+        for (const ModelColor& c : m_.colors)
+            color(c);
+        for (const ModelUV& t : m_.uvs)
+            uv(t);
+        for (std::size_t i = 0; i < m_.positions.size(); ++i)
+            skin(entry(m_.skin, i));
+    }
+
+    void writePolygons() {
+        w_.i32(m_.polygonCount());
+        for (const ModelPolygon& poly : m_.polygons)
+            polygon(poly);
+    }
+
+    // Every entry of a non-zero kind carries its name, since the reader expects one.
+    void writeTextures() {
+        w_.i16(std::int16_t(m_.textures.size()));
+        for (const ModelTexture& texture : m_.textures) {
+            w_.i32(texture.kind);
+            if (texture.kind != 0)
+                name(texture.fileName);
+        }
+    }
+
+    void writeGroups() {
+        w_.i32(m_.groupCount());
+        for (const ModelGroup& g : m_.groups) {
+            name(g.name);
+            w_.i32(g.textureIndex);
+            color(g.color);
+            w_.i32(g.shadeParam);
+            w_.u8(g.edgeParam);
+            for (std::uint32_t word : g.materialParams)
+                w_.u32(word);
+            w_.u8(g.textured);
+            w_.i16(g.textureMode);
+            w_.u8(g.lightFlag);
+            w_.i16(g.lightMode);
+            w_.u8(g.effectA);
+            w_.f32(g.effectAValue);
+            w_.u8(g.effectB);
+            w_.f32(g.effectBValue);
+            w_.u8(g.mapA);
+            w_.i16(g.mapATexture);
+            w_.u8(g.displacement);
+            w_.i16(g.displacementTexture);
+            w_.f32(g.displacementValue);
+            w_.u8(g.mapC);
+            w_.i16(g.mapCTexture);
+            w_.u8(g.effectD);
+            w_.f32(g.effectDValue);
+            writeGroupMesh(g);
+        }
+    }
+
+    void writeGroupMesh(const ModelGroup& g) {
+        const std::size_t n = g.meshPositions.size();
+        w_.i32(std::int32_t(n));
+        for (const ModelVertex& v : g.meshPositions)
+            vertex(v);
+        for (std::size_t i = 0; i < n; ++i)
+            vertex(entry(g.meshNormals, i));
+        for (std::size_t i = 0; i < n; ++i)
+            color(entry(g.meshColors, i));
+        for (std::size_t i = 0; i < n; ++i)
+            uv(entry(g.meshUVs, i));
+        for (std::size_t i = 0; i < n; ++i)
+            skin(entry(g.meshSkin, i));
+        w_.i32(g.meshTriangleCount());
+        for (const ModelPolygon& tri : g.meshTriangles)
+            polygon(tri);
+    }
+
+    void writeSettings() {
+        w_.i32(m_.lighting);
+        w_.i32(m_.vertexColorMode);
+        for (std::uint32_t word : m_.settingsWords)
+            w_.u32(word);
+        w_.u16(m_.subdivisionLevel);
+    }
+
+    // Only the first 256 groups have key tables; later groups are written with no keys.
+    void writeMotions() {
+        w_.i32(m_.motionCount());
+        for (const ModelMotion& motion : m_.motions) {
+            w_.i32(1);
+            for (std::size_t g = 0; g < m_.groups.size(); ++g) {
+                if (g >= std::size_t(kMaxKeyedGroups) || g >= motion.groupKeys.size()) {
+                    w_.i32(0);
+                    continue;
+                }
+                const ModelGroupKeyTable& table = motion.groupKeys[g];
+                w_.i32(table.keyCount);
+                for (std::int32_t k = 0; k < table.keyCount; ++k) {
+                    const ModelGroupKey& key = table.keys[std::size_t(k)];
+                    w_.i32(key.frame);
+                    w_.i16(key.keyTexture);
+                    w_.i16(key.keyValue);
+                    floats(key.values);
+                }
+            }
+            name(motion.name);
+            w_.i32(motion.frameCount);
+        }
+    }
+
+    void writeBones() {
+        w_.i32(m_.boneCount);
+        for (std::int32_t b = 0; b < m_.boneCount; ++b) {
+            const ModelBone& bone = m_.bones[std::size_t(b)];
+            name(bone.name);
+            w_.i32(bone.parent);
+            floats(bone.position);
+            floats(bone.rotation);
+            floats(bone.scale);
+            for (std::size_t mi = 0; mi < m_.motions.size(); ++mi) {
+                if (mi >= bone.tracks.size()) {
+                    w_.i32(0);
+                    continue;
+                }
+                const std::vector<ModelBoneKey>& keys = bone.tracks[mi].keys;
+                w_.i32(std::int32_t(keys.size()));
+                for (const ModelBoneKey& key : keys) {
+                    w_.i32(key.frame);
+                    floats(key.position);
+                    floats(key.rotation);
+                    floats(key.scale);
+                }
+            }
+        }
+    }
+
+    void writeTails() {
+        for (const ModelGroup& g : m_.groups) {
+            w_.u8(g.groupOption);
+            w_.i16(g.groupOptionValue);
+        }
+        for (const ModelMotion& motion : m_.motions) {
+            w_.u8(motion.loop);
+            w_.i16(motion.nextMotion);
+        }
+        for (const ModelGroup& g : m_.groups) {
+            w_.u8(g.keyed);
+            if (g.keyed == 1) {
+                w_.i32(g.keyedA);
+                w_.i32(g.keyedB);
+            }
+        }
+    }
+
+    const Model& m_;
+    ByteWriter w_;
+};
+
+// Room for the bulk of the file, so that appending does not keep reallocating.
+std::size_t estimatedBytes(const Model& m) {
+    std::size_t n = 1024 + m.positions.size() * (12 + 7) + m.normals.size() * 12 + m.colors.size() * 16 +
+                    m.uvs.size() * 8 + m.polygons.size() * 69;
+    for (const ModelGroup& g : m.groups)
+        n += 200 + g.meshPositions.size() * 55 + g.meshTriangles.size() * 53;
+    return n;
+}
+
+}  // namespace
+
+std::optional<FormatError> writeKzp(Model& model, WriteContext& ctx) {
+    buildGroupMeshes(model);
+    if (Error e = checkWritable(model))
+        return e;
+    model.revision = kCurrentRevision;
+    ctx.bytes.clear();
+    ctx.bytes.reserve(estimatedBytes(model));
+    KzpWriter(model, ctx.bytes).write();
+    return std::nullopt;
+}
+
+}  // namespace rv
