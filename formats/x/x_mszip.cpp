@@ -77,6 +77,8 @@ std::optional<FormatError> inflateMszip(std::span<const std::byte> file, std::ve
         // else that is not a clean end is damage.
         if (rc != Z_STREAM_END && !(s.avail_out == 0 && (rc == Z_OK || rc == Z_BUF_ERROR)))
             return FormatError{{}, blockAt, 0, "compressed block does not inflate (" + std::string(s.msg ? s.msg : "bad data") + ")"};
+        if (rc != Z_STREAM_END && s.avail_in > 0)
+            return FormatError{{}, blockAt, 0, "compressed block inflates to more than " + std::to_string(plain) + " bytes"};
         if (s.avail_out != 0)
             return FormatError{{}, blockAt, 0,
                                "compressed block inflates to " + std::to_string(plain - s.avail_out) + " bytes instead of " +
