@@ -1,0 +1,146 @@
+#include "app/driver.h"
+
+#include <gtest/gtest.h>
+
+#include "formats/kzp/kzp.h"
+#include "model/registry.h"
+#include "tests/support/make_model.h"
+#include "tests/support/test_support.h"
+
+namespace rv {
+namespace {
+
+// Writes a small valid KZP file.
+void writeSmallKzp(const std::string& path) {
+    Model m = test::makeSmallModel();
+    WriteContext ctx;
+    ASSERT_FALSE(writeKzp(m, ctx).has_value());
+    test::writeBytes(path, ctx.bytes);
+}
+
+TEST(ReaderTable, ExtensionsMatchWithoutRegardToCaseInTableOrder) {
+    const auto& table = readerTable();
+    ASSERT_EQ(table.size(), 7u);
+    const char* order[] = {"dxf", "lwo", "mqo", "mx", "rok", "x", "kzp"};
+    for (std::size_t i = 0; i < 7; ++i)
+        EXPECT_STREQ(table[i].extension, order[i]);
+    ASSERT_NE(readerForName("A.MQO"), nullptr);
+    EXPECT_STREQ(readerForName("A.MQO")->extension, "mqo");
+    EXPECT_STREQ(readerForName("dir.x/model.Kzp")->extension, "kzp");
+    EXPECT_EQ(readerForName("model.obj"), nullptr);
+    EXPECT_EQ(readerForName("x"), nullptr);
+}
+
+TEST(OutputNames, OnlyTheLastExtensionIsReplaced) {
+    EXPECT_EQ(outputPathFor("/m/a.b.kzp", ConversionTarget::Kzp), "/m/a.b.KZP");
+    EXPECT_EQ(outputPathFor("/m/a.mqo", ConversionTarget::Lwo), "/m/a.LWO");
+    EXPECT_EQ(outputPathFor("a.mqo", ConversionTarget::Mx), "a.MX");
+    EXPECT_EQ(outputPathFor("/m/a.mqo", ConversionTarget::X, "/out"), "/out/a.X");
+    // A name without an extension keeps its name rather than becoming ".KZP".
+    EXPECT_EQ(outputPathFor("/m/model", ConversionTarget::Kzp), "/m/model.KZP");
+}
+
+TEST(Overlay, ModelLinesOnlyWhileAModelIsCurrent) {
+    EXPECT_EQ(overlayLines(nullptr).size(), 2u);
+    Model m = test::makeSmallModel();
+    const auto lines = overlayLines(&m);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0].text, "ファイル名 : 新規.KZP");
+    EXPECT_EQ(lines[1].text, "ポリゴン　 : 2");
+    EXPECT_EQ(lines[2].text, "グループ　 : 2");
+    EXPECT_EQ(lines[3].text, "テクスチャ : 1");
+    EXPECT_EQ(lines[3].y, 80);
+    EXPECT_TRUE(lines[5].fromBottom);
+    EXPECT_EQ(lines[5].y, 25);
+}
+
+TEST(LoadByPath, LoadsIntoSlotZeroAndReplacesTheCurrentModel) {
+    test::TempDir dir;
+    writeSmallKzp(dir.file("a.kzp"));
+    writeSmallKzp(dir.file("b.KZP"));
+    LoadOutcome first = loadByPath(dir.file("a.kzp"));
+    ASSERT_NE(first.model, nullptr) << first.error;
+    EXPECT_EQ(first.model->slotId, 0);
+    EXPECT_EQ(first.model->loaded, 1);
+    EXPECT_EQ(first.model->polygonCount(), 2);
+    LoadOutcome second = loadByPath(dir.file("b.KZP"));
+    ASSERT_NE(second.model, nullptr) << second.error;
+    EXPECT_EQ(second.model->slotId, 0);
+    EXPECT_EQ(registry().count(), 1);
+}
+
+TEST(LoadByPath, UnknownExtensionLoadsAnEmptyModel) {
+    test::TempDir dir;
+    test::writeText(dir.file("notes.txt"), "hello");
+    LoadOutcome out = loadByPath(dir.file("notes.txt"));
+    ASSERT_NE(out.model, nullptr);
+    EXPECT_EQ(out.model->polygonCount(), 0);
+    EXPECT_EQ(out.model->groupCount(), 1);
+}
+
+TEST(LoadByPath, RefusedFileGivesNoCurrentModel) {
+    test::TempDir dir;
+    test::writeText(dir.file("bad.kzp"), "KZP\x01\x00\x00\x00");
+    LoadOutcome out = loadByPath(dir.file("bad.kzp"));
+    EXPECT_EQ(out.model, nullptr);
+    EXPECT_NE(out.error.find("bad.kzp"), std::string::npos);
+    EXPECT_EQ(loadByPath(dir.file("missing.kzp")).model, nullptr);
+}
+
+TEST(ConvertDropped, EachFileBesideItsSourceAndFailuresDoNotStopTheBatch) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.path() / "one");
+    std::filesystem::create_directories(dir.path() / "two");
+    writeSmallKzp(dir.file("one/a.kzp"));
+    test::writeText(dir.file("two/broken.kzp"), "KZP");
+    writeSmallKzp(dir.file("two/c.b.kzp"));
+    // An existing output of a file that fails to load must survive.
+    test::writeText(dir.file("two/victim.KZP"), "precious");
+    test::writeText(dir.file("two/victim.mx"), "not an mx file");
+
+    std::vector<std::size_t> progress;
+    ConvertOptions options;
+    options.target = ConversionTarget::Kzp;
+    const auto reports = convertDropped(
+        {dir.file("one/a.kzp"), dir.file("two/broken.kzp"), dir.file("two/victim.mx"), dir.file("two/c.b.kzp")}, options,
+        [&](std::size_t done, std::size_t total, const ConvertReport&) {
+            EXPECT_EQ(total, 4u);
+            progress.push_back(done);
+        });
+    ASSERT_EQ(reports.size(), 4u);
+    EXPECT_TRUE(reports[0].ok) << reports[0].error;
+    EXPECT_EQ(reports[0].output, dir.file("one/a.KZP"));
+    EXPECT_FALSE(reports[1].ok);
+    EXPECT_FALSE(reports[2].ok);
+    EXPECT_TRUE(reports[3].ok) << reports[3].error;
+    EXPECT_EQ(reports[3].output, dir.file("two/c.b.KZP"));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("two/c.b.KZP")));
+    EXPECT_EQ(test::readBytes(dir.file("two/victim.KZP")), test::bytesOf("precious"));
+    EXPECT_EQ(progress, (std::vector<std::size_t>{1, 2, 3, 4}));
+}
+
+TEST(ConvertDropped, UnknownExtensionIsConvertedEmptyUnlessRefused) {
+    test::TempDir dir;
+    test::writeText(dir.file("a.foo"), "whatever");
+    ConvertOptions options;
+    auto reports = convertDropped({dir.file("a.foo")}, options);
+    ASSERT_TRUE(reports[0].ok) << reports[0].error;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("a.KZP")));
+    std::filesystem::remove(dir.file("a.KZP"));
+    options.refuseUnknownExtension = true;
+    reports = convertDropped({dir.file("a.foo")}, options);
+    EXPECT_FALSE(reports[0].ok);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("a.KZP")));
+}
+
+TEST(SaveCurrent, WriterFailureLeavesTheExistingFileAlone) {
+    test::TempDir dir;
+    writeSmallKzp(dir.file("a.kzp"));
+    ASSERT_NE(loadByPath(dir.file("a.kzp")).model, nullptr);
+    const SaveOutcome bad = saveCurrent(ConversionTarget::Kzp, dir.file("missing/folder/a.KZP"));
+    EXPECT_FALSE(bad.ok);
+    EXPECT_NE(bad.error.find("missing/folder/a.KZP"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace rv
