@@ -1,5 +1,7 @@
 #include "formats/mqo/mqo_tokenizer.h"
 
+#include <cstring>
+
 namespace rv {
 namespace {
 
@@ -9,15 +11,17 @@ bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n
 // file name does not end the token; the end of `text` when there is none.
 std::size_t closeParen(std::string_view text, std::size_t open) {
     std::size_t i = open + 1;
-    while (i < text.size() && text[i] != ')') {
-        if (text[i] == '"') {
-            const std::size_t quote = text.find('"', i + 1);
-            i = quote == std::string_view::npos ? text.size() : quote + 1;
-        } else {
-            ++i;
-        }
+    for (;;) {
+        const std::size_t close = text.find(')', i);
+        const std::size_t end = close == std::string_view::npos ? text.size() : close;
+        const void* quote = std::memchr(text.data() + i, '"', end - i);
+        if (!quote)
+            return close == std::string_view::npos ? text.size() : close + 1;
+        const std::size_t closing = text.find('"', std::size_t(static_cast<const char*>(quote) - text.data()) + 1);
+        if (closing == std::string_view::npos)
+            return text.size();
+        i = closing + 1;
     }
-    return i < text.size() ? i + 1 : text.size();
 }
 
 }  // namespace
