@@ -17,7 +17,8 @@ MeshKey meshKey(const ModelVertex& p, const ModelVertex& n, const ModelColor& c,
 void buildGroupMesh(const Model& model, int groupIndex, const std::vector<std::int32_t>& polygonIndices,
                     ModelGroup& group) {
     const bool mirrored = group.mirror() != 0;
-    // The mesh holds at most 6 vertices and triangles per polygon of the model (12 mirrored).
+    // Room for 6 vertices and triangles per polygon of the model (12 mirrored); a polygon of at
+    // most four corners never needs more than 2 triangles and 4 vertices.
     const std::size_t limit = 6 * std::size_t(model.polygonCount());
 
     group.meshPositions.clear();
@@ -27,46 +28,54 @@ void buildGroupMesh(const Model& model, int groupIndex, const std::vector<std::i
     group.meshSkin.clear();
     group.meshTriangles.clear();
 
-    const std::size_t expected = polygonIndices.size() * 4 * (mirrored ? 2 : 1);
-    group.meshPositions.reserve(expected);
-    group.meshNormals.reserve(expected);
-    group.meshColors.reserve(expected);
-    group.meshUVs.reserve(expected);
-    group.meshSkin.reserve(expected);
-    group.meshTriangles.reserve(polygonIndices.size() * 2 * (mirrored ? 2 : 1));
-    FirstMatchTable<12> table(polygonIndices.size() * 4);
+    // One key per triangle corner, in triangle order (a NaN corner shared by two triangles of a
+    // fan gives two vertices, as the search along the triangles does).
+    std::vector<MeshKey> keys;
+    std::vector<std::int32_t> skinSources;
+    keys.reserve(polygonIndices.size() * 6);
+    skinSources.reserve(polygonIndices.size() * 6);
     for (std::int32_t polygonIndex : polygonIndices) {
         const ModelPolygon& p = model.polygons[std::size_t(polygonIndex)];
-        for (int k = 0; k + 3 <= cornersOf(p); ++k) {
-            if (group.meshTriangles.size() >= limit)
-                break;
-            ModelPolygon triangle;
-            triangle.cornerCount = 3;
-            triangle.group = groupIndex;
-            const int fan[3] = {0, k + 1, k + 2};
-            for (int c = 0; c < 3; ++c) {
-                const ModelCorner& corner = p.corners[fan[c]];
+        for (int k = 0; k + 3 <= cornersOf(p) && keys.size() < 3 * limit; ++k)
+            for (int c : {0, k + 1, k + 2}) {
+                const ModelCorner& corner = p.corners[std::size_t(c)];
                 // An index outside its table reads as a zero entry.
-                const ModelVertex position = entryOr0(model.positions, corner.position);
-                const ModelVertex normal = entryOr0(model.normals, corner.normal);
-                const ModelColor color = entryOr0(model.colors, corner.color);
-                const ModelUV uv = entryOr0(model.uvs, corner.uv);
-                bool added = false;
-                triangle.corners[c].position = table.findOrAdd(meshKey(position, normal, color, uv), &added);
-                if (added) {
-                    group.meshPositions.push_back(position);
-                    group.meshNormals.push_back(normal);
-                    group.meshColors.push_back(color);
-                    group.meshUVs.push_back(uv);
-                    group.meshSkin.push_back(entryOr0(model.skin, corner.position));
-                }
+                keys.push_back(meshKey(entryOr0(model.positions, corner.position), entryOr0(model.normals, corner.normal),
+                                       entryOr0(model.colors, corner.color), entryOr0(model.uvs, corner.uv)));
+                skinSources.push_back(corner.position);
             }
-            group.meshTriangles.push_back(triangle);
-        }
+    }
+    std::vector<std::int32_t> remap(keys.size());
+    const std::size_t vertices = buildFirstMatchRemap<12>(remap, keys);
+
+    const std::size_t reserved = vertices * (mirrored ? 2 : 1);
+    group.meshPositions.reserve(reserved);
+    group.meshNormals.reserve(reserved);
+    group.meshColors.reserve(reserved);
+    group.meshUVs.reserve(reserved);
+    group.meshSkin.reserve(reserved);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (std::size_t(remap[i]) != group.meshPositions.size())
+            continue;
+        const MeshKey& k = keys[i];
+        group.meshPositions.push_back({k[0], k[1], k[2]});
+        group.meshNormals.push_back({k[3], k[4], k[5]});
+        group.meshColors.push_back({k[6], k[7], k[8], k[9]});
+        group.meshUVs.push_back({k[10], k[11]});
+        group.meshSkin.push_back(entryOr0(model.skin, skinSources[i]));
+    }
+
+    group.meshTriangles.reserve(keys.size() / 3 * (mirrored ? 2 : 1));
+    for (std::size_t i = 0; i + 3 <= keys.size(); i += 3) {
+        ModelPolygon triangle;
+        triangle.cornerCount = 3;
+        triangle.group = groupIndex;
+        for (std::size_t c = 0; c < 3; ++c)
+            triangle.corners[c].position = remap[i + c];
+        group.meshTriangles.push_back(triangle);
     }
 
     if (mirrored) {
-        const std::size_t vertices = group.meshPositions.size();
         for (std::size_t v = 0; v < vertices; ++v) {
             ModelVertex position = group.meshPositions[v];
             ModelVertex normal = group.meshNormals[v];

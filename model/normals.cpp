@@ -49,20 +49,23 @@ void computeNormals(Model& model) {
 
     // Smooth shading is always on in this program, so every corner of a face points at the
     // smoothed normal of its position, one table entry per distinct normal in first-use order.
-    std::size_t corners = 0;
+    std::vector<std::array<float, 3>> keys;
+    keys.reserve(model.polygons.size() * 4);
     for (const ModelPolygon& p : model.polygons)
-        corners += p.cornerCount >= 3 ? std::size_t(cornersOf(p)) : 0;
-    FirstMatchTable<3> table(corners);
+        if (p.cornerCount >= 3)
+            for (int c = 0; c < cornersOf(p); ++c)
+                keys.push_back(keyOf(entryOr0(smooth, p.corners[c].position)));
+    std::vector<std::int32_t> remap(keys.size());
     std::vector<ModelVertex> normals;
+    normals.reserve(buildFirstMatchRemap<3>(remap, keys));
+    std::size_t next = 0;
     for (ModelPolygon& p : model.polygons) {
         if (p.cornerCount < 3)
             continue;
-        for (int c = 0; c < cornersOf(p); ++c) {
-            const ModelVertex n = entryOr0(smooth, p.corners[c].position);
-            bool added = false;
-            p.corners[c].normal = table.findOrAdd(keyOf(n), &added);
-            if (added)
-                normals.push_back(n);
+        for (int c = 0; c < cornersOf(p); ++c, ++next) {
+            p.corners[c].normal = remap[next];
+            if (std::size_t(remap[next]) == normals.size())
+                normals.push_back({keys[next][0], keys[next][1], keys[next][2]});
         }
     }
     model.normals = std::move(normals);

@@ -1,63 +1,57 @@
-#include <algorithm>
-
 #include "model/mesh.h"
 #include "model/vertex_hash.h"
 
 namespace rv {
+namespace {
 
-void weldModel(Model& model) {
-    std::size_t corners = 0;
-    for (const ModelPolygon& p : model.polygons)
-        corners += std::size_t(cornersOf(p));
-
-    FirstMatchTable<3> positionTable(corners);
-    FirstMatchTable<4> colorTable(corners);
-    FirstMatchTable<2> uvTable(corners);
-    std::vector<ModelVertex> positions;
-    std::vector<ModelSkinWeight> skin;
-    std::vector<ModelColor> colors;
-    std::vector<ModelUV> uvs;
-    positions.reserve(std::min(corners, model.positions.size()));
-    skin.reserve(std::min(corners, model.positions.size()));
-    colors.reserve(std::min(corners, model.colors.size()));
-    uvs.reserve(std::min(corners, model.uvs.size()));
-
-    // An index outside its table (index 0 of an empty table is common: a format without colours
-    // or uvs) adds nothing and stays as it is; welded tables never grow, so it stays outside.
-    auto inside = [](const auto& table, std::int32_t index) {
-        return index >= 0 && std::size_t(index) < table.size();
-    };
-    for (ModelPolygon& p : model.polygons) {
+// Welds one table in corner order: `indexOf(corner)` is the corner's index into `table`. An index
+// outside the table (index 0 of an empty table is common: a format without colours or uvs) adds
+// nothing and stays as it is; a welded table never grows, so it stays outside. `onEntry(old)` is
+// told the old index of every entry kept, in order.
+template <class T, class IndexOf, class OnEntry>
+void weldTable(std::vector<ModelPolygon>& polygons, std::vector<T>& table, IndexOf indexOf, OnEntry onEntry) {
+    constexpr std::size_t N = std::tuple_size_v<decltype(keyOf(T{}))>;
+    std::vector<std::array<float, N>> keys;
+    std::vector<std::int32_t> sources;
+    keys.reserve(polygons.size() * 4);
+    sources.reserve(polygons.size() * 4);
+    for (ModelPolygon& p : polygons)
         for (int c = 0; c < cornersOf(p); ++c) {
-            ModelCorner& corner = p.corners[c];
-            bool added = false;
-            if (inside(model.positions, corner.position)) {
-                const std::int32_t old = corner.position;
-                corner.position = positionTable.findOrAdd(keyOf(model.positions[std::size_t(old)]), &added);
-                if (added) {
-                    positions.push_back(model.positions[std::size_t(old)]);
-                    skin.push_back(entryOr0(model.skin, old));
-                }
-            }
-            if (inside(model.colors, corner.color)) {
-                const ModelColor color = model.colors[std::size_t(corner.color)];
-                corner.color = colorTable.findOrAdd(keyOf(color), &added);
-                if (added)
-                    colors.push_back(color);
-            }
-            if (inside(model.uvs, corner.uv)) {
-                const ModelUV uv = model.uvs[std::size_t(corner.uv)];
-                corner.uv = uvTable.findOrAdd(keyOf(uv), &added);
-                if (added)
-                    uvs.push_back(uv);
+            const std::int32_t index = indexOf(p.corners[c]);
+            if (index >= 0 && std::size_t(index) < table.size()) {
+                keys.push_back(keyOf(table[std::size_t(index)]));
+                sources.push_back(index);
             }
         }
-    }
 
-    model.positions = std::move(positions);
+    std::vector<std::int32_t> remap(keys.size());
+    std::vector<T> welded;
+    welded.reserve(buildFirstMatchRemap<N>(remap, keys));
+    std::size_t next = 0;
+    for (ModelPolygon& p : polygons)
+        for (int c = 0; c < cornersOf(p); ++c) {
+            std::int32_t& index = indexOf(p.corners[c]);
+            if (index < 0 || std::size_t(index) >= table.size())
+                continue;
+            if (std::size_t(remap[next]) == welded.size()) {
+                welded.push_back(table[std::size_t(sources[next])]);
+                onEntry(sources[next]);
+            }
+            index = remap[next++];
+        }
+    table = std::move(welded);
+}
+
+}  // namespace
+
+void weldModel(Model& model) {
+    std::vector<ModelSkinWeight> skin;
+    skin.reserve(model.positions.size());
+    weldTable(model.polygons, model.positions, [](ModelCorner& c) -> std::int32_t& { return c.position; },
+              [&](std::int32_t old) { skin.push_back(entryOr0(model.skin, old)); });
     model.skin = std::move(skin);
-    model.colors = std::move(colors);
-    model.uvs = std::move(uvs);
+    weldTable(model.polygons, model.colors, [](ModelCorner& c) -> std::int32_t& { return c.color; }, [](std::int32_t) {});
+    weldTable(model.polygons, model.uvs, [](ModelCorner& c) -> std::int32_t& { return c.uv; }, [](std::int32_t) {});
     computeNormals(model);
 }
 

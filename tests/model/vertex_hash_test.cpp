@@ -7,42 +7,46 @@
 namespace rv {
 namespace {
 
-using test::linearFirstMatch;
-
-TEST(FirstMatchTable, SignedZerosMatchAndTheFirstBitsAreKept) {
-    FirstMatchTable<3> table;
-    bool added = false;
-    EXPECT_EQ(table.findOrAdd({-0.0f, 1.0f, 0.0f}, &added), 0);
-    EXPECT_TRUE(added);
-    EXPECT_EQ(table.findOrAdd({0.0f, 1.0f, -0.0f}, &added), 0);
-    EXPECT_FALSE(added);
-    EXPECT_TRUE(std::signbit(table[0][0]));
-    EXPECT_EQ(table.size(), 1u);
+std::vector<std::int32_t> remapOf(const std::vector<std::array<float, 3>>& keys, std::size_t* distinct = nullptr) {
+    std::vector<std::int32_t> remap(keys.size());
+    const std::size_t n = buildFirstMatchRemap<3>(remap, keys);
+    if (distinct)
+        *distinct = n;
+    return remap;
 }
 
-TEST(FirstMatchTable, NaNMatchesNothingNotEvenItself) {
+TEST(FirstMatchRemap, SignedZerosMatch) {
+    std::size_t distinct = 0;
+    EXPECT_EQ(remapOf({{-0.0f, 1, 0}, {0.0f, 1, -0.0f}, {1, 1, 1}, {0, 1, 0}}, &distinct),
+              (std::vector<std::int32_t>{0, 0, 1, 0}));
+    EXPECT_EQ(distinct, 2u);
+}
+
+TEST(FirstMatchRemap, NaNMatchesNothingNotEvenItself) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    FirstMatchTable<2> table;
-    EXPECT_EQ(table.findOrAdd({nan, 0.0f}), 0);
-    EXPECT_EQ(table.findOrAdd({nan, 0.0f}), 1);
-    EXPECT_EQ(table.findOrAdd({1.0f, 0.0f}), 2);
-    EXPECT_EQ(table.findOrAdd({1.0f, 0.0f}), 2);
-    EXPECT_EQ(table.size(), 3u);
+    std::size_t distinct = 0;
+    EXPECT_EQ(remapOf({{nan, 0, 0}, {nan, 0, 0}, {1, 0, 0}, {nan, 0, 0}, {1, 0, 0}}, &distinct),
+              (std::vector<std::int32_t>{0, 1, 2, 3, 2}));
+    EXPECT_EQ(distinct, 4u);
+    EXPECT_EQ(remapOf({}).size(), 0u);
 }
 
-TEST(FirstMatchTable, MatchesLinearSearchOnRandomRunsThroughRehashes) {
+TEST(FirstMatchRemap, MatchesLinearSearchOnRandomRuns) {
     std::mt19937 rng(7);
     for (int round = 0; round < 20; ++round) {
-        FirstMatchTable<2> table(4);  // small start: several rehashes with NaN keys inside
+        std::vector<std::array<float, 2>> keys;
         std::vector<ModelUV> reference;
+        std::vector<std::int32_t> expected;
         ModelUV value{};
         for (int i = 0; i < 3000; ++i) {
             if (rng() % 3 != 0)  // runs of repeats
                 value = {test::trickyFloat(rng) * float(rng() % 40), test::trickyFloat(rng)};
-            const std::int32_t expected = linearFirstMatch(reference, value);
-            ASSERT_EQ(table.findOrAdd({value.u, value.v}), expected) << "round " << round << " key " << i;
+            keys.push_back({value.u, value.v});
+            expected.push_back(test::linearFirstMatch(reference, value));
         }
-        ASSERT_EQ(table.size(), reference.size());
+        std::vector<std::int32_t> remap(keys.size());
+        ASSERT_EQ(buildFirstMatchRemap<2>(remap, keys), reference.size());
+        ASSERT_EQ(remap, expected) << "round " << round;
     }
 }
 
