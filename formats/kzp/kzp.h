@@ -14,7 +14,7 @@ inline constexpr int kMaxKzpMotions = 1024;
 
 // Default keys that the bones of a 2004002 file may ask for in all (that revision stores only a
 // key count per bone, so no file bytes back the keys).
-inline constexpr int kMaxKzpDefaultKeys = kMaxTableEntries;
+inline constexpr int kMaxKzpDefaultKeys = 65536;
 
 // Reads a KZP file. Refuses revisions other than the five it knows (with the user's message),
 // truncated files, counts beyond the model's limits and indices past their tables. On success the
