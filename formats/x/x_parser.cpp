@@ -87,9 +87,11 @@ public:
 private:
     FormatError errorAt(std::size_t offset, std::string reason) const {
         FormatError e{{}, base_ + offset, 0, std::move(reason)};
-        if (!lex_.binary() && !doc_.header.compressed) {
-            TextCursor cursor(body_);
-            e.line = cursor.lineAt(offset) ;
+        if (doc_.header.compressed) {
+            e.reason += " (in the decompressed data)";
+        } else if (!lex_.binary()) {
+            // The header ends without a line break in some files; count lines over the body.
+            e.line = TextCursor(body_).lineAt(offset);
         }
         return e;
     }

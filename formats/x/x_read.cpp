@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "formats/common/text_cursor.h"
 #include "formats/x/x.h"
 #include "formats/x/x_mesh.h"
 #include "formats/x/x_parser.h"
@@ -30,8 +31,17 @@ std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, 
     XMesh mesh;
     XMeshLimits limits;
     limits.maxTriangles = std::size_t(kMaxPolygons);
-    if (auto e = buildXMesh(doc, mesh, limits))
+    if (auto e = buildXMesh(doc, mesh, limits)) {
+        // Object offsets count from the end of the header; text files also get the line.
+        if (doc.header.compressed) {
+            e->reason += " (in the decompressed data)";
+        } else {
+            e->offset += 16;
+            if (doc.header.encoding == XEncoding::Text && e->offset > 16)
+                e->line = TextCursor(file).lineAt(e->offset);
+        }
         return e;
+    }
 
     if (!ctx.path.empty())
         model.fileName = ctx.path;

@@ -333,6 +333,11 @@ TEST(XRead, TextErrorsGiveTheLine) {
     const auto error = readText("xof 0303txt 0032\nMesh {\n 3;\n 0;0;0;, 1;0;0;, 0;1;0;;\n 1;\n 3;0,1,2;;\n}\n}\n", m, ctx);
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->line, 8u);
+    // Mesh errors point at their object.
+    const auto meshError = readText("xof 0303txt 0032\n\n\nMesh {\n 3;\n 0;0;0;, 1;0;0;, 0;1;0;;\n 1;\n 3;0,1,3;;\n}\n", m, ctx);
+    ASSERT_TRUE(meshError.has_value());
+    EXPECT_EQ(meshError->line, 4u);
+    EXPECT_EQ(meshError->offset, 19u);
 }
 
 TEST(XRead, RefusesOrLoadsEveryTruncationOfBinaryAndCompressedFiles) {
