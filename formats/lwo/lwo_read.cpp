@@ -14,6 +14,8 @@ namespace rv {
 namespace {
 
 constexpr std::size_t kSurfaceNameBytes = 127;  // longest name the surface table holds
+// Polygons name surfaces with signed 16-bit words, negated for detail polygons: 32768 at most.
+constexpr std::size_t kMaxSurfaces = 32768;
 // A surface without COLR gets 128/255 on the 0..255 scale, i.e. nearly black (kept as found).
 const float kUncolouredShade = bitsFloat(0x3F008081u);
 constexpr float kPointScale = 10.0f;
@@ -99,6 +101,8 @@ std::optional<FormatError> readSurfaceNames(std::span<const std::byte> data, std
                 ++i;  // the pad byte after a name whose length with its zero is odd
             ++i;
         }
+        if (lwo.surfaces.size() == kMaxSurfaces)
+            return errorAt(at + start, "surface count is over the limit of " + std::to_string(kMaxSurfaces));
         lwo.surfaces.push_back(std::move(surface));
     }
     lwo.seenSrfs = true;

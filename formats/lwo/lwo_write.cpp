@@ -1,6 +1,4 @@
 // LightWave LWOB objects: points, polygons and one surface per distinct polygon colour.
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -14,7 +12,7 @@ namespace rv {
 
 namespace {
 
-constexpr float kPointScale = 0.1f;
+constexpr double kPointScale = 0.1;
 constexpr std::size_t kMaxPointIndex = 65535;  // POLS holds unsigned 16-bit point indices
 constexpr std::size_t kMaxSurfaces = 32767;    // POLS holds signed 16-bit surface numbers
 const float kSmoothingAngle = bitsFloat(0x3F46D3F2u);  // 44.5 degrees in radians
@@ -125,9 +123,9 @@ std::optional<FormatError> writeLwo(Model& model, WriteContext& ctx) {
 
     chunk = openChunk(out, "PNTS");
     for (const ModelVertex& v : model.positions) {
-        out.f32(v.x * kPointScale);
-        out.f32(v.y * kPointScale);
-        out.f32(v.z * kPointScale);
+        out.f32(float(v.x * kPointScale));
+        out.f32(float(v.y * kPointScale));
+        out.f32(float(v.z * kPointScale));
     }
     closeChunk(out, chunk);
 

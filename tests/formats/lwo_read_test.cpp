@@ -255,6 +255,11 @@ TEST(LwoRead, RefusesBrokenFiles) {
         cases.push_back({"long name", form(c), "longer than 127"});
     }
     {
+        Bytes c;
+        c.chunk("SRFS", names(std::vector<std::string>(32769, "a")));
+        cases.push_back({"too many surfaces", form(c), "over the limit of 32768"});
+    }
+    {
         Bytes c = good();
         Bytes s;
         s.name("s").text("COLR").u16(40).u8(1).u8(2).u8(3).u8(0);
