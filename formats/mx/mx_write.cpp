@@ -109,8 +109,10 @@ std::optional<FormatError> writeMx(Model& model, WriteContext& ctx) {
                                    " to fit its MX name slot");
     }
     if (leftOut > 0)
-        ctx.warnings.push_back(std::to_string(leftOut) + " of the model's textures have no name slot (the MX file has " +
-                               std::to_string(slotCount) + " slots, one per group); later names are left out");
+        ctx.warnings.push_back(std::to_string(leftOut) + (leftOut == 1 ? " texture name does" : " texture names do") +
+                               " not fit the " + std::to_string(slotCount) +
+                               (slotCount == 1 ? " name slot" : " name slots") +
+                               " of the MX file (one per group in use); later names are left out");
 
     std::vector<std::byte> bytes;
     bytes.reserve(kHeaderBytes + kRecordBytes + faceCount * kFaceBytes + slotCount * kNameBytes);
