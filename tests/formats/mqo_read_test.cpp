@@ -95,13 +95,17 @@ TEST(MqoRead, ObjectsAppendWithTheirVertexBase) {
     EXPECT_EQ(positionsOf(r.model.polygons[1]), (std::vector<int>{6, 7}));
     EXPECT_EQ(positionsOf(r.model.polygons[2]), (std::vector<int>{8, 9, 10}));
     EXPECT_EQ(positionsOf(r.model.polygons[3]), (std::vector<int>{11, 10, 9, 8}));
+    // Normals are computed before the reader returns.
+    EXPECT_FALSE(r.model.normals.empty());
     for (const ModelPolygon& p : r.model.polygons) {
         EXPECT_EQ(p.group, 0);
         for (int c = 0; c < p.cornerCount; ++c) {
             EXPECT_EQ(p.corners[std::size_t(c)].color, 0);
             EXPECT_EQ(p.corners[std::size_t(c)].uv, 0);
+            EXPECT_LT(p.corners[std::size_t(c)].normal, r.model.normalCount());
         }
     }
+    EXPECT_FLOAT_EQ(r.model.polygons[0].faceNormal.z, 1.0f);
 }
 
 TEST(MqoRead, VerticesAreScaledAndZMirroredInSinglePrecision) {
