@@ -38,7 +38,7 @@ struct XMesh {
 struct XMeshLimits {
     std::size_t maxTriangles = SIZE_MAX;       // triangles past this are counted, not kept
     std::size_t maxVertices = std::size_t(1) << 22;  // refuse beyond (instancing can multiply data)
-    std::size_t maxPlacements = std::size_t(1) << 20;  // frame and mesh visits
+    std::size_t maxPlacements = std::size_t(1) << 18;  // frame and mesh visits
 };
 
 // Builds the merged mesh of a parsed file. Refuses a file without any Mesh, counts that pass the

@@ -198,5 +198,22 @@ TEST(XWrite, AssimpReadsEveryFileWeWrite) {
     }
 }
 
+TEST(XWrite, CliConvertsXFilesToEveryTargetAndModelsToX) {
+    test::TempDir dir;
+    const std::string source = std::string(REVIZEVOZ_TEST_DATA) + "/x/small_text.x";
+    for (const char* target : {"kzp", "lwo", "mx", "x"}) {
+        const std::string command =
+            std::string(REVIZEVOZ_CLI) + " convert --to " + target + " --out-dir " + dir.path().string() + " " + source + " >/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << target;
+    }
+    for (const char* out : {"small_text.KZP", "small_text.LWO", "small_text.MX", "small_text.X"})
+        EXPECT_TRUE(std::filesystem::is_regular_file(dir.file(out))) << out;
+    // And back: the written .X reads with its 4 triangles.
+    Model back;
+    ReadContext ctx;
+    ASSERT_FALSE(readX(test::readBytes(dir.file("small_text.X")), back, ctx).has_value());
+    EXPECT_EQ(back.polygonCount(), 4);
+}
+
 }  // namespace
 }  // namespace rv
