@@ -1,5 +1,9 @@
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 #include "formats/common/byte_cursor.h"
 #include "formats/kzp/kzp.h"
@@ -17,10 +21,11 @@ constexpr std::int32_t kRev2008 = 2008000;
 constexpr std::int32_t kRev2009 = 2009000;
 constexpr std::size_t kHeaderBytes = 7;
 
+// Tables are copied as stored.
+static_assert(std::endian::native == std::endian::little);
+static_assert(sizeof(ModelVertex) == 12 && sizeof(ModelColor) == 16 && sizeof(ModelUV) == 8);
+
 // Smallest size of each record in the file, for checking counts against what remains.
-constexpr std::size_t kVertexBytes = 12;
-constexpr std::size_t kColorBytes = 16;
-constexpr std::size_t kUVBytes = 8;
 constexpr std::size_t kBoneKeyBytes = 44;
 constexpr std::size_t kGroupKeyBytes = 24;
 constexpr std::size_t kMeshVertexBytes = 12 + 12 + 16 + 8 + 7;
@@ -83,13 +88,6 @@ private:
         return {};
     }
 
-    ModelVertex vertex() {
-        ModelVertex v;
-        v.x = cur_.f32();
-        v.y = cur_.f32();
-        v.z = cur_.f32();
-        return v;
-    }
     ModelColor color() {
         ModelColor c;
         c.red = cur_.f32();
@@ -98,20 +96,33 @@ private:
         c.alpha = cur_.f32();
         return c;
     }
-    ModelUV uv() {
-        ModelUV t;
-        t.u = cur_.f32();
-        t.v = cur_.f32();
-        return t;
+    static std::uint32_t u32At(const std::byte* p) {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+    static std::uint16_t u16At(const std::byte* p) {
+        std::uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
     }
     // The 7-byte skin record of 2008000 and later.
-    ModelSkinWeight skin7() {
+    static ModelSkinWeight skinAt(const std::byte* p) {
         ModelSkinWeight s;
-        s.bone = cur_.u8();
-        s.bone2 = cur_.u8();
-        s.weight = cur_.f32();
-        s.autoBind = cur_.u8();
+        s.bone = std::uint8_t(p[0]);
+        s.bone2 = std::uint8_t(p[1]);
+        s.weight = bitsFloat(u32At(p + 2));
+        s.autoBind = std::uint8_t(p[6]);
         return s;
+    }
+    // Fills a sized table of float records from the file; the count was checked against what
+    // remains.
+    template <typename T>
+    void copyRaw(std::vector<T>& table) {
+        static_assert(std::is_trivially_copyable_v<T> && sizeof(T) % 4 == 0);
+        const auto bytes = cur_.take(table.size() * sizeof(T));
+        if (!bytes.empty())
+            std::memcpy(table.data(), bytes.data(), bytes.size());
     }
     template <std::size_t N>
     void floats(std::array<float, N>& out) {
@@ -119,47 +130,79 @@ private:
             f = cur_.f32();
     }
 
+    // A table of plain float records, copied as stored (the file and the host are little-endian).
+    template <typename T>
+    Error floatTable(std::vector<T>& table, std::int32_t n, const char* what) {
+        static_assert(std::is_trivially_copyable_v<T> && sizeof(T) % 4 == 0);
+        if (Error e = count(n, what, kMaxTableEntries, sizeof(T)))
+            return e;
+        table.resize(std::size_t(n));
+        const auto bytes = cur_.take(table.size() * sizeof(T));
+        if (!table.empty())
+            std::memcpy(table.data(), bytes.data(), bytes.size());
+        return {};
+    }
+
     Error readTables() {
         std::int32_t counts[4];
         for (std::int32_t& c : counts)
             c = rev_ >= kRev2006 ? cur_.i32() : cur_.i16();
-        if (Error e = count(counts[0], "position", kMaxTableEntries, kVertexBytes))
+        if (Error e = floatTable(m_.positions, counts[0], "position"))
             return e;
-        m_.positions.resize(std::size_t(counts[0]));
-        for (ModelVertex& v : m_.positions)
-            v = vertex();
-        if (Error e = count(counts[1], "normal", kMaxTableEntries, kVertexBytes))
+        if (Error e = floatTable(m_.normals, counts[1], "normal"))
             return e;
-        m_.normals.resize(std::size_t(counts[1]));
-        for (ModelVertex& v : m_.normals)
-            v = vertex();
-        if (Error e = count(counts[2], "colour", kMaxTableEntries, kColorBytes))
+        if (Error e = floatTable(m_.colors, counts[2], "colour"))
             return e;
-        m_.colors.resize(std::size_t(counts[2]));
-        for (ModelColor& c : m_.colors)
-            c = color();
-        if (Error e = count(counts[3], "uv", kMaxTableEntries, kUVBytes))
+        if (Error e = floatTable(m_.uvs, counts[3], "uv"))
             return e;
-        m_.uvs.resize(std::size_t(counts[3]));
-        for (ModelUV& t : m_.uvs)
-            t = uv();
 
         const bool narrowSkin = rev_ >= kRev2008;
-        if (Error e = count(counts[0], "skin", kMaxTableEntries, narrowSkin ? 7 : 12))
+        const std::size_t record = narrowSkin ? 7 : 12;
+        if (Error e = count(counts[0], "skin", kMaxTableEntries, record))
             return e;
         m_.skin.resize(std::size_t(counts[0]));
+        const std::byte* p = cur_.take(m_.skin.size() * record).data();
         for (ModelSkinWeight& s : m_.skin) {
             if (narrowSkin) {
-                s = skin7();
+                s = skinAt(p);
             } else {
-                s.bone = std::uint8_t(cur_.i16() & 0xff);
-                s.bone2 = std::uint8_t(cur_.i16() & 0xff);
-                s.weight = cur_.f32();
-                s.autoBind = cur_.i32() != 0 ? 1 : 0;
+                s.bone = std::uint8_t(p[0]);  // low bytes of two 16-bit words
+                s.bone2 = std::uint8_t(p[2]);
+                s.weight = bitsFloat(u32At(p + 4));
+                s.autoBind = u32At(p + 8) != 0 ? 1 : 0;
+            }
+            p += record;
+        }
+        return {};
+    }
+
+    // Reads one polygon of the layout of this revision (or a render-mesh triangle, always wide).
+    Error polygon(ModelPolygon& poly, bool old, const std::string_view what, std::int64_t index) {
+        if (old)
+            cur_.skip(4);
+        poly.cornerCount = cur_.u8();
+        if (poly.cornerCount > kMaxCorners)
+            return fail(std::string(what) + " " + str(index) + " has " + str(poly.cornerCount) +
+                        " corners, over the limit of 4");
+        const std::size_t cornerBytes = old ? 8 : 16;
+        const std::byte* p = cur_.take(poly.cornerCount * cornerBytes + 4).data();
+        if (cur_.failed())
+            return endsInside(std::string(what) + " " + str(index));
+        for (int c = 0; c < poly.cornerCount; ++c, p += cornerBytes) {
+            ModelCorner& corner = poly.corners[std::size_t(c)];
+            if (old) {
+                corner.position = u16At(p);
+                corner.normal = u16At(p + 2);
+                corner.color = u16At(p + 4);
+                corner.uv = u16At(p + 6);
+            } else {
+                corner.position = std::int32_t(u32At(p));
+                corner.normal = std::int32_t(u32At(p + 4));
+                corner.color = std::int32_t(u32At(p + 8));
+                corner.uv = std::int32_t(u32At(p + 12));
             }
         }
-        if (cur_.failed())
-            return endsInside("the skin table");
+        poly.group = std::int32_t(u32At(p));
         return {};
     }
 
@@ -172,28 +215,8 @@ private:
         m_.polygons.assign(std::size_t(n), ModelPolygon{});
         for (std::int32_t p = 0; p < n; ++p) {
             ModelPolygon& poly = m_.polygons[std::size_t(p)];
-            if (old)
-                cur_.skip(4);
-            poly.cornerCount = cur_.u8();
-            if (poly.cornerCount > kMaxCorners)
-                return fail("polygon " + str(p) + " has " + str(poly.cornerCount) + " corners, over the limit of 4");
-            for (int c = 0; c < poly.cornerCount; ++c) {
-                ModelCorner& corner = poly.corners[std::size_t(c)];
-                if (old) {
-                    corner.position = cur_.u16();
-                    corner.normal = cur_.u16();
-                    corner.color = cur_.u16();
-                    corner.uv = cur_.u16();
-                } else {
-                    corner.position = cur_.i32();
-                    corner.normal = cur_.i32();
-                    corner.color = cur_.i32();
-                    corner.uv = cur_.i32();
-                }
-            }
-            poly.group = cur_.i32();
-            if (cur_.failed())
-                return endsInside("polygon " + str(p));
+            if (Error e = polygon(poly, old, "polygon", p))
+                return e;
             if (Error e = checkCorners(poly, p))
                 return e;
         }
@@ -207,13 +230,18 @@ private:
     Error checkCorners(const ModelPolygon& poly, std::int32_t p) const {
         for (int c = 0; c < poly.cornerCount; ++c) {
             const ModelCorner& corner = poly.corners[std::size_t(c)];
-            const std::string where = "polygon " + str(p) + " corner " + str(c) + " uses ";
+            const char* table = nullptr;
+            std::int32_t index = 0;
+            std::size_t size = 0;
             if (!kzpIndexFits(corner.position, m_.positions.size()))
-                return fail(where + "position " + str(corner.position) + ", past the " + str(m_.positionCount()) + " positions");
-            if (!kzpOptionalIndexFits(corner.color, m_.colors.size()))
-                return fail(where + "colour " + str(corner.color) + ", past the " + str(m_.colorCount()) + " colours");
-            if (!kzpOptionalIndexFits(corner.uv, m_.uvs.size()))
-                return fail(where + "uv " + str(corner.uv) + ", past the " + str(m_.uvCount()) + " uvs");
+                table = "position", index = corner.position, size = m_.positions.size();
+            else if (!kzpOptionalIndexFits(corner.color, m_.colors.size()))
+                table = "colour", index = corner.color, size = m_.colors.size();
+            else if (!kzpOptionalIndexFits(corner.uv, m_.uvs.size()))
+                table = "uv", index = corner.uv, size = m_.uvs.size();
+            if (table)
+                return fail("polygon " + str(p) + " corner " + str(c) + " uses " + table + " " + str(index) +
+                            ", past the " + str(std::int64_t(size)) + " " + table + (size == 1 ? "" : "s"));
         }
         return {};
     }
@@ -315,39 +343,31 @@ private:
         group.meshSkin.resize(nv);
         group.meshWorkPositions.assign(nv, ModelVertex{});
         group.meshWorkNormals.assign(nv, ModelVertex{});
-        for (ModelVertex& v : group.meshPositions)
-            v = vertex();
-        for (ModelVertex& v : group.meshNormals)
-            v = vertex();
-        for (ModelColor& c : group.meshColors)
-            c = color();
-        for (ModelUV& t : group.meshUVs)
-            t = uv();
-        for (ModelSkinWeight& s : group.meshSkin)
-            s = skin7();
+        copyRaw(group.meshPositions);
+        copyRaw(group.meshNormals);
+        copyRaw(group.meshColors);
+        copyRaw(group.meshUVs);
+        const std::byte* p = cur_.take(nv * 7).data();
+        for (ModelSkinWeight& s : group.meshSkin) {
+            s = skinAt(p);
+            p += 7;
+        }
+        if (cur_.failed())
+            return endsInside(what + " mesh");
 
         const std::int32_t triangles = cur_.i32();
         if (Error e = count(triangles, what + " mesh triangle", INT32_MAX, kTriangleMinBytes))
             return e;
         group.meshTriangles.assign(std::size_t(triangles), ModelPolygon{});
+        const std::string triangle = what + " mesh triangle";
         for (std::int32_t t = 0; t < triangles; ++t) {
             ModelPolygon& tri = group.meshTriangles[std::size_t(t)];
-            tri.cornerCount = cur_.u8();
-            if (tri.cornerCount > kMaxCorners)
-                return fail(what + " mesh triangle " + str(t) + " has " + str(tri.cornerCount) + " corners");
-            for (int c = 0; c < tri.cornerCount; ++c) {
-                ModelCorner& corner = tri.corners[std::size_t(c)];
-                corner.position = cur_.i32();
-                corner.normal = cur_.i32();
-                corner.color = cur_.i32();
-                corner.uv = cur_.i32();
-                if (!cur_.failed() && !kzpIndexFits(corner.position, nv))
-                    return fail(what + " mesh triangle " + str(t) + " uses vertex " + str(corner.position) +
+            if (Error e = polygon(tri, false, triangle, t))
+                return e;
+            for (int c = 0; c < tri.cornerCount; ++c)
+                if (!kzpIndexFits(tri.corners[std::size_t(c)].position, nv))
+                    return fail(triangle + " " + str(t) + " uses vertex " + str(tri.corners[std::size_t(c)].position) +
                                 ", past the " + str(vertices) + " mesh vertices");
-            }
-            tri.group = cur_.i32();
-            if (cur_.failed())
-                return endsInside(what + " mesh triangle " + str(t));
         }
         return {};
     }

@@ -1,5 +1,8 @@
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <span>
+#include <type_traits>
 #include <string>
 #include <string_view>
 
@@ -11,6 +14,10 @@ namespace rv {
 namespace {
 
 using Error = std::optional<FormatError>;
+
+// Tables are written as they lie in memory.
+static_assert(std::endian::native == std::endian::little);
+static_assert(sizeof(ModelVertex) == 12 && sizeof(ModelColor) == 16 && sizeof(ModelUV) == 8);
 
 std::string str(std::int64_t v) { return std::to_string(v); }
 
@@ -48,21 +55,26 @@ Error checkWritable(const Model& m) {
         return e;
     for (std::size_t p = 0; p < m.polygons.size(); ++p) {
         const ModelPolygon& poly = m.polygons[p];
-        const std::string what = "polygon " + str(std::int64_t(p));
+        const auto what = [p] { return "polygon " + str(std::int64_t(p)); };
         if (poly.cornerCount > kMaxCorners)
-            return refuse(what + " has " + str(poly.cornerCount) + " corners, over the limit of 4");
+            return refuse(what() + " has " + str(poly.cornerCount) + " corners, over the limit of 4");
         for (int c = 0; c < poly.cornerCount; ++c) {
             const ModelCorner& corner = poly.corners[std::size_t(c)];
-            const std::string where = what + " corner " + str(c) + " uses ";
+            const char* table = nullptr;
+            std::int32_t index = 0;
+            std::size_t size = 0;
             if (!kzpIndexFits(corner.position, m.positions.size()))
-                return refuse(where + "position " + str(corner.position) + ", past the " + str(m.positionCount()) + " positions");
-            if (!kzpOptionalIndexFits(corner.color, m.colors.size()))
-                return refuse(where + "colour " + str(corner.color) + ", past the " + str(m.colorCount()) + " colours");
-            if (!kzpOptionalIndexFits(corner.uv, m.uvs.size()))
-                return refuse(where + "uv " + str(corner.uv) + ", past the " + str(m.uvCount()) + " uvs");
+                table = "position", index = corner.position, size = m.positions.size();
+            else if (!kzpOptionalIndexFits(corner.color, m.colors.size()))
+                table = "colour", index = corner.color, size = m.colors.size();
+            else if (!kzpOptionalIndexFits(corner.uv, m.uvs.size()))
+                table = "uv", index = corner.uv, size = m.uvs.size();
+            if (table)
+                return refuse(what() + " corner " + str(c) + " uses " + table + " " + str(index) + ", past the " +
+                              str(std::int64_t(size)) + " " + table + (size == 1 ? "" : "s"));
         }
         if (!kzpIndexFits(poly.group, m.groups.size()))
-            return refuse(what + " uses group " + str(poly.group) + ", past the " + str(m.groupCount()) + " groups");
+            return refuse(what() + " uses group " + str(poly.group) + ", past the " + str(m.groupCount()) + " groups");
     }
     if (Error e = checkCount(m.textures.size(), INT16_MAX, "texture"))
         return e;
@@ -116,7 +128,7 @@ Error checkWritable(const Model& m) {
 
 class KzpWriter {
 public:
-    KzpWriter(const Model& model, std::vector<std::byte>& out) : m_(model), w_(out) {}
+    KzpWriter(const Model& model, std::vector<std::byte>& out) : m_(model), out_(out), w_(out) {}
 
     void write() {
         w_.text("KZP");
@@ -134,15 +146,65 @@ public:
     }
 
 private:
+    // Appends `bytes` bytes and returns where they start, for records encoded in place.
+    std::byte* grow(std::size_t bytes) {
+        const std::size_t at = out_.size();
+        out_.resize(at + bytes);
+        return out_.data() + at;
+    }
+    static std::byte* put32(std::byte* p, std::uint32_t v) {
+        std::memcpy(p, &v, 4);
+        return p + 4;
+    }
+    // A table of plain float records, as stored in memory (the file and the host are
+    // little-endian).
+    template <typename T>
+    void floatTable(const std::vector<T>& table) {
+        static_assert(std::is_trivially_copyable_v<T> && sizeof(T) % 4 == 0);
+        w_.bytes(std::as_bytes(std::span(table)));
+    }
+    // `n` entries of a table that may be shorter than n (see entry()).
+    template <typename T>
+    void floatTable(const std::vector<T>& table, std::size_t n) {
+        if (table.size() == n) {
+            floatTable(table);
+            return;
+        }
+        for (std::size_t i = 0; i < n; ++i)
+            w_.bytes(std::as_bytes(std::span(&entry(table, i), 1)));
+    }
+    void skinTable(const std::vector<ModelSkinWeight>& table, std::size_t n) {
+        std::byte* p = grow(n * 7);
+        for (std::size_t i = 0; i < n; ++i, p += 7) {
+            const ModelSkinWeight& s = entry(table, i);
+            p[0] = std::byte(s.bone);
+            p[1] = std::byte(s.bone2);
+            put32(p + 2, floatBits(s.weight));
+            p[6] = std::byte(s.autoBind);
+        }
+    }
+    void polygonTable(const std::vector<ModelPolygon>& polygons) {
+        std::size_t bytes = 0;
+        for (const ModelPolygon& poly : polygons)
+            bytes += 1 + 16 * std::size_t(poly.cornerCount) + 4;
+        std::byte* p = grow(bytes);
+        for (const ModelPolygon& poly : polygons) {
+            *p++ = std::byte(poly.cornerCount);
+            for (int c = 0; c < poly.cornerCount; ++c) {
+                const ModelCorner& corner = poly.corners[std::size_t(c)];
+                p = put32(p, std::uint32_t(corner.position));
+                p = put32(p, std::uint32_t(corner.normal));
+                p = put32(p, std::uint32_t(corner.color));
+                p = put32(p, std::uint32_t(corner.uv));
+            }
+            p = put32(p, std::uint32_t(poly.group));
+        }
+    }
+
     void name(const std::string& s) {
         const std::string_view text = fieldText(s);
         w_.i32(std::int32_t(text.size()));
         w_.text(text);
-    }
-    void vertex(const ModelVertex& v) {
-        w_.f32(v.x);
-        w_.f32(v.y);
-        w_.f32(v.z);
     }
     void color(const ModelColor& c) {
         w_.f32(c.red);
@@ -150,31 +212,10 @@ private:
         w_.f32(c.blue);
         w_.f32(c.alpha);
     }
-    void uv(const ModelUV& t) {
-        w_.f32(t.u);
-        w_.f32(t.v);
-    }
-    void skin(const ModelSkinWeight& s) {
-        w_.u8(s.bone);
-        w_.u8(s.bone2);
-        w_.f32(s.weight);
-        w_.u8(s.autoBind);
-    }
     template <std::size_t N>
     void floats(const std::array<float, N>& values) {
         for (float f : values)
             w_.f32(f);
-    }
-    void polygon(const ModelPolygon& poly) {
-        w_.u8(poly.cornerCount);
-        for (int c = 0; c < poly.cornerCount; ++c) {
-            const ModelCorner& corner = poly.corners[std::size_t(c)];
-            w_.i32(corner.position);
-            w_.i32(corner.normal);
-            w_.i32(corner.color);
-            w_.i32(corner.uv);
-        }
-        w_.i32(poly.group);
     }
     // An entry of a table that may be shorter than the one it runs beside (skin beside
     // positions, the mesh arrays beside meshPositions): missing entries go out as defaults.
@@ -189,22 +230,16 @@ private:
         w_.i32(m_.normalCount());
         w_.i32(m_.colorCount());
         w_.i32(m_.uvCount());
-        for (const ModelVertex& v : m_.positions)
-            vertex(v);
-        for (const ModelVertex& v : m_.normals)
-            vertex(v);
-        for (const ModelColor& c : m_.colors)
-            color(c);
-        for (const ModelUV& t : m_.uvs)
-            uv(t);
-        for (std::size_t i = 0; i < m_.positions.size(); ++i)
-            skin(entry(m_.skin, i));
+        floatTable(m_.positions);
+        floatTable(m_.normals);
+        floatTable(m_.colors);
+        floatTable(m_.uvs);
+        skinTable(m_.skin, m_.positions.size());
     }
 
     void writePolygons() {
         w_.i32(m_.polygonCount());
-        for (const ModelPolygon& poly : m_.polygons)
-            polygon(poly);
+        polygonTable(m_.polygons);
     }
 
     // Every entry of a non-zero kind carries its name, since the reader expects one.
@@ -251,19 +286,13 @@ private:
     void writeGroupMesh(const ModelGroup& g) {
         const std::size_t n = g.meshPositions.size();
         w_.i32(std::int32_t(n));
-        for (const ModelVertex& v : g.meshPositions)
-            vertex(v);
-        for (std::size_t i = 0; i < n; ++i)
-            vertex(entry(g.meshNormals, i));
-        for (std::size_t i = 0; i < n; ++i)
-            color(entry(g.meshColors, i));
-        for (std::size_t i = 0; i < n; ++i)
-            uv(entry(g.meshUVs, i));
-        for (std::size_t i = 0; i < n; ++i)
-            skin(entry(g.meshSkin, i));
+        floatTable(g.meshPositions);
+        floatTable(g.meshNormals, n);
+        floatTable(g.meshColors, n);
+        floatTable(g.meshUVs, n);
+        skinTable(g.meshSkin, n);
         w_.i32(g.meshTriangleCount());
-        for (const ModelPolygon& tri : g.meshTriangles)
-            polygon(tri);
+        polygonTable(g.meshTriangles);
     }
 
     void writeSettings() {
@@ -344,6 +373,7 @@ private:
     }
 
     const Model& m_;
+    std::vector<std::byte>& out_;
     ByteWriter w_;
 };
 
