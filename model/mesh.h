@@ -9,22 +9,29 @@ namespace rv {
 
 // Face normals of every polygon of 3 or more corners, the per-position smoothed normals, and a
 // rebuilt normal table (one entry per distinct smoothed normal, in first-use order) that every
-// such corner points into.
+// such corner points into. A vector shorter than 1e-7 normalises to (0, 0, 0); lines keep their
+// normal indices; a position index outside the table reads as (0, 0, 0).
 void computeNormals(Model& model);
 
 // Merges exactly equal positions, colours and uvs (first occurrence wins, in corner order),
-// re-points every corner and recomputes normals. A skin entry travels with its position.
+// re-points every corner and recomputes normals. A skin entry travels with its position. Entries
+// that no corner uses are dropped; an index outside its table is left as it is.
 void weldModel(Model& model);
 
 // Rebuilds every group's render mesh: fan triangles (0, k+1, k+2), one mesh vertex per distinct
-// (position, normal, colour, uv); a mirrored group gets an x-negated copy with reversed winding.
+// (position, normal, colour, uv); a mirrored group gets an x-negated copy of every vertex and,
+// while the group has fewer than 65000 triangles, a reversed copy of each triangle. An index
+// outside its table reads as a zero entry.
 void buildGroupMeshes(Model& model);
 
-// Splits every 4-corner polygon into four (corner, edge midpoints, centre); one pass.
+// Splits every 4-corner polygon into four (corner, edge midpoints, centre); one pass. The new
+// polygons replace their quad at the end of the list; each pass appends 5 entries to every table
+// per quad, so the caller bounds the number of passes.
 void subdivideQuads(Model& model);
 
 // Starts motion m with a blend of `blendSeconds`; false when m is out of range or already
-// blending into.
+// blending into. `model.blend.running` is set for a blend of more than one frame; whoever
+// advances `progress` by `step` clears it at 1.
 bool startMotion(Model& model, int motion, float blendSeconds);
 
 // Per-frame key search of the current motion for every bone and group key table.
