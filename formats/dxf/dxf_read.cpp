@@ -30,22 +30,32 @@ public:
         if (pos_ >= text_.size())
             return false;
         start_ = pos_;
-        const char* const begin = text_.data() + pos_;
+        const char* p = text_.data() + pos_;
         const char* const end = text_.data() + text_.size();
-        const char* p = begin;
-        bool blanks = false;
-        while (p != end && *p != '\n' && *p != '\r') {
-            blanks |= isBlank(*p);
+        while (p != end && isBlank(*p))
             ++p;
-        }
-        line = std::string_view(begin, std::size_t(p - begin));
-        if (p != end) {
-            if (*p == '\r' && p + 1 != end && p[1] == '\n')
-                ++p;
-            ++p;
+        const char* const first = p;
+        const char* last = p;  // one past the last character that is not a blank
+        bool blankAfterText = false;
+        while (p != end) {
+            const auto c = static_cast<unsigned char>(*p++);
+            // Printing characters sort above the space: one compare in the common case.
+            if (c > ' ') {
+                last = p;
+            } else if (c == '\n' || c == '\r') {
+                if (c == '\r' && p != end && *p == '\n')
+                    ++p;
+                break;
+            } else if (isBlank(char(c))) {
+                blankAfterText = true;
+            } else {
+                last = p;
+            }
         }
         pos_ = std::size_t(p - text_.data());
-        if (blanks) {
+        line = std::string_view(first, std::size_t(last - first));
+        // Blanks inside a line are rare: copy only then.
+        if (blankAfterText && line.find_first_of(" \t") != std::string_view::npos) {
             squeezed_.clear();
             for (char c : line) {
                 if (!isBlank(c))
@@ -53,6 +63,31 @@ public:
             }
             line = squeezed_;
         }
+        return true;
+    }
+
+    // Passes over the next line; false at the end of the file.
+    bool skip() {
+        if (pos_ >= text_.size())
+            return false;
+        start_ = pos_;
+        const char* p = text_.data() + pos_;
+        const char* const end = text_.data() + text_.size();
+        for (;;) {
+            while (p != end && static_cast<unsigned char>(*p) > '\r')
+                ++p;
+            if (p == end)
+                break;
+            const char c = *p++;
+            if (c == '\n')
+                break;
+            if (c == '\r') {
+                if (p != end && *p == '\n')
+                    ++p;
+                break;
+            }
+        }
+        pos_ = std::size_t(p - text_.data());
         return true;
     }
 
@@ -71,10 +106,29 @@ struct DxfPair {
     std::size_t codeOffset = 0, valueOffset = 0;
 };
 
+// A group code: a whole integer.
+bool codeOf(std::string_view line, int& code) {
+    // Codes are short: the common case needs no general parse.
+    if (line.size() <= 4) {
+        int value = 0;
+        for (char c : line) {
+            if (c < '0' || c > '9')
+                goto general;
+            value = value * 10 + (c - '0');
+        }
+        code = value;
+        return true;
+    }
+general:
+    const auto [ptr, ec] = std::from_chars(line.data(), line.data() + line.size(), code);
+    return ec == std::errc() && ptr == line.data() + line.size();
+}
+
 // Reads the next code/value pair. Empty lines before a code are skipped; a value may be empty. A
 // code line that is not a number is passed over on its own, which finds the pairs again after a
-// stray line. False at the end of the file.
-bool nextPair(DxfLines& in, DxfPair& pair) {
+// stray line. False at the end of the file. With `entitiesOnly`, values of codes other than 0 are
+// passed over unread.
+bool nextPair(DxfLines& in, DxfPair& pair, bool entitiesOnly = false) {
     std::string_view line;
     for (;;) {
         if (!in.next(line))
@@ -82,12 +136,16 @@ bool nextPair(DxfLines& in, DxfPair& pair) {
         if (line.empty())
             continue;
         int code = 0;
-        const auto [ptr, ec] = std::from_chars(line.data(), line.data() + line.size(), code);
-        if (ec != std::errc() || ptr != line.data() + line.size())
+        if (!codeOf(line, code))
             continue;
         pair.code = code;
         pair.codeOffset = in.lineStart();
         break;
+    }
+    if (entitiesOnly && pair.code != 0) {
+        in.skip();
+        pair.value = {};
+        return true;
     }
     if (!in.next(line))
         line = {};
@@ -154,7 +212,7 @@ struct DxfReader {
         DxfLines in(text);
         DxfPair pair;
         std::size_t count = 0;
-        while (nextPair(in, pair)) {
+        while (nextPair(in, pair, true)) {
             if (isFaceStart(pair))
                 ++count;
         }
