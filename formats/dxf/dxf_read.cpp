@@ -108,18 +108,19 @@ struct DxfPair {
 
 // A group code: a whole integer.
 bool codeOf(std::string_view line, int& code) {
-    // Codes are short: the common case needs no general parse.
+    // Codes are short digit strings: the common case needs no general parse.
     if (line.size() <= 4) {
         int value = 0;
+        bool digits = true;
         for (char c : line) {
-            if (c < '0' || c > '9')
-                goto general;
+            digits &= c >= '0' && c <= '9';
             value = value * 10 + (c - '0');
         }
-        code = value;
-        return true;
+        if (digits) {
+            code = value;
+            return true;
+        }
     }
-general:
     const auto [ptr, ec] = std::from_chars(line.data(), line.data() + line.size(), code);
     return ec == std::errc() && ptr == line.data() + line.size();
 }
@@ -167,9 +168,10 @@ bool coordinateOf(std::string_view s, float& out) {
         // Too small for a float reads as zero; too large is refused.
         double wide = 0;
         const auto r = std::from_chars(first, last, wide);
+        const std::string_view digits(first, std::size_t(ptr - first));
         const bool tiny = r.ec == std::errc() ? std::fabs(wide) < 1.0
-                                              : std::string_view(first, std::size_t(ptr - first)).find("e-") != std::string_view::npos ||
-                                                    std::string_view(first, std::size_t(ptr - first)).find("E-") != std::string_view::npos;
+                                              : digits.find("e-") != std::string_view::npos ||
+                                                    digits.find("E-") != std::string_view::npos;
         if (!tiny)
             return false;
         value = s.front() == '-' ? -0.0f : 0.0f;

@@ -98,6 +98,30 @@ TEST(DxfRead, CornersGoInAsThirdSecondFirstFourth) {
     EXPECT_EQ(m.renderModeDirty, 1);
 }
 
+TEST(DxfRead, NormalsFollowTheReversedCorners) {
+    const Model m = readOk(dxf(face(kSquare)));
+    EXPECT_EQ(m.polygons[0].faceNormal, (ModelVertex{0, 0, -1}));
+    ASSERT_GT(m.normalCount(), 0);
+    for (const ModelCorner& c : m.polygons[0].corners) {
+        ASSERT_LT(c.normal, m.normalCount());
+        EXPECT_EQ(m.normals[c.normal], (ModelVertex{0, 0, -1}));
+    }
+}
+
+TEST(DxfRead, ValuesReadAsTheirLeadingNumber) {
+    auto withZ1 = [](const std::string& value) {
+        std::string text = dxf(face(kSquare));
+        text.replace(text.find("31\n0.000000"), 11, "31\n" + value);
+        return text;
+    };
+    EXPECT_EQ(readOk(withZ1("1.5abc")).positions[1].z, 1.5f);
+    EXPECT_EQ(readOk(withZ1("+2")).positions[1].z, 2.0f);
+    EXPECT_EQ(readOk(withZ1("1e-60")).positions[1].z, 0.0f);
+    expectRefused(withZ1("nan"), "of code 31");
+    expectRefused(withZ1("-1e60"), "of code 31");
+    expectRefused(withZ1(""), "of code 31");
+}
+
 TEST(DxfRead, FacesKeepFileOrderAndTrianglesStayFourCornered) {
     const Corners triangle{ModelVertex{0, 0, 5}, ModelVertex{2, 0, 5}, ModelVertex{2, 3, 5}, ModelVertex{2, 3, 5}};
     const Model m = readOk(dxf(face(kSquare) + "0\nLINE\n8\n0\n10\n9\n20\n9\n30\n9\n11\n8\n21\n8\n31\n8\n" + face(triangle)));

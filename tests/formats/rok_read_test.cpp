@@ -106,6 +106,10 @@ TEST(RokRead, SingleTriangle) {
     EXPECT_EQ(m.groups[0].materialParams[4], 1u);
     EXPECT_EQ(m.groups[0].materialParams[5], 4u);
     EXPECT_EQ(m.renderModeDirty, 1);
+    // Every corner points into the normal table the reader leaves behind.
+    ASSERT_GT(m.normalCount(), 0);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_LT(p.corners[k].normal, m.normalCount());
 }
 
 TEST(RokRead, CornersFollowTheLinesWhateverTheirDirection) {
