@@ -285,18 +285,26 @@ TEST(MqoRead, NestedChunksInsideAnObjectDoNotEndIt) {
     EXPECT_EQ(positionsOf(r.model.polygons[1]), (std::vector<int>{5, 4, 3}));
 }
 
+std::string objectOf(int vertices) {
+    std::string text = "Object \"big\" {\n\tvertex " + std::to_string(vertices) + " {\n";
+    text.reserve(std::size_t(vertices) * 8 + 200);
+    for (int i = 0; i < vertices; ++i)
+        text += "\t\t1 2 3\n";
+    return text + "\t}\n\tface 1 {\n\t\t3 V(0 1 2)\n\t}\n}\n";
+}
+
 TEST(MqoRead, OversizedVertexChunkDropsItsObject) {
-    std::string big = "Object \"huge\" {\n\tvertex 160001 {\n";
-    big.reserve(160001 * 10 + 200);
-    for (int i = 0; i < 160001; ++i)
-        big += "\t\t1 2 3\n";
-    big += "\t}\n\tface 1 {\n\t\t3 V(0 1 2)\n\t}\n}\n";
-    const ReadResult r = readText(kHeader + "Material 1 {\n\t\"m\"\n}\n" + big +
+    const ReadResult r = readText(kHeader + "Material 1 {\n\t\"m\"\n}\n" + objectOf(160001) +
                                   cube("after", "\t\t3 V(0 1 2)\n", 1) + "Eof\n");
     ASSERT_FALSE(r.error) << r.error->message();
     EXPECT_EQ(r.model.positionCount(), 8);
     ASSERT_EQ(r.model.polygonCount(), 1);
     EXPECT_EQ(positionsOf(r.model.polygons[0]), (std::vector<int>{0, 1, 2}));
+    // 160,000 still read.
+    const ReadResult limit = readText(kHeader + objectOf(160000) + "Eof\n");
+    ASSERT_FALSE(limit.error) << limit.error->message();
+    EXPECT_EQ(limit.model.positionCount(), 160000);
+    EXPECT_EQ(limit.model.polygonCount(), 1);
 }
 
 TEST(MqoRead, BinaryVerticesSkipTheirObject) {
