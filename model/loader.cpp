@@ -15,13 +15,14 @@ LibDataLoader::~LibDataLoader() {
     stop();
 }
 
-void LibDataLoader::start(Handler handler) {
+void LibDataLoader::start(Handler handler, Handler finished) {
     std::lock_guard lock(mutex_);
     if (thread_.joinable()) {
         LogLine("*** エラー *** 既にHANDLE作成済み");
         return;
     }
     handler_ = std::move(handler);
+    finished_ = std::move(finished);
     try {
         state_ = Running;
         thread_ = std::thread(&LibDataLoader::run, this);
@@ -97,6 +98,11 @@ void LibDataLoader::run() {
         lock.lock();
         queue_.pop_front();
         wake_.notify_all();
+        if (finished_) {
+            lock.unlock();
+            finished_(request);
+            lock.lock();
+        }
     }
 }
 

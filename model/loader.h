@@ -26,7 +26,9 @@ public:
     enum State { NotStarted = 0, Running = 1, Stopping = 2, Stopped = 3 };
 
     ~LibDataLoader();
-    void start(Handler handler);
+    // `finished` runs after the request has left the queue, so that a waiter woken by it finds
+    // the queue free of its request (collection depends on that).
+    void start(Handler handler, Handler finished = {});
     // Queues a request when the joined path can be opened for reading; false otherwise.
     bool enqueue(int slot, const std::string& directory, const std::string& fileName);
     // Stops and joins the worker; does nothing while requests are queued.
@@ -42,6 +44,7 @@ private:
     std::deque<LoadRequest> queue_;
     int state_ = NotStarted;
     Handler handler_;
+    Handler finished_;
     std::thread thread_;
 };
 

@@ -20,7 +20,8 @@ std::string baseDirectory() {
 }  // namespace
 
 ModelRegistry::ModelRegistry() {
-    loader_.start([this](const LoadRequest& request) { runLoad(request); });
+    loader_.start([this](const LoadRequest& request) { runLoad(request); },
+                  [this](const LoadRequest& request) { finishLoad(request); });
 }
 
 ModelRegistry::~ModelRegistry() = default;
@@ -155,6 +156,9 @@ void ModelRegistry::runLoad(const LoadRequest& request) {
         if (dispatch)
             dispatch(request.slot, request.path);
     }
+}
+
+void ModelRegistry::finishLoad(const LoadRequest& request) {
     {
         std::lock_guard lock(mutex_);
         if (request.slot >= 0 && std::size_t(request.slot) < instances_.size())

@@ -72,6 +72,7 @@ public:
 
 private:
     void runLoad(const LoadRequest& request);
+    void finishLoad(const LoadRequest& request);
     void sizeInstanceLocked(int slot);
 
     std::mutex mutex_;
