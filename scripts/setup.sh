@@ -8,6 +8,7 @@ packages=(
   zlib1g-dev libstb-dev
   clang libclang-rt-14-dev  # fuzz targets
   assimp-utils              # interop tests read our .x output with it
+  locales                   # a decimal-comma locale for the locale test
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -19,4 +20,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Parsing must not depend on the process locale: the tests run one reader under a decimal comma.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8 2>/dev/null || echo "setup: could not generate de_DE.UTF-8; the locale test will skip"
 fi
