@@ -6,6 +6,5 @@ bash scripts/build.sh >/dev/null
 echo "Built build/bin/revizevoz-cli. The preview window is not built yet; convert with:"
 echo "  build/bin/revizevoz-cli convert --to kzp|lwo|mx|x FILE..."
 echo "  build/bin/revizevoz-cli info [--json] FILE..."
-if [ $# -gt 0 ]; then
-  build/bin/revizevoz-cli info "$@"
-fi
+echo
+build/bin/revizevoz-cli info "${@:-samples/cube.mqo}"
