@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -202,6 +203,18 @@ TEST(KzpWrite, ReadsBackEveryStoredField) {
     }
 }
 
+TEST(KzpWrite, EveryTruncationOfAWrittenFileIsRefused) {
+    Model m = everyField();
+    const std::vector<std::byte> whole = save(m);
+    ASSERT_GT(m.groups[1].meshVertexCount(), 0);  // the render meshes are in the file too
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        const std::vector<std::byte> prefix(whole.begin(), whole.begin() + std::ptrdiff_t(n));
+        Model r;
+        ReadContext ctx;
+        ASSERT_TRUE(readKzp(prefix, r, ctx)) << "a " << n << "-byte prefix was accepted";
+    }
+}
+
 TEST(KzpWrite, TwoSavesGiveIdenticalFiles) {
     Model m = everyField();
     const std::vector<std::byte> first = save(m);
@@ -332,6 +345,22 @@ TEST(KzpWrite, FileOnDiskLoadsBack) {
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, bytes);
     EXPECT_EQ(load(*back).groups[1].keyedA, 17);
+}
+
+TEST(KzpWrite, CliConvertsOldRevisionsToTheNewest) {
+    test::TempDir dir;
+    for (const char* name : {"tri_2004002.kzp", "tri_2005000.kzp", "quad_2006000.kzp", "quad_2008000.kzp"}) {
+        const std::string source = dir.file(name);
+        test::writeBytes(source, test::readBytes(std::string(REVIZEVOZ_TEST_DATA) + "/kzp/" + name));
+        const std::string command = std::string(REVIZEVOZ_CLI) + " convert --to kzp '" + source + "' > /dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0) << name;
+        const std::string stem = source.substr(0, source.size() - 4);
+        const auto converted = readFile(stem + ".KZP");
+        ASSERT_TRUE(converted) << name;
+        const Model m = load(*converted);
+        EXPECT_EQ(m.revision, 2009000) << name;
+        EXPECT_GE(m.polygonCount(), 1) << name;
+    }
 }
 
 }  // namespace
