@@ -303,14 +303,9 @@ std::optional<FormatError> readMesh(const XDocument& doc, const XObject& o, Mesh
             !mv.fits(nI, 1, error, "face index count"))
             return error;
         if (nM > 0) {
-            std::vector<std::uint32_t> listed(nI);
-            for (auto& i : listed) {
-                const double v = mv.d();
-                i = (v >= 0 && v < double(nM)) ? std::uint32_t(v) : 0;  // a bad index takes material 0
-            }
-            // One index stands for every face; a short list repeats its last index.
-            for (std::uint32_t f = 0; f < nF; ++f)
-                faceMaterial[f] = listed.empty() ? 0 : listed[std::min<std::size_t>(f, listed.size() - 1)];
+            // Only the Material children that are there count; a face naming a material that is
+            // missing (or past the count) takes material 0, as one index stands for every face and
+            // a short list repeats its last index.
             for (std::uint32_t c : materialObj->children) {
                 const XObject& child = doc.objects[c];
                 if (!childIs(child, "Material") || part.materials.size() >= nM)
@@ -320,8 +315,16 @@ std::optional<FormatError> readMesh(const XDocument& doc, const XObject& o, Mesh
                     return e;
                 part.materials.push_back(std::move(m));
             }
-            while (part.materials.size() < nM)
+            if (part.materials.empty())
                 part.materials.push_back(defaultMaterial());
+            const double count = double(part.materials.size());
+            std::vector<std::uint32_t> listed(nI);
+            for (auto& i : listed) {
+                const double v = mv.d();
+                i = (v >= 0 && v < count) ? std::uint32_t(v) : 0;
+            }
+            for (std::uint32_t f = 0; f < nF; ++f)
+                faceMaterial[f] = listed.empty() ? 0 : listed[std::min<std::size_t>(f, listed.size() - 1)];
         }
     }
 

@@ -179,15 +179,19 @@ TEST(XMesh, ReadsWhatExportersWrite) {
 TEST(XMesh, ToleratesMismatchedOptionalChildren) {
     const std::string mat = "Material {\n0;1;0;1;;\n0;\n0;0;0;;\n0;0;0;;\n}\n";
     // Normals for the wrong number of faces are left out; one material index stands for all
-    // faces; a bad index takes material 0; missing materials are defaults.
+    // faces; an index of a missing material takes material 0.
     const XMesh m = meshOf("xof 0303txt 0032\nMesh {\n4;\n0;0;0;,1;0;0;,1;1;0;,0;1;0;;\n2;\n3;0,1,2;,\n3;0,2,3;;\n"
                            "MeshNormals {\n1;\n0;0;1;;\n1;\n3;0,0,0;;\n}\n"
-                           "MeshMaterialList {\n3;\n1;\n2;;\n" + mat + "}\n}\n");
+                           "MeshMaterialList {\n3;\n1;\n1;;\n" + mat + mat + "}\n}\n");
     EXPECT_EQ(m.normals[0], (Vec{0, 0, 0}));
-    ASSERT_EQ(m.materials.size(), 3u);
+    ASSERT_EQ(m.materials.size(), 2u);
     EXPECT_EQ(m.materials[0].diffuse[1], 1);
-    EXPECT_EQ(m.materials[2].diffuse, (std::array<float, 4>{0.5f, 0.5f, 0.5f, 0}));
-    EXPECT_EQ(m.attributes, (std::vector<std::uint32_t>{2, 2}));
+    EXPECT_EQ(m.attributes, (std::vector<std::uint32_t>{1, 1}));
+    const XMesh none = meshOf("xof 0303txt 0032\nMesh {\n3;\n0;0;0;,1;0;0;,0;1;0;;\n1;\n3;0,1,2;;\n"
+                              "MeshMaterialList {\n4000000000;\n1;\n3999999999;;\n}\n}\n");
+    ASSERT_EQ(none.materials.size(), 1u);
+    EXPECT_EQ(none.materials[0].diffuse, (std::array<float, 4>{0.5f, 0.5f, 0.5f, 0}));
+    EXPECT_EQ(none.attributes, (std::vector<std::uint32_t>{0}));
     const XMesh bad = meshOf("xof 0303txt 0032\nMesh {\n3;\n0;0;0;,1;0;0;,0;1;0;;\n1;\n3;0,1,2;;\n"
                              "MeshMaterialList {\n1;\n1;\n7;;\n" + mat + "}\n}\n");
     EXPECT_EQ(bad.attributes, (std::vector<std::uint32_t>{0}));
