@@ -290,7 +290,7 @@ void buildModel(const std::vector<DxfFace>& faces, Model& model) {
 
 }  // namespace
 
-std::optional<FormatError> readDxf(std::span<const std::byte> file, Model& model, ReadContext&) {
+std::optional<FormatError> readDxf(std::span<const std::byte> file, Model& model, ReadContext& ctx) {
     const DxfReader reader{std::string_view(reinterpret_cast<const char*>(file.data()), file.size())};
     // First pass: count, so that nothing is allocated for a file that will be refused.
     const std::size_t count = reader.countFaces();
@@ -304,6 +304,8 @@ std::optional<FormatError> readDxf(std::span<const std::byte> file, Model& model
     faces.reserve(count);
     if (auto err = reader.readFaces(faces))
         return err;
+    if (!ctx.path.empty())
+        model.fileName = ctx.path;
     buildModel(faces, model);
     computeNormals(model);
     return std::nullopt;

@@ -350,7 +350,7 @@ struct RokReader {
 
 }  // namespace
 
-std::optional<FormatError> readRok(std::span<const std::byte> file, Model& model, ReadContext&) {
+std::optional<FormatError> readRok(std::span<const std::byte> file, Model& model, ReadContext& ctx) {
     RokReader reader(std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
     if (auto err = reader.readPoints())
         return err;
@@ -360,6 +360,8 @@ std::optional<FormatError> readRok(std::span<const std::byte> file, Model& model
         return err;
     if (auto err = reader.readPalette())
         return err;
+    if (!ctx.path.empty())
+        model.fileName = ctx.path;
     reader.build(model);
     computeNormals(model);
     return std::nullopt;
