@@ -15,7 +15,7 @@ MeshKey meshKey(const ModelVertex& p, const ModelVertex& n, const ModelColor& c,
 }
 
 void buildGroupMesh(const Model& model, int groupIndex, const std::vector<std::int32_t>& polygonIndices,
-                    ModelGroup& group) {
+                    FirstMatchScratch& scratch, ModelGroup& group) {
     const bool mirrored = group.mirror() != 0;
     // Room for 6 vertices and triangles per polygon of the model (12 mirrored); a polygon of at
     // most four corners never needs more than 2 triangles and 4 vertices.
@@ -46,7 +46,7 @@ void buildGroupMesh(const Model& model, int groupIndex, const std::vector<std::i
             }
     }
     std::vector<std::int32_t> remap(keys.size());
-    const std::size_t vertices = buildFirstMatchRemap<12>(remap, keys);
+    const std::size_t vertices = buildFirstMatchRemap<12>(remap, keys, &scratch);
 
     const std::size_t reserved = vertices * (mirrored ? 2 : 1);
     group.meshPositions.reserve(reserved);
@@ -111,8 +111,9 @@ void buildGroupMeshes(Model& model) {
         if (group >= 0 && std::size_t(group) < byGroup.size())
             byGroup[std::size_t(group)].push_back(std::int32_t(i));
     }
+    FirstMatchScratch scratch;
     for (std::size_t g = 0; g < model.groups.size(); ++g)
-        buildGroupMesh(model, int(g), byGroup[g], model.groups[g]);
+        buildGroupMesh(model, int(g), byGroup[g], scratch, model.groups[g]);
 }
 
 }  // namespace rv

@@ -41,23 +41,35 @@ std::uint32_t hashOf(const std::array<float, N>& key) {
 
 }  // namespace detail
 
+// Working memory of buildFirstMatchRemap; one kept across several tables saves allocating (and
+// faulting in) megabytes per table.
+struct FirstMatchScratch {
+    std::vector<std::uint32_t> hashes;
+    std::vector<std::uint64_t> slots;
+};
+
 // Maps each key to its entry in the table of distinct keys in order of first appearance: the
 // entry of the first earlier key equal to it, else the next new entry. Returns the number of
 // distinct keys. Key i starts a new entry exactly when remap[i] equals the number of entries
 // started before it. remap.size() must equal keys.size(), which must stay below 2^31.
 template <std::size_t N>
-std::size_t buildFirstMatchRemap(std::span<std::int32_t> remap, std::span<const std::array<float, N>> keys) {
+std::size_t buildFirstMatchRemap(std::span<std::int32_t> remap, std::span<const std::array<float, N>> keys,
+                                 FirstMatchScratch* scratch = nullptr) {
     constexpr std::uint64_t kEmpty = ~std::uint64_t(0);  // else hash in the high half, key index low
     constexpr std::size_t kAhead = 16;                   // keys whose slots are fetched in advance
 
-    std::vector<std::uint32_t> hashes(keys.size());
+    FirstMatchScratch local;
+    FirstMatchScratch& work = scratch ? *scratch : local;
+    std::vector<std::uint32_t>& hashes = work.hashes;
+    hashes.resize(keys.size());
     for (std::size_t i = 0; i < keys.size(); ++i)
         hashes[i] = detail::hashOf(keys[i]);
     std::size_t capacity = 16;
     while (capacity < keys.size() * 2)
         capacity *= 2;
     const std::size_t mask = capacity - 1;
-    std::vector<std::uint64_t> slots(capacity, kEmpty);
+    std::vector<std::uint64_t>& slots = work.slots;
+    slots.assign(capacity, kEmpty);
 
     std::int32_t entries = 0;
     for (std::size_t i = 0; i < keys.size(); ++i) {

@@ -9,7 +9,8 @@ namespace {
 // nothing and stays as it is; a welded table never grows, so it stays outside. `onEntry(old)` is
 // told the old index of every entry kept, in order.
 template <class T, class IndexOf, class OnEntry>
-void weldTable(std::vector<ModelPolygon>& polygons, std::vector<T>& table, IndexOf indexOf, OnEntry onEntry) {
+void weldTable(std::vector<ModelPolygon>& polygons, std::vector<T>& table, FirstMatchScratch& scratch, IndexOf indexOf,
+               OnEntry onEntry) {
     constexpr std::size_t N = std::tuple_size_v<decltype(keyOf(T{}))>;
     std::vector<std::array<float, N>> keys;
     std::vector<std::int32_t> sources;
@@ -26,7 +27,7 @@ void weldTable(std::vector<ModelPolygon>& polygons, std::vector<T>& table, Index
 
     std::vector<std::int32_t> remap(keys.size());
     std::vector<T> welded;
-    welded.reserve(buildFirstMatchRemap<N>(remap, keys));
+    welded.reserve(buildFirstMatchRemap<N>(remap, keys, &scratch));
     std::size_t next = 0;
     for (ModelPolygon& p : polygons)
         for (int c = 0; c < cornersOf(p); ++c) {
@@ -45,13 +46,16 @@ void weldTable(std::vector<ModelPolygon>& polygons, std::vector<T>& table, Index
 }  // namespace
 
 void weldModel(Model& model) {
+    FirstMatchScratch scratch;
     std::vector<ModelSkinWeight> skin;
     skin.reserve(model.positions.size());
-    weldTable(model.polygons, model.positions, [](ModelCorner& c) -> std::int32_t& { return c.position; },
+    weldTable(model.polygons, model.positions, scratch, [](ModelCorner& c) -> std::int32_t& { return c.position; },
               [&](std::int32_t old) { skin.push_back(entryOr0(model.skin, old)); });
     model.skin = std::move(skin);
-    weldTable(model.polygons, model.colors, [](ModelCorner& c) -> std::int32_t& { return c.color; }, [](std::int32_t) {});
-    weldTable(model.polygons, model.uvs, [](ModelCorner& c) -> std::int32_t& { return c.uv; }, [](std::int32_t) {});
+    weldTable(model.polygons, model.colors, scratch, [](ModelCorner& c) -> std::int32_t& { return c.color; },
+              [](std::int32_t) {});
+    weldTable(model.polygons, model.uvs, scratch, [](ModelCorner& c) -> std::int32_t& { return c.uv; },
+              [](std::int32_t) {});
     computeNormals(model);
 }
 
