@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,17 +17,18 @@ std::optional<std::vector<std::byte>> readFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
-    std::vector<std::byte> data;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        data.reserve(std::size_t(st.st_size));
-    else if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(fd);
         return std::nullopt;
     }
-    std::byte buffer[1 << 16];
+    // Read straight into a buffer of the file's size; grow only if the file grows meanwhile.
+    std::vector<std::byte> data(S_ISREG(st.st_mode) ? std::size_t(st.st_size) : 0);
+    std::size_t used = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (used == data.size())
+            data.resize(std::max<std::size_t>(data.size() * 2, 1 << 16));
+        const ssize_t n = ::read(fd, data.data() + used, data.size() - used);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -35,9 +37,10 @@ std::optional<std::vector<std::byte>> readFile(const std::string& path) {
         }
         if (n == 0)
             break;
-        data.insert(data.end(), buffer, buffer + n);
+        used += std::size_t(n);
     }
     ::close(fd);
+    data.resize(used);
     return data;
 }
 
