@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "formats/common/byte_writer.h"
+#include "formats/common/model_checks.h"
 #include "formats/lwo/lwo.h"
 
 namespace rv {
@@ -75,14 +76,10 @@ std::optional<FormatError> writeLwo(Model& model, WriteContext& ctx) {
     const ModelGroup fallbackGroup;
     for (std::size_t p = 0; p < model.polygons.size(); ++p) {
         const ModelPolygon& polygon = model.polygons[p];
-        if (polygon.cornerCount > kMaxCorners)
-            return writeError("polygon " + std::to_string(p) + " has " + std::to_string(polygon.cornerCount) +
-                              " corners, more than " + std::to_string(kMaxCorners));
+        if (auto error = checkPolygonCorners(model, p))
+            return error;
         for (int k = 0; k < polygon.cornerCount; ++k) {
             const std::int32_t index = polygon.corners[k].position;
-            if (index < 0 || std::size_t(index) >= model.positions.size())
-                return writeError("polygon " + std::to_string(p) + " names position " + std::to_string(index) +
-                                  ", but the model has " + std::to_string(model.positions.size()));
             if (std::size_t(index) > kMaxPointIndex)
                 return writeError("polygon " + std::to_string(p) + " names position " + std::to_string(index) +
                                   "; an LWO file can only index positions up to " + std::to_string(kMaxPointIndex));

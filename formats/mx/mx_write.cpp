@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formats/common/byte_writer.h"
+#include "formats/common/model_checks.h"
 #include "formats/mx/mx.h"
 
 namespace rv {
@@ -72,15 +73,8 @@ std::optional<FormatError> writeMx(Model& model, WriteContext& ctx) {
         if (polygon.group < 0 || std::size_t(polygon.group) >= model.groups.size())
             return writeError("polygon " + std::to_string(p) + " names group " + std::to_string(polygon.group) +
                               ", but the model has " + std::to_string(model.groups.size()) + " groups");
-        if (polygon.cornerCount > kMaxCorners)
-            return writeError("polygon " + std::to_string(p) + " has " + std::to_string(polygon.cornerCount) +
-                              " corners, more than " + std::to_string(kMaxCorners));
-        for (int k = 0; k < polygon.cornerCount; ++k) {
-            const std::int32_t index = polygon.corners[k].position;
-            if (index < 0 || std::size_t(index) >= model.positions.size())
-                return writeError("polygon " + std::to_string(p) + " names position " + std::to_string(index) +
-                                  ", but the model has " + std::to_string(model.positions.size()));
-        }
+        if (auto error = checkPolygonCorners(model, p))
+            return error;
         slotCount = std::max(slotCount, std::size_t(polygon.group) + 1);
     }
     if (slotCount > kMaxNameSlots)
