@@ -6,6 +6,7 @@
 
 #include "app/driver.h"
 #include "model/registry.h"
+#include "runtime/allocator.h"
 #include "runtime/log.h"
 #include "runtime/paths.h"
 
@@ -250,6 +251,7 @@ int runInfo(const std::vector<std::string>& args) {
 }  // namespace
 
 int runCli(int argc, char** argv) {
+    keepModelMemoryForReuse();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return usageError("missing command (convert or info)");

@@ -2,6 +2,8 @@
 // right-justified codes, a layer, six decimals.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_main.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -46,4 +48,4 @@ BENCHMARK(BM_DxfRead)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+REVIZEVOZ_BENCHMARK_MAIN()

@@ -1,6 +1,8 @@
 // Full KZP save and load of 65,000 quads: writeKzp (with the group mesh rebuild) and the atomic
 // file write, then the file read and readKzp (with the normal rebuild).
 #include <benchmark/benchmark.h>
+
+#include "bench/bench_main.h"
 #include <unistd.h>
 
 #include <filesystem>
@@ -95,4 +97,4 @@ BENCHMARK(kzpLoad)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+REVIZEVOZ_BENCHMARK_MAIN()

@@ -3,6 +3,8 @@
 // 32,767 surfaces an LWO file can name.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_main.h"
+
 #include <cmath>
 
 #include "formats/lwo/lwo.h"
@@ -55,4 +57,4 @@ BENCHMARK(lwoRead)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+REVIZEVOZ_BENCHMARK_MAIN()

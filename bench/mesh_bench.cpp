@@ -1,6 +1,8 @@
 // Mesh services on 65,000 quads (260,000 corners, every grid point repeated by its neighbours).
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_main.h"
+
 #include "model/mesh.h"
 #include "tests/support/make_model.h"
 
@@ -46,4 +48,4 @@ BENCHMARK(buildGroupMeshes)->Arg(0)->Arg(1)->ArgName("mirror")->Unit(benchmark::
 
 }  // namespace
 
-BENCHMARK_MAIN();
+REVIZEVOZ_BENCHMARK_MAIN()

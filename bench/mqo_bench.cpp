@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_main.h"
+
 #include "formats/mqo/mqo.h"
 
 namespace {
@@ -69,4 +71,4 @@ BENCHMARK(readMqo)->Arg(1)->Arg(0)->ArgName("textured")->Unit(benchmark::kMillis
 
 }  // namespace
 
-BENCHMARK_MAIN();
+REVIZEVOZ_BENCHMARK_MAIN()

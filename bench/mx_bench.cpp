@@ -2,6 +2,8 @@
 // 65,000 quads measure how fast the writer refuses a model beyond the format.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_main.h"
+
 #include "formats/mx/mx.h"
 #include "tests/support/make_model.h"
 
@@ -45,4 +47,4 @@ BENCHMARK(mxRead)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+REVIZEVOZ_BENCHMARK_MAIN()

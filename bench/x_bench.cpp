@@ -3,6 +3,8 @@
 // With REVIZEVOZ_BENCH_OUT=DIR set, the two files are also saved there for timing other tools.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_main.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -142,4 +144,4 @@ BENCHMARK(write)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+REVIZEVOZ_BENCHMARK_MAIN()
