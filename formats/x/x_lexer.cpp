@@ -4,25 +4,11 @@
 #include <charconv>
 #include <cstring>
 
+#include "formats/x/x_tokens.h"
+
 namespace rv {
 
 namespace {
-
-enum BinaryToken : std::uint16_t {
-    kTokName = 1,
-    kTokString = 2,
-    kTokInteger = 3,
-    kTokGuid = 5,
-    kTokIntegerList = 6,
-    kTokFloatList = 7,
-    kTokOBrace = 10,
-    kTokComma = 19,
-    kTokSemicolon = 20,
-    kTokTemplate = 31,
-    kTokWord = 40,
-    kTokCString = 51,
-    kTokArray = 52,
-};
 
 constexpr const char* kPrimitiveNames[] = {"WORD", "DWORD", "FLOAT", "DOUBLE", "CHAR", "UCHAR",
                                            "SWORD", "SDWORD", "VOID", "STRING", "UNICODE", "CSTRING"};
@@ -293,17 +279,17 @@ XToken XLexer::readBinary() {
             return c;
         };
         switch (id) {
-        case kTokName:
-        case kTokString: {
+        case kXName:
+        case kXString: {
             const auto c = count(1);
             if (!c)
-                return fail(t.offset, id == kTokName ? "name passes the end of the file" : "string passes the end of the file");
-            t.kind = id == kTokName ? XTokenKind::Name : XTokenKind::String;
+                return fail(t.offset, id == kXName ? "name passes the end of the file" : "string passes the end of the file");
+            t.kind = id == kXName ? XTokenKind::Name : XTokenKind::String;
             t.text = text_.substr(pos_, *c);
             pos_ += *c;
-            if (id == kTokString) {
+            if (id == kXString) {
                 // The terminator is a separator token; some writers store it as a DWORD.
-                if (n - pos_ >= 2 && (readU16(text_, pos_) == kTokComma || readU16(text_, pos_) == kTokSemicolon)) {
+                if (n - pos_ >= 2 && (readU16(text_, pos_) == kXComma || readU16(text_, pos_) == kXSemicolon)) {
                     pos_ += 2;
                     if (n - pos_ >= 2 && readU16(text_, pos_) == 0)
                         pos_ += 2;
@@ -311,23 +297,23 @@ XToken XLexer::readBinary() {
             }
             return t;
         }
-        case kTokInteger:
+        case kXInteger:
             if (n - pos_ < 4)
                 return fail(t.offset, "file ends inside an integer");
             t.kind = XTokenKind::Number;
             t.number = readU32(text_, pos_);
             pos_ += 4;
             return t;
-        case kTokGuid:
+        case kXGuid:
             if (n - pos_ < 16)
                 return fail(t.offset, "file ends inside a GUID");
             t.kind = XTokenKind::Guid;
             t.text = text_.substr(pos_, 16);
             pos_ += 16;
             return t;
-        case kTokIntegerList:
-        case kTokFloatList: {
-            const bool floats = id == kTokFloatList;
+        case kXIntegerList:
+        case kXFloatList: {
+            const bool floats = id == kXFloatList;
             const auto c = count(floats && doubles_ ? 8 : 4);
             if (!c)
                 return fail(t.offset, floats ? "float list passes the end of the file" : "integer list passes the end of the file");
@@ -335,26 +321,26 @@ XToken XLexer::readBinary() {
             listFloats_ = floats;
             continue;  // an empty list yields nothing
         }
-        case kTokTemplate:
+        case kXTemplate:
             t.kind = XTokenKind::Template;
             return t;
-        case kTokArray:
+        case kXArray:
             t.kind = XTokenKind::Array;
             return t;
         default:
             break;
         }
-        if (id >= kTokOBrace && id <= kTokSemicolon) {
+        if (id >= kXOBrace && id <= kXSemicolon) {
             static constexpr XTokenKind kinds[] = {XTokenKind::OBrace,   XTokenKind::CBrace, XTokenKind::OParen,
                                                    XTokenKind::CParen,   XTokenKind::OBracket, XTokenKind::CBracket,
                                                    XTokenKind::OAngle,   XTokenKind::CAngle, XTokenKind::Dot,
                                                    XTokenKind::Comma,    XTokenKind::Semicolon};
-            t.kind = kinds[id - kTokOBrace];
+            t.kind = kinds[id - kXOBrace];
             return t;
         }
-        if (id >= kTokWord && id <= kTokCString) {
+        if (id >= kXWord && id <= kXCString) {
             t.kind = XTokenKind::Primitive;
-            t.text = id - kTokWord < 12 ? std::string_view(kPrimitiveNames[id - kTokWord]) : std::string_view();
+            t.text = id - kXWord < 12 ? std::string_view(kPrimitiveNames[id - kXWord]) : std::string_view();
             return t;
         }
         return fail(t.offset, "unknown binary token " + std::to_string(id));
@@ -398,9 +384,9 @@ void XLexer::numbers(std::vector<double>& out) {
             if (n - pos_ < 2)
                 return;
             const std::uint16_t id = readU16(text_, pos_);
-            if (id == kTokComma || id == kTokSemicolon) {
+            if (id == kXComma || id == kXSemicolon) {
                 pos_ += 2;
-            } else if (id == kTokInteger || id == kTokIntegerList || id == kTokFloatList) {
+            } else if (id == kXInteger || id == kXIntegerList || id == kXFloatList) {
                 const XToken t = readBinary();
                 if (t.kind == XTokenKind::Number)
                     out.push_back(t.number);

@@ -5,29 +5,11 @@
 
 #include "formats/common/byte_writer.h"
 #include "formats/x/x.h"
+#include "formats/x/x_tokens.h"
 
 namespace rv {
 
 namespace {
-
-enum Token : std::uint16_t {
-    kName = 1,
-    kString = 2,
-    kGuid = 5,
-    kIntegerList = 6,
-    kFloatList = 7,
-    kOBrace = 10,
-    kCBrace = 11,
-    kOBracket = 14,
-    kCBracket = 15,
-    kDot = 18,
-    kSemicolon = 20,
-    kTemplate = 31,
-    kDword = 41,
-    kFloat = 42,
-    kString_ = 49,
-    kArray = 52,
-};
 
 struct Member {
     std::string_view type;  // "DWORD", "FLOAT", "STRING" or a template name
@@ -85,9 +67,9 @@ class XBinaryWriter {
 public:
     explicit XBinaryWriter(std::vector<std::byte>& out) : w_(out) {}
 
-    void token(Token t) { w_.u16(t); }
+    void token(XBinaryToken t) { w_.u16(t); }
     void name(std::string_view s) {
-        w_.u16(kName);
+        w_.u16(kXName);
         w_.u32(std::uint32_t(s.size()));
         w_.text(s);
     }
@@ -98,7 +80,7 @@ public:
             if (c != '-')
                 hex += c;
         auto byteAt = [&](std::size_t i) { return std::uint8_t(hexValue(hex[2 * i]) * 16 + hexValue(hex[2 * i + 1])); };
-        w_.u16(kGuid);
+        w_.u16(kXGuid);
         w_.u32(std::uint32_t(byteAt(0)) << 24 | std::uint32_t(byteAt(1)) << 16 | std::uint32_t(byteAt(2)) << 8 | byteAt(3));
         w_.u16(std::uint16_t(byteAt(4) << 8 | byteAt(5)));
         w_.u16(std::uint16_t(byteAt(6) << 8 | byteAt(7)));
@@ -106,75 +88,75 @@ public:
             w_.u8(byteAt(i));
     }
     void string(std::string_view s) {
-        w_.u16(kString);
+        w_.u16(kXString);
         w_.u32(std::uint32_t(s.size()));
         w_.text(s);
-        w_.u16(kSemicolon);
+        w_.u16(kXSemicolon);
     }
     void integers(std::initializer_list<std::uint32_t> values) {
-        w_.u16(kIntegerList);
+        w_.u16(kXIntegerList);
         w_.u32(std::uint32_t(values.size()));
         for (std::uint32_t v : values)
             w_.u32(v);
     }
     void integers(const std::vector<std::uint32_t>& values) {
-        w_.u16(kIntegerList);
+        w_.u16(kXIntegerList);
         w_.u32(std::uint32_t(values.size()));
         for (std::uint32_t v : values)
             w_.u32(v);
     }
     void floats(const std::vector<float>& values) {
-        w_.u16(kFloatList);
+        w_.u16(kXFloatList);
         w_.u32(std::uint32_t(values.size()));
         for (float v : values)
             w_.f32(v);
     }
     void open(std::string_view type) {
         name(type);
-        token(kOBrace);
+        token(kXOBrace);
     }
-    void close() { token(kCBrace); }
+    void close() { token(kXCBrace); }
 
     void declare(const Template& t) {
-        token(kTemplate);
+        token(kXTemplate);
         name(t.name);
-        token(kOBrace);
+        token(kXOBrace);
         guid(t.guid);
         for (const Member& m : t.members) {
             if (!m.dimension.empty())
-                token(kArray);
+                token(kXArray);
             type(m.type);
             name(m.name);
             if (!m.dimension.empty()) {
-                token(kOBracket);
+                token(kXOBracket);
                 name(m.dimension);
-                token(kCBracket);
+                token(kXCBracket);
             }
-            token(kSemicolon);
+            token(kXSemicolon);
         }
         if (t.restriction == "...") {
-            token(kOBracket);
-            token(kDot);
-            token(kDot);
-            token(kDot);
-            token(kCBracket);
+            token(kXOBracket);
+            token(kXDot);
+            token(kXDot);
+            token(kXDot);
+            token(kXCBracket);
         } else if (!t.restriction.empty()) {
-            token(kOBracket);
+            token(kXOBracket);
             name(t.restriction);
             guid(t.restrictionGuid);
-            token(kCBracket);
+            token(kXCBracket);
         }
-        token(kCBrace);
+        token(kXCBrace);
     }
 
 private:
     void type(std::string_view t) {
         if (t == "DWORD")
-            token(kDword);
+            token(kXDword);
         else if (t == "FLOAT")
-            token(kFloat);
+            token(kXFloat);
         else if (t == "STRING")
-            token(kString_);
+            token(kXLpstr);
         else
             name(t);
     }
