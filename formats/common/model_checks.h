@@ -1,6 +1,7 @@
 // Checks writers make before serialising a model that may not have come from a reader.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -24,6 +25,16 @@ inline std::optional<FormatError> checkPolygonCorners(const Model& model, std::s
                                    ", but the model has " + std::to_string(model.positions.size())};
     }
     return std::nullopt;
+}
+
+// A 0..255 colour component as a byte; out-of-range and NaN values are clamped, never wrapped
+// (a wrapped value would bleed into the neighbouring channel of a packed colour).
+inline std::uint8_t colourByte(float value) {
+    if (!(value > 0))
+        return 0;
+    if (value >= 255)
+        return 255;
+    return std::uint8_t(value);
 }
 
 }  // namespace rv

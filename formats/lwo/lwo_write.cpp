@@ -22,14 +22,6 @@ struct Rgb {
     std::uint8_t red = 0, green = 0, blue = 0;
 };
 
-// Out-of-range and NaN components are clamped rather than wrapped into another colour.
-std::uint8_t colourByte(float value) {
-    if (!(value > 0))
-        return 0;
-    if (value >= 255)
-        return 255;
-    return std::uint8_t(value);
-}
 
 FormatError writeError(std::string reason) {
     return FormatError{{}, 0, 0, std::move(reason)};

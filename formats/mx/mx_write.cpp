@@ -24,14 +24,6 @@ FormatError writeError(std::string reason) {
     return FormatError{{}, 0, 0, std::move(reason)};
 }
 
-// Out-of-range and NaN components are clamped; wrapping would bleed into the neighbouring channel.
-std::uint32_t channel(float value) {
-    if (!(value > 0))
-        return 0;
-    if (value >= 255)
-        return 255;
-    return std::uint32_t(value);
-}
 
 bool isSjisLead(unsigned char c) {
     return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
@@ -178,7 +170,8 @@ std::optional<FormatError> writeMx(Model& model, WriteContext& ctx) {
         const ModelColor& colour = colourCorner.color >= 0 && std::size_t(colourCorner.color) < model.colors.size()
                                        ? model.colors[std::size_t(colourCorner.color)]
                                        : group.color;
-        out.u32(channel(colour.red) * 65536 + channel(colour.green) * 256 + channel(colour.blue));
+        out.u32(std::uint32_t(colourByte(colour.red)) * 65536 + std::uint32_t(colourByte(colour.green)) * 256 +
+                std::uint32_t(colourByte(colour.blue)));
         out.i16(std::int16_t(textured ? group.textureIndex - 1 : -1));
         out.i16(std::int16_t(polygon.group));
     }
