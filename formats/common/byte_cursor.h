@@ -65,7 +65,7 @@ public:
     bool atEnd() const { return pos_ >= data_.size(); }
     std::span<const std::byte> data() const { return data_; }
 
-    FormatError error(std::string reason) const { return FormatError{{}, pos_, 0, std::move(reason)}; }
+    FormatError error(std::string reason) const { return FormatError::atByte(pos_, std::move(reason)); }
 
 private:
     template <typename T>

@@ -1,4 +1,4 @@
-// What a reader or writer reports when it refuses a file.
+// What a reader or writer reports when it refuses a file or a model.
 #pragma once
 
 #include <cstdint>
@@ -7,20 +7,49 @@
 namespace rv {
 
 struct FormatError {
+    enum class Where : std::uint8_t { Byte, Line, Nowhere };
+
     std::string file;           // set by the driver; readers only ever see bytes
     std::uint64_t offset = 0;   // where the reader stopped trusting the file
-    std::uint32_t line = 0;     // text formats: 1-based line, 0 when not known
+    std::uint32_t line = 0;     // text formats: 1-based line
     std::string reason;         // "polygon count 70000 is over the limit of 65000"
     bool userMessage = false;   // shown to the user as is (message box), not only logged
+    Where where = Where::Byte;
 
-    // "FILE: line N: reason", "FILE: byte N: reason", or the reason alone for user messages.
+    // A file refused at a byte offset.
+    static FormatError atByte(std::uint64_t offset, std::string reason) {
+        FormatError e;
+        e.offset = offset;
+        e.reason = std::move(reason);
+        return e;
+    }
+    // A text file refused at a line (the offset is kept for tools that want it).
+    static FormatError atLine(std::uint32_t line, std::uint64_t offset, std::string reason) {
+        FormatError e = atByte(offset, std::move(reason));
+        e.line = line;
+        e.where = Where::Line;
+        return e;
+    }
+    // A refusal that no place in a file explains: a writer refusing a model, a file too short to
+    // hold anything.
+    static FormatError refusal(std::string reason) {
+        FormatError e = atByte(0, std::move(reason));
+        e.where = Where::Nowhere;
+        return e;
+    }
+    // A message the user sees as it stands, in a message box or on stderr.
+    static FormatError forUser(std::string reason) {
+        FormatError e = refusal(std::move(reason));
+        e.userMessage = true;
+        return e;
+    }
+
+    // "FILE: line N: reason", "FILE: byte N: reason" or "FILE: reason".
     std::string message() const {
-        if (userMessage)
-            return reason;
         std::string out = file.empty() ? std::string() : file + ": ";
-        if (line > 0)
+        if (!userMessage && where == Where::Line)
             out += "line " + std::to_string(line) + ": ";
-        else
+        else if (!userMessage && where == Where::Byte)
             out += "byte " + std::to_string(offset) + ": ";
         return out + reason;
     }

@@ -50,7 +50,7 @@ public:
 
     FormatError error(std::string reason) const { return errorAt(pos_, std::move(reason)); }
     FormatError errorAt(std::size_t offset, std::string reason) const {
-        return FormatError{{}, offset, lineAt(offset), std::move(reason)};
+        return FormatError::atLine(lineAt(offset), offset, std::move(reason));
     }
 
 private:

@@ -296,10 +296,9 @@ std::optional<FormatError> readDxf(std::span<const std::byte> file, Model& model
     const std::size_t count = reader.countFaces();
     // Both refusals come after reading the whole file: no line to name.
     if (count == 0)
-        return FormatError{{}, file.size(), 0, "the file holds no 3DFACE entity"};
+        return FormatError::atByte(file.size(), "the file holds no 3DFACE entity");
     if (count > std::size_t(kMaxPolygons))
-        return FormatError{{}, file.size(), 0,
-                           "3DFACE count " + std::to_string(count) + " is over the limit of " + std::to_string(kMaxPolygons)};
+        return FormatError::atByte(file.size(), "3DFACE count " + std::to_string(count) + " is over the limit of " + std::to_string(kMaxPolygons));
     std::vector<DxfFace> faces;
     faces.reserve(count);
     if (auto err = reader.readFaces(faces))

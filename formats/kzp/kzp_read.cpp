@@ -523,9 +523,8 @@ private:
         for (std::size_t p = 0; p < m_.polygons.size(); ++p) {
             const std::int32_t g = m_.polygons[p].group;
             if (!kzpIndexFits(g, m_.groups.size()))
-                return FormatError{{}, polygonsAt_, 0,
-                                   "polygon " + str(std::int64_t(p)) + " uses group " + str(g) + ", past the " +
-                                       str(m_.groupCount()) + " groups"};
+                return FormatError::atByte(polygonsAt_, "polygon " + str(std::int64_t(p)) + " uses group " + str(g) + ", past the " +
+                                       str(m_.groupCount()) + " groups");
         }
         return {};
     }
@@ -536,13 +535,6 @@ private:
     std::size_t polygonsAt_ = 0;
 };
 
-FormatError userError(std::string text) {
-    FormatError e;
-    e.reason = std::move(text);
-    e.userMessage = true;
-    return e;
-}
-
 }  // namespace
 
 std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model, ReadContext& ctx) {
@@ -550,16 +542,16 @@ std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model
     header.skip(3);  // "KZP", not checked
     const std::int32_t revision = header.i32();
     if (header.failed())
-        return FormatError{{}, 0, 0, "file is " + str(std::int64_t(file.size())) + " bytes long, too short for a KZP header"};
+        return FormatError::refusal("file is " + str(std::int64_t(file.size())) + " bytes long, too short for a KZP header");
     if (revision < kRev2004)
-        return userError("KZP 2004 以上に対応しています。\n\n" + ctx.path);
+        return FormatError::forUser("KZP 2004 以上に対応しています。\n\n" + ctx.path);
     if (revision > kRev2009)
-        return userError("KZP形式のバージョンが新しいので\n読み込むことができません。\n最新版へバージョンアップして下さい。\n\n" +
+        return FormatError::forUser("KZP形式のバージョンが新しいので\n読み込むことができません。\n最新版へバージョンアップして下さい。\n\n" +
                          ctx.path);
     const bool known = revision == kRev2004 || revision == kRev2005 || revision == kRev2006 ||
                        revision == kRev2008 || revision == kRev2009;
     if (!known)
-        return userError("KZP形式のバージョン " + str(revision) + " には対応していません。\n\n" + ctx.path);
+        return FormatError::forUser("KZP形式のバージョン " + str(revision) + " には対応していません。\n\n" + ctx.path);
 
     // Fill a copy so that a refused file leaves the caller's model as it was.
     Model loaded = model;

@@ -21,7 +21,7 @@ static_assert(sizeof(ModelVertex) == 12 && sizeof(ModelColor) == 16 && sizeof(Mo
 
 std::string str(std::int64_t v) { return std::to_string(v); }
 
-Error refuse(std::string reason) { return FormatError{{}, 0, 0, std::move(reason)}; }
+Error refuse(std::string reason) { return FormatError::refusal(std::move(reason)); }
 
 // A text field as the file stores it: the bytes up to its terminating zero.
 std::string_view fieldText(const std::string& s) { return std::string_view(s.data(), std::strlen(s.c_str())); }

@@ -36,7 +36,7 @@ struct LwoFile {
 };
 
 FormatError errorAt(std::size_t offset, std::string reason) {
-    return FormatError{{}, offset, 0, std::move(reason)};
+    return FormatError::atByte(offset, std::move(reason));
 }
 
 std::string tagText(std::span<const std::byte> tag) {

@@ -24,7 +24,7 @@ struct Rgb {
 
 
 FormatError writeError(std::string reason) {
-    return FormatError{{}, 0, 0, std::move(reason)};
+    return FormatError::refusal(std::move(reason));
 }
 
 std::string surfaceName(std::size_t number) {

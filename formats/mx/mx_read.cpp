@@ -30,7 +30,7 @@ struct Face {
 };
 
 FormatError errorAt(std::size_t offset, std::string reason) {
-    return FormatError{{}, offset, 0, std::move(reason)};
+    return FormatError::atByte(offset, std::move(reason));
 }
 
 std::string limitReason(const char* what, std::uint32_t count, std::uint32_t limit) {

@@ -21,7 +21,7 @@ constexpr std::uint32_t kFaceBytes = 168;
 constexpr std::uint32_t kHeaderBytes = 32;
 
 FormatError writeError(std::string reason) {
-    return FormatError{{}, 0, 0, std::move(reason)};
+    return FormatError::refusal(std::move(reason));
 }
 
 

@@ -59,7 +59,7 @@ XLexer::XLexer(std::span<const std::byte> body, bool binary, bool doubles)
 
 XToken XLexer::fail(std::size_t at, std::string reason) {
     if (!error_)
-        error_ = FormatError{{}, at, 0, std::move(reason)};
+        error_ = FormatError::atByte(at, std::move(reason));
     pos_ = text_.size();
     listLeft_ = 0;
     XToken t;

@@ -67,7 +67,7 @@ public:
     float f() { return float(o_.numbers[at_++]); }
     double d() { return o_.numbers[at_++]; }
     FormatError fail(const std::string& reason) const {
-        return FormatError{{}, o_.offset, 0, std::string(what_) + ": " + reason};
+        return FormatError::atByte(o_.offset, std::string(what_) + ": " + reason);
     }
 
 private:
@@ -80,7 +80,7 @@ bool childIs(const XObject& o, const char* type) { return xSameName(o.type, type
 
 std::optional<FormatError> readMaterial(const XDocument& doc, const XObject& o, XMaterial& m) {
     if (o.numbers.size() < 11)
-        return FormatError{{}, o.offset, 0, "Material: " + std::to_string(o.numbers.size()) + " values instead of 11"};
+        return FormatError::atByte(o.offset, "Material: " + std::to_string(o.numbers.size()) + " values instead of 11");
     const auto& v = o.numbers;
     m.diffuse = {float(v[0]), float(v[1]), float(v[2]), float(v[3])};
     m.power = float(v[4]);
@@ -383,8 +383,7 @@ public:
 private:
     std::optional<FormatError> visit(const XObject& o) {
         if (++visits_ > limits_.maxPlacements)
-            return FormatError{{}, o.offset, 0,
-                               "the file's frames place more than " + std::to_string(limits_.maxPlacements) + " objects"};
+            return FormatError::atByte(o.offset, "the file's frames place more than " + std::to_string(limits_.maxPlacements) + " objects");
         return std::nullopt;
     }
     std::optional<FormatError> place(std::uint32_t mesh, const Matrix& m, bool identity) {
@@ -400,13 +399,12 @@ private:
         if (auto e = visit(o))
             return e;
         if (depth > kXMaxDepth)
-            return FormatError{{}, o.offset, 0, "frames are nested deeper than " + std::to_string(kXMaxDepth) + " levels"};
+            return FormatError::atByte(o.offset, "frames are nested deeper than " + std::to_string(kXMaxDepth) + " levels");
         for (std::uint32_t c : o.children) {
             const XObject& child = doc_.objects[c];
             if (childIs(child, "FrameTransformMatrix")) {
                 if (child.numbers.size() < 16)
-                    return FormatError{{}, child.offset, 0,
-                                       "FrameTransformMatrix: " + std::to_string(child.numbers.size()) + " values instead of 16"};
+                    return FormatError::atByte(child.offset, "FrameTransformMatrix: " + std::to_string(child.numbers.size()) + " values instead of 16");
                 Matrix local;
                 for (int k = 0; k < 16; ++k)
                     local[k] = child.numbers[k];
@@ -449,7 +447,7 @@ std::optional<FormatError> buildXMesh(const XDocument& doc, XMesh& out, const XM
     if (auto e = walker.run())
         return e;
     if (walker.placements.empty())
-        return FormatError{{}, 0, 0, "the file holds no mesh"};
+        return FormatError::refusal("the file holds no mesh");
 
     std::unordered_map<std::uint32_t, MeshPart> parts;
     for (const Placement& p : walker.placements) {
@@ -479,8 +477,7 @@ std::optional<FormatError> buildXMesh(const XDocument& doc, XMesh& out, const XM
             continue;  // nothing of this mesh is kept: its vertices are not needed either
         const std::size_t base = out.positions.size();
         if (part.positions.size() > limits.maxVertices - base)
-            return FormatError{{}, doc.objects[p.mesh].offset, 0,
-                               "the file's meshes hold more than " + std::to_string(limits.maxVertices) + " vertices"};
+            return FormatError::atByte(doc.objects[p.mesh].offset, "the file's meshes hold more than " + std::to_string(limits.maxVertices) + " vertices");
         out.positions.insert(out.positions.end(), part.positions.begin(), part.positions.end());
         out.normals.insert(out.normals.end(), part.normals.begin(), part.normals.end());
         out.colors.insert(out.colors.end(), part.colors.begin(), part.colors.end());

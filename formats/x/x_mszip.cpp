@@ -31,17 +31,16 @@ std::optional<FormatError> inflateMszip(std::span<const std::byte> file, std::ve
     cur.seek(kHeaderBytes);
     const std::uint32_t total = cur.u32();
     if (cur.failed())
-        return FormatError{{}, kHeaderBytes, 0, "file ends before the compressed size"};
+        return FormatError::atByte(kHeaderBytes, "file ends before the compressed size");
     if (total < kHeaderBytes)
-        return FormatError{{}, kHeaderBytes, 0, "compressed file states a size of " + std::to_string(total) + " bytes"};
+        return FormatError::atByte(kHeaderBytes, "compressed file states a size of " + std::to_string(total) + " bytes");
     const std::size_t expected = total - kHeaderBytes;
     if (expected > kMszipMaxOutput)
-        return FormatError{{}, kHeaderBytes, 0,
-                           "compressed file would expand to " + std::to_string(total) + " bytes, over the limit of " +
-                               std::to_string(kMszipMaxOutput)};
+        return FormatError::atByte(kHeaderBytes, "compressed file would expand to " + std::to_string(total) + " bytes, over the limit of " +
+                               std::to_string(kMszipMaxOutput));
     Inflater inflater;
     if (!inflater.ready)
-        return FormatError{{}, 0, 0, "cannot start the decompressor"};
+        return FormatError::refusal("cannot start the decompressor");
     out.reserve(expected);
     std::size_t previousStart = 0, previousSize = 0;
     while (!cur.atEnd()) {
@@ -49,23 +48,23 @@ std::optional<FormatError> inflateMszip(std::span<const std::byte> file, std::ve
         const std::uint16_t plain = cur.u16();
         const std::uint16_t packed = cur.u16();
         if (cur.failed())
-            return FormatError{{}, blockAt, 0, "file ends inside a compressed block header"};
+            return FormatError::atByte(blockAt, "file ends inside a compressed block header");
         if (plain == 0 || plain > kMszipBlockBytes)
-            return FormatError{{}, blockAt, 0, "compressed block states " + std::to_string(plain) + " bytes of data"};
+            return FormatError::atByte(blockAt, "compressed block states " + std::to_string(plain) + " bytes of data");
         if (packed < 2 || packed > cur.remaining())
-            return FormatError{{}, blockAt, 0, "compressed block of " + std::to_string(packed) + " bytes passes the end of the file"};
+            return FormatError::atByte(blockAt, "compressed block of " + std::to_string(packed) + " bytes passes the end of the file");
         const auto data = cur.take(packed);
         if (data[0] != std::byte{'C'} || data[1] != std::byte{'K'})
-            return FormatError{{}, blockAt + 4, 0, "compressed block lacks its CK signature"};
+            return FormatError::atByte(blockAt + 4, "compressed block lacks its CK signature");
         if (out.size() + plain > expected)
-            return FormatError{{}, blockAt, 0, "compressed blocks hold more than the stated " + std::to_string(total) + " bytes"};
+            return FormatError::atByte(blockAt, "compressed blocks hold more than the stated " + std::to_string(total) + " bytes");
 
         z_stream& s = inflater.stream;
         if (inflateReset(&s) != Z_OK)
-            return FormatError{{}, blockAt, 0, "cannot reset the decompressor"};
+            return FormatError::atByte(blockAt, "cannot reset the decompressor");
         if (previousSize > 0 &&
             inflateSetDictionary(&s, reinterpret_cast<const Bytef*>(out.data() + previousStart), uInt(previousSize)) != Z_OK)
-            return FormatError{{}, blockAt, 0, "cannot carry the previous block into the next"};
+            return FormatError::atByte(blockAt, "cannot carry the previous block into the next");
         const std::size_t start = out.size();
         out.resize(start + plain);
         s.next_in = const_cast<Bytef*>(reinterpret_cast<const Bytef*>(data.data() + 2));
@@ -76,20 +75,18 @@ std::optional<FormatError> inflateMszip(std::span<const std::byte> file, std::ve
         // A block may stop exactly at its stated size without a final deflate block; anything
         // else that is not a clean end is damage.
         if (rc != Z_STREAM_END && !(s.avail_out == 0 && (rc == Z_OK || rc == Z_BUF_ERROR)))
-            return FormatError{{}, blockAt, 0, "compressed block does not inflate (" + std::string(s.msg ? s.msg : "bad data") + ")"};
+            return FormatError::atByte(blockAt, "compressed block does not inflate (" + std::string(s.msg ? s.msg : "bad data") + ")");
         if (rc != Z_STREAM_END && s.avail_in > 0)
-            return FormatError{{}, blockAt, 0, "compressed block inflates to more than " + std::to_string(plain) + " bytes"};
+            return FormatError::atByte(blockAt, "compressed block inflates to more than " + std::to_string(plain) + " bytes");
         if (s.avail_out != 0)
-            return FormatError{{}, blockAt, 0,
-                               "compressed block inflates to " + std::to_string(plain - s.avail_out) + " bytes instead of " +
-                                   std::to_string(plain)};
+            return FormatError::atByte(blockAt, "compressed block inflates to " + std::to_string(plain - s.avail_out) + " bytes instead of " +
+                                   std::to_string(plain));
         previousStart = start;
         previousSize = plain;
     }
     if (out.size() != expected)
-        return FormatError{{}, file.size(), 0,
-                           "compressed blocks hold " + std::to_string(out.size() + kHeaderBytes) + " bytes instead of the stated " +
-                               std::to_string(total)};
+        return FormatError::atByte(file.size(), "compressed blocks hold " + std::to_string(out.size() + kHeaderBytes) + " bytes instead of the stated " +
+                               std::to_string(total));
     return std::nullopt;
 }
 

@@ -173,9 +173,9 @@ std::optional<FormatError> writeX(Model& model, WriteContext& ctx) {
         if (p.cornerCount >= 3)
             triangleCount += std::min<std::size_t>(p.cornerCount, kMaxCorners) - 2;
     if (triangleCount == 0)
-        return FormatError{{}, 0, 0, "the model has no triangles to write"};
+        return FormatError::refusal("the model has no triangles to write");
     if (triangleCount > (UINT32_MAX - 1) / 4)
-        return FormatError{{}, 0, 0, "the model has too many triangles for an .x file"};
+        return FormatError::refusal("the model has too many triangles for an .x file");
 
     const std::size_t vertexCount = triangleCount * 3;
     std::vector<float> positions, normals, uvs;
