@@ -1,11 +1,14 @@
 #include "app/cli.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/driver.h"
-#include "model/registry.h"
 #include "runtime/allocator.h"
 #include "runtime/log.h"
 #include "runtime/paths.h"
@@ -15,82 +18,68 @@ namespace {
 
 struct CliOption {
     const char* name;
-    const char* value;  // null for a switch
+    const char* value;  // null for a switch; "TARGET" takes the writer table's names
     const char* help;
 };
 
-const CliOption kConvertOptions[] = {
-    {"--to", "kzp|lwo|mx|x", "target format (required)"},
-    {"--out-dir", "DIR", "write the outputs into DIR instead of beside each source"},
-    {"--verbose", nullptr, "print log lines to stderr"},
-};
-const CliOption kInfoOptions[] = {
-    {"--json", nullptr, "one JSON object per file"},
-    {"--verbose", nullptr, "print log lines to stderr"},
+struct CliCommand {
+    const char* name;
+    const char* help;
+    std::vector<CliOption> options;
+    int (*run)(const std::vector<std::pair<std::string, std::string>>& options, const std::vector<std::string>& files);
 };
 
-void printUsage(std::FILE* out) {
-    std::fprintf(out,
-                 "usage: revizevoz-cli convert --to kzp|lwo|mx|x [--out-dir DIR] [--verbose] FILE...\n"
-                 "       revizevoz-cli info [--json] [--verbose] FILE...\n\n"
-                 "Inputs: .kzp .dxf .lwo .mqo .mx .rok .x (any case). Outputs are named after the\n"
-                 "source with its last extension replaced by .KZP, .LWO, .MX or .X.\n\n"
-                 "convert options:\n");
-    for (const CliOption& o : kConvertOptions)
-        std::fprintf(out, "  %-8s %-14s %s\n", o.name, o.value ? o.value : "", o.help);
-    std::fprintf(out, "info options:\n");
-    for (const CliOption& o : kInfoOptions)
-        std::fprintf(out, "  %-8s %-14s %s\n", o.name, o.value ? o.value : "", o.help);
+// "kzp|lwo|mx|x", from the writer table.
+std::string targetNames() {
+    std::string names;
+    for (const WriterEntry& w : writerTable())
+        names += (names.empty() ? "" : "|") + toLower(w.extension);
+    return names;
+}
+
+std::string valueName(const CliOption& option) {
+    if (!option.value)
+        return {};
+    return std::string_view(option.value) == "TARGET" ? targetNames() : option.value;
+}
+
+// Edit distance, for suggesting what was probably meant.
+std::size_t distance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// " (did you mean X?)" for the nearest of `candidates`, when one is near enough.
+std::string suggestion(std::string_view given, const std::vector<std::string>& candidates) {
+    const std::string* best = nullptr;
+    std::size_t bestDistance = 0;
+    for (const std::string& c : candidates) {
+        const std::size_t d = distance(toLower(given), toLower(c));
+        if (!best || d < bestDistance) {
+            best = &c;
+            bestDistance = d;
+        }
+    }
+    if (!best || bestDistance > std::max<std::size_t>(2, best->size() / 3))
+        return {};
+    return " (did you mean " + *best + "?)";
 }
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "revizevoz-cli: %s\n", message.c_str());
     std::fprintf(stderr, "Try 'revizevoz-cli --help'.\n");
     return 2;
-}
-
-// Splits argv into options (with their values) and files; "--" ends the options.
-bool parseArgs(const std::vector<std::string>& args, const CliOption* table, std::size_t tableSize,
-               std::vector<std::pair<std::string, std::string>>& options, std::vector<std::string>& files,
-               std::string& error) {
-    bool optionsDone = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsDone || arg.size() < 2 || arg[0] != '-') {
-            files.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsDone = true;
-            continue;
-        }
-        std::string name = arg, value;
-        const auto eq = arg.find('=');
-        if (eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-        }
-        const CliOption* option = nullptr;
-        for (std::size_t k = 0; k < tableSize; ++k)
-            if (name == table[k].name)
-                option = &table[k];
-        if (!option) {
-            error = "unknown option '" + name + "'";
-            return false;
-        }
-        if (option->value && eq == std::string::npos) {
-            if (i + 1 >= args.size()) {
-                error = "option '" + name + "' needs a value (" + option->value + ")";
-                return false;
-            }
-            value = args[++i];
-        } else if (!option->value && eq != std::string::npos) {
-            error = "option '" + name + "' takes no value";
-            return false;
-        }
-        options.emplace_back(name, value);
-    }
-    return true;
 }
 
 void installSinks(bool verbose) {
@@ -106,36 +95,64 @@ void installSinks(bool verbose) {
         setLogSink([](const std::string&) {});
 }
 
-int runConvert(const std::vector<std::string>& args) {
-    std::vector<std::pair<std::string, std::string>> options;
-    std::vector<std::string> files;
-    std::string error;
-    if (!parseArgs(args, kConvertOptions, std::size(kConvertOptions), options, files, error))
-        return usageError(error);
+bool has(const std::vector<std::pair<std::string, std::string>>& options, const char* name) {
+    return std::any_of(options.begin(), options.end(), [&](const auto& o) { return o.first == name; });
+}
+
+void printWarnings(const std::vector<std::string>& warnings) {
+    for (const std::string& w : warnings)
+        std::fprintf(stderr, "revizevoz-cli: warning: %s\n", w.c_str());
+}
+
+// Each file loaded straight into a result of its own: the command line has no window to show it.
+ModelSource directSource() {
+    auto current = std::make_shared<LoadResult>();
+    return [current](const std::string& path) {
+        *current = loadModelFile(path);
+        LoadOutcome outcome;
+        outcome.model = current->model.get();
+        outcome.error = current->error;
+        outcome.warnings = current->warnings;
+        return outcome;
+    };
+}
+
+int runConvert(const std::vector<std::pair<std::string, std::string>>& options, const std::vector<std::string>& files) {
     ConvertOptions convert;
-    bool haveTarget = false, verbose = false;
+    bool haveTarget = false;
     for (const auto& [name, value] : options) {
         if (name == "--to") {
-            if (!parseTarget(value, convert.target))
-                return usageError("unknown target '" + value + "' (kzp, lwo, mx or x)");
+            if (!parseTarget(value, convert.target)) {
+                std::vector<std::string> names;
+                for (const WriterEntry& w : writerTable())
+                    names.push_back(toLower(w.extension));
+                return usageError("unknown target '" + value + "'" + suggestion(value, names) + " (" + targetNames() + ")");
+            }
             haveTarget = true;
         } else if (name == "--out-dir") {
             convert.outDir = value;
-        } else if (name == "--verbose") {
-            verbose = true;
         }
     }
     if (!haveTarget)
-        return usageError("convert needs --to kzp|lwo|mx|x");
+        return usageError("convert needs --to " + targetNames());
     if (files.empty())
         return usageError("convert needs at least one FILE");
+    const bool verbose = has(options, "--verbose");
     installSinks(verbose);
+    if (!convert.outDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(convert.outDir, ec);
+        if (ec || !std::filesystem::is_directory(convert.outDir)) {
+            std::fprintf(stderr, "revizevoz-cli: %s: cannot create the output folder: %s\n", convert.outDir.c_str(),
+                         ec ? ec.message().c_str() : "not a folder");
+            return 1;
+        }
+    }
     convert.refuseUnknownExtension = true;
 
     bool allOk = true;
-    convertDropped(files, convert, [&](std::size_t done, std::size_t total, const ConvertReport& r) {
-        for (const std::string& w : r.warnings)
-            std::fprintf(stderr, "revizevoz-cli: warning: %s\n", w.c_str());
+    convertFiles(files, convert, directSource(), [&](std::size_t done, std::size_t total, const ConvertReport& r) {
+        printWarnings(r.warnings);
         if (r.ok) {
             std::printf("%s -> %s\n", r.source.c_str(), r.output.c_str());
         } else {
@@ -182,29 +199,37 @@ std::string jsonVertex(const ModelVertex& v) {
 }
 
 // Model text fields are Shift-JIS; what we print is UTF-8.
-std::string displayText(const std::string& sjis) {
-    if (auto utf8 = sjisToUtf8(sjis))
-        return *utf8;
-    return sjis;
+std::string displayText(const std::string& sjis) { return sjisToUtf8(sjis).value_or(sjis); }
+
+void printInfo(const Model& m, bool json) {
+    const std::string name = displayText(m.fileName);
+    if (json) {
+        std::printf("{\"fileName\": %s, \"revision\": %d, \"polygonCount\": %d, \"groupCount\": %d, "
+                    "\"textureCount\": %d, \"positionCount\": %d, \"normalCount\": %d, \"colorCount\": %d, "
+                    "\"uvCount\": %d, \"boneCount\": %d, \"motionCount\": %d, \"boundsMin\": %s, "
+                    "\"boundsMax\": %s, \"renderMode\": %u}\n",
+                    jsonString(name).c_str(), m.revision, m.polygonCount(), m.groupCount(), m.textureCount(),
+                    m.positionCount(), m.normalCount(), m.colorCount(), m.uvCount(), m.boneCount, m.motionCount(),
+                    jsonVertex(m.boundsMin).c_str(), jsonVertex(m.boundsMax).c_str(), m.renderMode);
+        return;
+    }
+    std::printf("ファイル名 : %s\n", name.c_str());
+    std::printf("ポリゴン　 : %d\n", m.polygonCount());
+    std::printf("グループ　 : %d\n", m.groupCount());
+    std::printf("テクスチャ : %d\n", m.textureCount());
+    std::printf("positions %d, normals %d, colors %d, uvs %d\n", m.positionCount(), m.normalCount(), m.colorCount(),
+                m.uvCount());
+    std::printf("bones %d, motions %d, revision %d, render mode %u\n", m.boneCount, m.motionCount(), m.revision,
+                m.renderMode);
+    std::printf("bounds (%g, %g, %g) - (%g, %g, %g)\n", m.boundsMin.x, m.boundsMin.y, m.boundsMin.z, m.boundsMax.x,
+                m.boundsMax.y, m.boundsMax.z);
 }
 
-int runInfo(const std::vector<std::string>& args) {
-    std::vector<std::pair<std::string, std::string>> options;
-    std::vector<std::string> files;
-    std::string error;
-    if (!parseArgs(args, kInfoOptions, std::size(kInfoOptions), options, files, error))
-        return usageError(error);
-    bool json = false, verbose = false;
-    for (const auto& [name, value] : options) {
-        if (name == "--json")
-            json = true;
-        else if (name == "--verbose")
-            verbose = true;
-    }
+int runInfo(const std::vector<std::pair<std::string, std::string>>& options, const std::vector<std::string>& files) {
     if (files.empty())
         return usageError("info needs at least one FILE");
-    installSinks(verbose);
-
+    const bool json = has(options, "--json");
+    installSinks(has(options, "--verbose"));
     bool allOk = true;
     for (const std::string& file : files) {
         if (!readerForName(file)) {
@@ -212,40 +237,104 @@ int runInfo(const std::vector<std::string>& args) {
             allOk = false;
             continue;
         }
-        LoadOutcome loaded = loadByPath(file);
-        for (const std::string& w : loaded.warnings)
-            std::fprintf(stderr, "revizevoz-cli: warning: %s\n", w.c_str());
+        const LoadResult loaded = loadModelFile(file);
+        printWarnings(loaded.warnings);
         if (!loaded.model) {
-            std::fprintf(stderr, "revizevoz-cli: %s\n", loaded.error.c_str());
+            std::fprintf(stderr, "revizevoz-cli: %s\n", loaded.error->message().c_str());
             allOk = false;
             continue;
         }
-        const Model& m = *loaded.model;
-        const std::string name = displayText(m.fileName);
-        if (json) {
-            std::printf("{\"fileName\": %s, \"revision\": %d, \"polygonCount\": %d, \"groupCount\": %d, "
-                        "\"textureCount\": %d, \"positionCount\": %d, \"normalCount\": %d, \"colorCount\": %d, "
-                        "\"uvCount\": %d, \"boneCount\": %d, \"motionCount\": %d, \"boundsMin\": %s, "
-                        "\"boundsMax\": %s, \"renderMode\": %u}\n",
-                        jsonString(name).c_str(), m.revision, m.polygonCount(), m.groupCount(), m.textureCount(),
-                        m.positionCount(), m.normalCount(), m.colorCount(), m.uvCount(), m.boneCount,
-                        m.motionCount(), jsonVertex(m.boundsMin).c_str(), jsonVertex(m.boundsMax).c_str(),
-                        m.renderMode);
-        } else {
-            std::printf("ファイル名 : %s\n", name.c_str());
-            std::printf("ポリゴン　 : %d\n", m.polygonCount());
-            std::printf("グループ　 : %d\n", m.groupCount());
-            std::printf("テクスチャ : %d\n", m.textureCount());
-            std::printf("positions %d, normals %d, colors %d, uvs %d\n", m.positionCount(), m.normalCount(),
-                        m.colorCount(), m.uvCount());
-            std::printf("bones %d, motions %d, revision %d, render mode %u\n", m.boneCount, m.motionCount(),
-                        m.revision, m.renderMode);
-            std::printf("bounds (%g, %g, %g) - (%g, %g, %g)\n", m.boundsMin.x, m.boundsMin.y, m.boundsMin.z,
-                        m.boundsMax.x, m.boundsMax.y, m.boundsMax.z);
-        }
+        printInfo(*loaded.model, json);
         std::fflush(stdout);
     }
     return allOk ? 0 : 1;
+}
+
+const std::vector<CliCommand>& commands() {
+    static const std::vector<CliCommand> table{
+        {"convert", "convert each FILE to the target, beside its source",
+         {{"--to", "TARGET", "target format (required)"},
+          {"--out-dir", "DIR", "write the outputs into DIR (created when missing) instead of beside each source"},
+          {"--verbose", nullptr, "print log lines to stderr"}},
+         runConvert},
+        {"info", "print what the preview overlay shows, with table sizes, bounds and render mode",
+         {{"--json", nullptr, "one JSON object per file"}, {"--verbose", nullptr, "print log lines to stderr"}},
+         runInfo},
+    };
+    return table;
+}
+
+std::string synopsis(const CliCommand& command) {
+    std::string line = std::string("revizevoz-cli ") + command.name;
+    for (const CliOption& o : command.options) {
+        const bool required = std::string_view(o.help).find("(required)") != std::string_view::npos;
+        const std::string text = o.value ? std::string(o.name) + " " + valueName(o) : o.name;
+        line += required ? " " + text : " [" + text + "]";
+    }
+    return line + " FILE...";
+}
+
+void printUsage(std::FILE* out) {
+    std::string inputs, outputs;
+    for (const ReaderEntry& r : readerTable())
+        inputs += std::string(" .") + r.extension;
+    for (const WriterEntry& w : writerTable())
+        outputs += std::string(outputs.empty() ? "" : ", ") + "." + w.extension;
+    const auto& table = commands();
+    for (std::size_t i = 0; i < table.size(); ++i)
+        std::fprintf(out, "%s %s\n", i == 0 ? "usage:" : "      ", synopsis(table[i]).c_str());
+    std::fprintf(out, "\nInputs:%s (any case). Outputs are named after the source with its last extension\n"
+                      "replaced by %s.\n", inputs.c_str(), outputs.c_str());
+    for (const CliCommand& command : table) {
+        std::fprintf(out, "\n%s: %s\n", command.name, command.help);
+        for (const CliOption& o : command.options)
+            std::fprintf(out, "  %-10s %-14s %s\n", o.name, valueName(o).c_str(), o.help);
+    }
+}
+
+// Splits the arguments into options (with their values) and files; "--" ends the options.
+bool parseArgs(const std::vector<std::string>& args, const CliCommand& command,
+               std::vector<std::pair<std::string, std::string>>& options, std::vector<std::string>& files,
+               std::string& error) {
+    bool optionsDone = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsDone || arg.size() < 2 || arg[0] != '-') {
+            files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsDone = true;
+            continue;
+        }
+        std::string name = arg, value;
+        const auto eq = arg.find('=');
+        if (eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+        }
+        const auto found = std::find_if(command.options.begin(), command.options.end(),
+                                        [&](const CliOption& o) { return name == o.name; });
+        if (found == command.options.end()) {
+            std::vector<std::string> names;
+            for (const CliOption& o : command.options)
+                names.push_back(o.name);
+            error = "unknown option '" + name + "' for " + command.name + suggestion(name, names);
+            return false;
+        }
+        if (found->value && eq == std::string::npos) {
+            if (i + 1 >= args.size()) {
+                error = "option '" + name + "' needs a value (" + valueName(*found) + ")";
+                return false;
+            }
+            value = args[++i];
+        } else if (!found->value && eq != std::string::npos) {
+            error = "option '" + name + "' takes no value";
+            return false;
+        }
+        options.emplace_back(name, value);
+    }
+    return true;
 }
 
 }  // namespace
@@ -253,23 +342,30 @@ int runInfo(const std::vector<std::string>& args) {
 int runCli(int argc, char** argv) {
     keepModelMemoryForReuse();
     std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> names;
+    for (const CliCommand& c : commands())
+        names.push_back(c.name);
+    std::string known;
+    for (const std::string& n : names)
+        known += (known.empty() ? "" : " or ") + n;
     if (args.empty())
-        return usageError("missing command (convert or info)");
-    const std::string command = args.front();
+        return usageError("missing command (" + known + ")");
+    const std::string name = args.front();
     args.erase(args.begin());
-    if (command == "--help" || command == "-h" || command == "help") {
+    if (name == "--help" || name == "-h" || name == "help") {
         printUsage(stdout);
         return 0;
     }
-    int status = 2;
-    if (command == "convert")
-        status = runConvert(args);
-    else if (command == "info")
-        status = runInfo(args);
-    else
-        return usageError("unknown command '" + command + "' (convert or info)");
-    registry().releaseAll();
-    return status;
+    const auto command = std::find_if(commands().begin(), commands().end(),
+                                      [&](const CliCommand& c) { return name == c.name; });
+    if (command == commands().end())
+        return usageError("unknown command '" + name + "'" + suggestion(name, names) + " (" + known + ")");
+    std::vector<std::pair<std::string, std::string>> options;
+    std::vector<std::string> files;
+    std::string error;
+    if (!parseArgs(args, *command, options, files, error))
+        return usageError(error);
+    return command->run(options, files);
 }
 
 }  // namespace rv

@@ -1,7 +1,7 @@
 #include "app/driver.h"
 
 #include <filesystem>
-#include <mutex>
+#include <memory>
 
 #include "formats/common/file_io.h"
 #include "formats/dxf/dxf.h"
@@ -12,6 +12,7 @@
 #include "formats/rok/rok.h"
 #include "formats/x/x.h"
 #include "model/mesh.h"
+#include "model/motion.h"
 #include "model/registry.h"
 #include "model/textures.h"
 #include "runtime/log.h"
@@ -19,143 +20,143 @@
 
 namespace rv {
 
-const std::vector<ReaderEntry>& readerTable() {
-    static const std::vector<ReaderEntry> table{
-        {"dxf", readDxf}, {"lwo", readLwo}, {"mqo", readMqo}, {"mx", readMx},
-        {"rok", readRok}, {"x", readX},     {"kzp", readKzp},
-    };
-    return table;
+namespace {
+
+constexpr ReaderEntry kReaders[] = {
+    {"dxf", readDxf}, {"lwo", readLwo}, {"mqo", readMqo}, {"mx", readMx},
+    {"rok", readRok}, {"x", readX},     {"kzp", readKzp, true},
+};
+
+constexpr WriterEntry kWriters[] = {
+    {ConversionTarget::Kzp, "KZP", writeKzp},
+    {ConversionTarget::Lwo, "LWO", writeLwo},
+    {ConversionTarget::Mx, "MX", writeMx},
+    {ConversionTarget::X, "X", writeX},
+};
+
+// The absolute folder of `path`, without a trailing '/'.
+std::string absoluteFolderOf(const std::string& path) {
+    const std::string folder = directoryOf(path);
+    std::error_code ec;
+    std::string absolute = std::filesystem::absolute(folder.empty() ? "." : folder, ec).lexically_normal().string();
+    if (absolute.size() > 1 && absolute.back() == '/')
+        absolute.pop_back();
+    return absolute;
 }
 
-const WriterEntry& writerFor(ConversionTarget target) {
-    static const WriterEntry table[] = {
-        {ConversionTarget::Kzp, "KZP", writeKzp},
-        {ConversionTarget::Lwo, "LWO", writeLwo},
-        {ConversionTarget::Mx, "MX", writeMx},
-        {ConversionTarget::X, "X", writeX},
-    };
-    return table[static_cast<int>(target)];
+LoadResult failedLoad(const std::string& path, FormatError error) {
+    LoadResult result;
+    error.file = path;
+    result.error = std::move(error);
+    return result;
 }
+
+}  // namespace
+
+std::span<const ReaderEntry> readerTable() { return kReaders; }
+std::span<const WriterEntry> writerTable() { return kWriters; }
+
+const WriterEntry& writerFor(ConversionTarget target) { return kWriters[static_cast<int>(target)]; }
 
 const ReaderEntry* readerForName(const std::string& name) {
     const std::string ext = extensionOf(fileNameOf(name));
-    for (const ReaderEntry& entry : readerTable())
+    for (const ReaderEntry& entry : kReaders)
         if (equalsIgnoreCase(ext, entry.extension))
             return &entry;
     return nullptr;
 }
 
 bool parseTarget(const std::string& text, ConversionTarget& target) {
-    for (int t = 0; t < 4; ++t) {
-        if (equalsIgnoreCase(text, writerFor(ConversionTarget(t)).extension)) {
-            target = ConversionTarget(t);
+    for (const WriterEntry& entry : kWriters) {
+        if (equalsIgnoreCase(text, entry.extension)) {
+            target = entry.target;
             return true;
         }
     }
     return false;
 }
 
-void installLoadDispatch() {
-    static std::once_flag once;
-    std::call_once(once, [] { registry().setLoadDispatch([](int slot, const std::string& path) { loadDispatch(slot, path); }); });
-}
-
-namespace {
-
-void failLoad(int slot, const std::string& message) {
-    if (ModelInstance* inst = registry().instance(slot))
-        inst->loadError = message;
-    registry().requestRelease(slot);
-}
-
-}  // namespace
-
-int loadDispatch(int slot, const std::string& path) {
-    ModelRegistry& reg = registry();
-    Model* model = reg.get(slot);
-    if (!model)
-        return -1;
-    if (path.empty()) {
-        ShowMessage({}, "ファイル名が指定されていません。");
-        failLoad(slot, "ファイル名が指定されていません。");
-        return -1;
-    }
-    const auto bytes = readFile(path);
-    if (!bytes) {
+LoadResult loadModelFile(const std::string& path) {
+    if (path.empty())
+        return failedLoad(path, FormatError::forUser("ファイル名が指定されていません。"));
+    const ReaderEntry* reader = readerForName(path);
+    std::string why;
+    std::optional<std::vector<std::byte>> bytes;
+    // An unknown extension reads nothing, but the file must still be there.
+    if (reader)
+        bytes = readFile(path, &why);
+    else if (auto refused = checkInputFile(path))
+        why = *refused;
+    if (reader ? !bytes : !why.empty()) {
         LogLine("%s を開くことができませんでした。", path.c_str());
-        failLoad(slot, path + ": cannot be opened");
-        return -1;
+        return failedLoad(path, FormatError::refusal(why));
     }
-    if (const ReaderEntry* reader = readerForName(path)) {
+
+    LoadResult result;
+    auto model = std::make_unique<Model>();
+    model->folder = absoluteFolderOf(path);
+    model->fileName = fileNameOf(path);
+    model->path = joinPath(model->folder, model->fileName);
+    if (reader) {
         ReadContext ctx;
         ctx.path = path;
-        ctx.loadTexture = [slot](Model& m, int entry, const std::string& name) {
-            return LoadModelTexture(slot, m, entry, name);
+        ctx.loadTexture = [&result](Model& m, int entry, const std::string& name) {
+            return LoadModelTexture(m, entry, name, result.instance.textures);
         };
         std::optional<FormatError> error = reader->read(*bytes, *model, ctx);
-        if (ModelInstance* inst = reg.instance(slot))
-            inst->loadWarnings = ctx.warnings;
+        result.warnings = std::move(ctx.warnings);
         if (error) {
             error->file = path;
-            if (error->userMessage)
-                ShowMessage(path, error->reason);
-            const std::string message = error->userMessage ? path + ": " + error->reason : error->message();
-            LogLine("*** ERROR *** %s", message.c_str());
-            failLoad(slot, message);
-            return -1;
+            LogLine("*** ERROR *** %s", error->message().c_str());
+            result.error = std::move(error);
+            return result;
         }
+        // Readers keep the path they were given; the model is named as the overlay shows it.
+        model->fileName = fileNameOf(path);
     }
-    // An unknown extension keeps the freshly reset model: it loads empty.
-    reg.sizeInstance(slot);
-    std::vector<std::array<float, 16>> matrices;
-    postLoad(*model, &matrices);
-    if (ModelInstance* inst = reg.instance(slot)) {
-        inst->bones.resize(matrices.size());
-        for (std::size_t i = 0; i < matrices.size(); ++i)
-            inst->bones[i].matrix = matrices[i];
+    postLoad(*model, result.instance);
+    if (reader && reader->startsFirstMotion)
+        startMotion(*model, result.instance.playback, 0, 0.0f);
+    if (reader && !bytes->empty() && model->polygons.empty()) {
+        result.warnings.push_back(path + ": no polygons were read");
+        logText(result.warnings.back());
     }
-    return slot;
+    result.model = std::move(model);
+    return result;
 }
 
 LoadOutcome loadByPath(const std::string& path) {
     LoadOutcome outcome;
-    if (path.empty()) {
-        outcome.error = "no file name was given";
+    if (path.empty())
         return outcome;
-    }
-    installLoadDispatch();
     ModelRegistry& reg = registry();
     reg.requestRelease(0);
     reg.collect();
-    reg.setPreallocate(true);
-
-    std::error_code ec;
-    std::string folder = directoryOf(path);
-    folder = std::filesystem::absolute(folder.empty() ? "." : folder, ec).lexically_normal().string();
-    if (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    const int slot = reg.loadFile(folder, fileNameOf(path));
-    if (slot < 0) {
-        outcome.error = path + ": cannot be opened";
+    // Refused before anything is queued, as a file that cannot be opened always was.
+    if (auto refused = checkInputFile(path)) {
+        LogLine("%s を開くことができませんでした。", path.c_str());
+        outcome.error = FormatError::refusal(*refused);
+        outcome.error->file = path;
         return outcome;
     }
-    ModelInstance* inst = reg.instance(slot);
-    outcome.warnings = inst->loadWarnings;
-    if (!inst->loadError.empty()) {
-        outcome.error = inst->loadError;
-        reg.requestRelease(slot);
-        return outcome;
-    }
-    outcome.model = reg.get(slot);
+    SlotLoad load = reg.loadFile([path] { return loadModelFile(path); });
+    outcome.warnings = std::move(load.warnings);
+    if (load.error && load.error->userMessage)
+        ShowMessage(path, load.error->reason);
+    outcome.error = std::move(load.error);
+    outcome.model = load.slot >= 0 ? reg.get(load.slot) : nullptr;
     return outcome;
 }
 
-SaveOutcome saveModel(Model& model, ConversionTarget target, const std::string& outputPath) {
+const Model* currentModel() { return registry().isLoaded(0) ? registry().get(0) : nullptr; }
+
+SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath) {
     SaveOutcome outcome;
     WriteContext ctx;
-    if (auto error = writerFor(target).write(model, ctx)) {
+    // TODO(const writers): drop the cast once every writer takes a const model.
+    if (auto error = writerFor(target).write(const_cast<Model&>(model), ctx)) {
         error->file = outputPath;
-        outcome.error = error->userMessage ? outputPath + ": " + error->reason : error->message();
+        outcome.error = error->message();
     } else if (auto failed = writeFileAtomic(outputPath, ctx.bytes)) {
         outcome.error = outputPath + ": " + *failed;
     } else {
@@ -170,13 +171,11 @@ SaveOutcome saveModel(Model& model, ConversionTarget target, const std::string& 
 }
 
 SaveOutcome saveCurrent(ConversionTarget target, const std::string& outputPath) {
-    Model* model = registry().get(0);
-    if (!model || !model->loaded) {
-        SaveOutcome outcome;
-        outcome.error = outputPath + ": there is no model to save";
-        return outcome;
-    }
-    return saveModel(*model, target, outputPath);
+    if (const Model* model = currentModel())
+        return saveModel(*model, target, outputPath);
+    SaveOutcome outcome;
+    outcome.error = outputPath + ": there is no model to save";
+    return outcome;
 }
 
 std::string outputPathFor(const std::string& source, ConversionTarget target, const std::string& outDir) {
@@ -190,25 +189,29 @@ std::string outputPathFor(const std::string& source, ConversionTarget target, co
     return folder.empty() ? file : joinPath(folder, file);
 }
 
-std::vector<ConvertReport> convertDropped(const std::vector<std::string>& files, const ConvertOptions& options,
-                                          const ConvertProgress& progress) {
+std::vector<ConvertReport> convertFiles(const std::vector<std::string>& files, const ConvertOptions& options,
+                                        const ModelSource& source, const ConvertProgress& progress) {
     std::vector<ConvertReport> reports;
     reports.reserve(files.size());
-    for (const std::string& source : files) {
+    for (const std::string& file : files) {
         ConvertReport report;
-        report.source = source;
-        if (options.refuseUnknownExtension && !readerForName(source)) {
-            report.error = source + ": not a model file of a supported format (dxf, lwo, mqo, mx, rok, x, kzp)";
+        report.source = file;
+        if (options.refuseUnknownExtension && !readerForName(file)) {
+            std::string known;
+            for (const ReaderEntry& entry : kReaders)
+                known += std::string(known.empty() ? "" : ", ") + entry.extension;
+            report.error = file + ": not a model file of a supported format (" + known + ")";
         } else {
-            LoadOutcome loaded = loadByPath(source);
+            LoadOutcome loaded = source(file);
             report.warnings = std::move(loaded.warnings);
             if (!loaded.model) {
-                report.error = loaded.error;
+                report.error = loaded.error ? loaded.error->message() : file + ": no model was loaded";
             } else {
-                report.output = outputPathFor(source, options.target, options.outDir);
-                SaveOutcome saved = saveCurrent(options.target, report.output);
+                report.nothingRead = loaded.model->polygons.empty();
+                report.output = outputPathFor(file, options.target, options.outDir);
+                SaveOutcome saved = saveModel(*loaded.model, options.target, report.output);
                 report.ok = saved.ok;
-                report.error = saved.error;
+                report.error = std::move(saved.error);
                 report.warnings.insert(report.warnings.end(), saved.warnings.begin(), saved.warnings.end());
             }
         }
@@ -217,6 +220,11 @@ std::vector<ConvertReport> convertDropped(const std::vector<std::string>& files,
             progress(reports.size(), files.size(), reports.back());
     }
     return reports;
+}
+
+std::vector<ConvertReport> convertDropped(const std::vector<std::string>& files, const ConvertOptions& options,
+                                          const ConvertProgress& progress) {
+    return convertFiles(files, options, loadByPath, progress);
 }
 
 std::vector<OverlayLine> overlayLines(const Model* model) {

@@ -1,12 +1,14 @@
-// The conversion driver: a path into the current model (slot 0), the current model into a file of
-// the chosen target, and the batch conversion of dropped files.
+// The conversion driver: a path into a load result, a model into a file of the chosen target,
+// the current model (slot 0) for the window, and the batch conversion of dropped files.
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "formats/common/format_io.h"
+#include "model/instance.h"
 #include "model/model.h"
 
 namespace rv {
@@ -14,48 +16,54 @@ namespace rv {
 enum class ConversionTarget { Kzp = 0, Lwo = 1, Mx = 2, X = 3 };
 
 struct ReaderEntry {
-    const char* extension;  // matched without regard to case, in table order
+    const char* extension;         // matched without regard to case, in table order
     ReadFn read;
+    bool startsFirstMotion = false;  // models of the format play motion 0 once loaded
 };
 struct WriterEntry {
     ConversionTarget target;
-    const char* extension;  // of the output: "KZP", "LWO", "MX", "X"
+    const char* extension;  // of the output: "KZP", "LWO", "MX", "X"; any case names the target
     WriteFn write;
 };
 
 // The readers, in the order extensions are compared.
-const std::vector<ReaderEntry>& readerTable();
+std::span<const ReaderEntry> readerTable();
+// The writers, in target order.
+std::span<const WriterEntry> writerTable();
 const WriterEntry& writerFor(ConversionTarget target);
 // The reader for a file name's extension, or null when it is none of the seven.
 const ReaderEntry* readerForName(const std::string& name);
-// Parses "kzp", "lwo", "mx" or "x" (any case).
+// Parses a writer's extension in any case ("kzp", "LWO", ...).
 bool parseTarget(const std::string& text, ConversionTarget& target);
 
-// Installs the load dispatch into the registry's loader (once per process; idempotent).
-void installLoadDispatch();
+// Turns a path into a load result: the file read once, the reader chosen by extension and run
+// into a fresh model, its textures decoded into the result, the post-load processing done. An
+// extension that is none of the seven loads an empty model. Errors name the file as `path` does;
+// the model's fileName is the name without its folder. Touches no registry and shows nothing.
+LoadResult loadModelFile(const std::string& path);
 
-// Run by the loader for one request: reads the file at `path` into the slot's model and runs the
-// post-load processing. Returns the slot, or -1 when the file cannot be read or its reader
-// refuses it (the reason is kept in the slot's instance and logged).
-int loadDispatch(int slot, const std::string& path);
-
+// A model to write, or why there is none.
 struct LoadOutcome {
-    Model* model = nullptr;              // the current model (slot 0), null when none resulted
-    std::string error;                   // why not, when model is null
-    std::vector<std::string> warnings;   // reader warnings
+    const Model* model = nullptr;
+    std::optional<FormatError> error;
+    std::vector<std::string> warnings;
 };
-// Loads a file into the current model, replacing it.
+
+// Loads a file into the current model (slot 0) through the background loader, replacing it.
+// User messages are shown and failures logged here.
 LoadOutcome loadByPath(const std::string& path);
+// The current model, null when there is none.
+const Model* currentModel();
 
 struct SaveOutcome {
     bool ok = false;
     std::string error;
     std::vector<std::string> warnings;
 };
-// Writes the current model (slot 0) with the target's writer, through a temporary file.
+// Writes a model with the target's writer, through a temporary file.
+SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath);
+// Writes the current model; nothing is written when there is none.
 SaveOutcome saveCurrent(ConversionTarget target, const std::string& outputPath);
-// Writes any model with the target's writer, through a temporary file.
-SaveOutcome saveModel(Model& model, ConversionTarget target, const std::string& outputPath);
 
 // The batch output name: the source with its last extension removed plus ".KZP", ".LWO", ".MX" or
 // ".X", beside the source or in `outDir` when given.
@@ -71,10 +79,16 @@ struct ConvertReport {
     bool ok = false;
     std::string error;
     std::vector<std::string> warnings;
+    bool nothingRead = false;  // the file loaded but held no polygons
 };
 using ConvertProgress = std::function<void(std::size_t done, std::size_t total, const ConvertReport& report)>;
+// Where a batch takes each model from.
+using ModelSource = std::function<LoadOutcome(const std::string& path)>;
 
 // Converts each file in the order given, one at a time; a failed file does not stop the batch.
+std::vector<ConvertReport> convertFiles(const std::vector<std::string>& files, const ConvertOptions& options,
+                                        const ModelSource& source, const ConvertProgress& progress = {});
+// The window's batch: each file through the current model.
 std::vector<ConvertReport> convertDropped(const std::vector<std::string>& files, const ConvertOptions& options,
                                           const ConvertProgress& progress = {});
 

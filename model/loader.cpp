@@ -1,7 +1,5 @@
 #include "model/loader.h"
 
-#include <cstdio>
-
 #include "runtime/log.h"
 
 namespace rv {
@@ -15,14 +13,12 @@ LibDataLoader::~LibDataLoader() {
     stop();
 }
 
-void LibDataLoader::start(Handler handler, Handler finished) {
+void LibDataLoader::start() {
     std::lock_guard lock(mutex_);
     if (thread_.joinable()) {
         LogLine("*** エラー *** 既にHANDLE作成済み");
         return;
     }
-    handler_ = std::move(handler);
-    finished_ = std::move(finished);
     try {
         state_ = Running;
         thread_ = std::thread(&LibDataLoader::run, this);
@@ -32,25 +28,24 @@ void LibDataLoader::start(Handler handler, Handler finished) {
     }
 }
 
-bool LibDataLoader::enqueue(int slot, const std::string& directory, const std::string& fileName) {
+std::future<LoadResult> LibDataLoader::enqueue(int slot, LoadWork work) {
     LoadRequest request;
     request.slot = slot;
-    request.directory = directory;
-    if (!fileName.empty()) {
-        request.fileName = fileName;
-        request.path = directory.empty() || fileName.front() == '/' ? fileName : directory + "/" + fileName;
-    }
-    // Refuse at once what cannot be opened now.
-    std::FILE* probe = std::fopen(request.path.c_str(), "rb");
-    if (!probe)
-        return false;
-    std::fclose(probe);
+    request.work = std::move(work);
+    std::future<LoadResult> result = request.done.get_future();
     {
         std::lock_guard lock(mutex_);
+        // Without a worker nothing would ever answer: fail the request rather than hang its waiter.
+        if (state_ != Running) {
+            LoadResult refused;
+            refused.error = FormatError::refusal("the background loader is not running");
+            request.done.set_value(std::move(refused));
+            return result;
+        }
         queue_.push_back(std::move(request));
     }
     wake_.notify_all();
-    return true;
+    return result;
 }
 
 void LibDataLoader::stop() {
@@ -91,18 +86,23 @@ void LibDataLoader::run() {
         }
         // The front entry stays queued while it loads, so the queue is non-empty until the last
         // load has finished (collection waits for that).
-        const LoadRequest request = queue_.front();
+        LoadWork work = std::move(queue_.front().work);
         lock.unlock();
-        if (handler_)
-            handler_(request);
+        LoadResult result;
+        try {
+            if (work)
+                result = work();
+        } catch (const std::exception& e) {
+            result = {};
+            result.error = FormatError::refusal(std::string("the load failed: ") + e.what());
+        }
         lock.lock();
+        std::promise<LoadResult> done = std::move(queue_.front().done);
         queue_.pop_front();
         wake_.notify_all();
-        if (finished_) {
-            lock.unlock();
-            finished_(request);
-            lock.lock();
-        }
+        lock.unlock();
+        done.set_value(std::move(result));
+        lock.lock();
     }
 }
 

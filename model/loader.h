@@ -1,36 +1,36 @@
-// The background data loader: one worker that serves load requests strictly in arrival order.
+// The background data loader: one worker that runs load requests strictly in arrival order and
+// hands each result back to whoever queued it.
 #pragma once
 
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
 #include <functional>
+#include <future>
 #include <mutex>
-#include <string>
 #include <thread>
+
+#include "model/instance.h"
 
 namespace rv {
 
+// What one request runs on the worker: reading a file into a load result.
+using LoadWork = std::function<LoadResult()>;
+
 struct LoadRequest {
     int slot = -1;
-    std::string directory;
-    std::string fileName;
-    std::string path;
+    LoadWork work;
+    std::promise<LoadResult> done;
 };
 
 class LibDataLoader {
 public:
-    // Runs one request on the worker; called with no lock held.
-    using Handler = std::function<void(const LoadRequest&)>;
-
     enum State { NotStarted = 0, Running = 1, Stopping = 2, Stopped = 3 };
 
     ~LibDataLoader();
-    // `finished` runs after the request has left the queue, so that a waiter woken by it finds
-    // the queue free of its request (collection depends on that).
-    void start(Handler handler, Handler finished = {});
-    // Queues a request when the joined path can be opened for reading; false otherwise.
-    bool enqueue(int slot, const std::string& directory, const std::string& fileName);
+    void start();
+    // Queues `work` for `slot`. The result becomes ready only after the request has left the
+    // queue, so whoever waits for it finds the queue free of it (collection depends on that).
+    std::future<LoadResult> enqueue(int slot, LoadWork work);
     // Stops and joins the worker; does nothing while requests are queued.
     void stop();
     bool queueEmpty();
@@ -43,8 +43,6 @@ private:
     std::condition_variable wake_;
     std::deque<LoadRequest> queue_;
     int state_ = NotStarted;
-    Handler handler_;
-    Handler finished_;
     std::thread thread_;
 };
 

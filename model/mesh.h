@@ -1,8 +1,9 @@
-// Mesh services over a Model: normals, welding, group render meshes, quad subdivision, motion
-// playback and the post-load derivations. All exact-equality searches hash, with results
+// Mesh services over a Model: normals, welding, group render meshes, quad subdivision and the
+// post-load derivations. All exact-equality searches hash, with results
 // identical to a first-match linear search (+0.0 equals -0.0, NaN equals nothing).
 #pragma once
 
+#include "model/instance.h"
 #include "model/model.h"
 
 namespace rv {
@@ -29,20 +30,10 @@ void buildGroupMeshes(Model& model);
 // per quad, so the caller bounds the number of passes.
 void subdivideQuads(Model& model);
 
-// Starts motion m with a blend of `blendSeconds`; false when m is out of range or already
-// blending into. `model.blend.running` is set for a blend of more than one frame; whoever
-// advances `progress` by `step` clears it at 1.
-bool startMotion(Model& model, int motion, float blendSeconds);
-
-// Per-frame key search of the current motion for every bone and group key table.
-void findKeys(Model& model);
-
-// Per-frame texture scrolling of every keyed group.
-void scrollTextures(Model& model);
-
-// Bounds, group bounds, animating, render mode from groups, revision fix-up, bone centres and
-// automatic bone binding; sets loaded. `boneMatrices` receives one row-major 4x4 matrix per bone
-// (may be null).
-void postLoad(Model& model, std::vector<std::array<float, 16>>* boneMatrices = nullptr);
+// Bounds, group bounds, render mode from groups, revision fix-up, bone centres and automatic bone
+// binding; sizes the instance, gives it the bone matrices and starts texture scrolling.
+void postLoad(Model& model, ModelInstance& instance);
+// The same where nobody keeps the instance.
+void postLoad(Model& model);
 
 }  // namespace rv

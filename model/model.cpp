@@ -37,7 +37,6 @@ ModelGroup zeroGroup() {
     g.displacementValue = 0;
     g.effectDValue = 0;
     g.groupOptionValue = 0;
-    g.groupEnabled = 0;
     return g;
 }
 

@@ -1,6 +1,8 @@
-// The in-memory model that every reader fills, every writer reads and the preview draws.
-// Fields are in the order the KZP format stores them; member initialisers are the defaults of a
-// new model. Text fields hold Shift-JIS bytes.
+// The in-memory model that every reader fills, every writer reads and the preview draws: the
+// file's content and what the mesh services derive from it. Slot bookkeeping belongs to the
+// registry, playback and drawing state to the model's instance. Fields are in the order the KZP
+// format stores them; member initialisers are the defaults of a new model. Text fields hold
+// Shift-JIS bytes.
 #pragma once
 
 #include <array>
@@ -120,8 +122,6 @@ struct ModelGroup {
 
     std::uint8_t keyed = 0;  // texture scrolling
     std::int32_t keyedA = 0, keyedB = 0;
-    double uvOffsetU = 0, uvOffsetV = 0;
-    std::int32_t groupEnabled = 1;
 
     std::int32_t meshVertexCount() const { return static_cast<std::int32_t>(meshPositions.size()); }
     std::int32_t meshTriangleCount() const { return static_cast<std::int32_t>(meshTriangles.size()); }
@@ -148,15 +148,7 @@ struct ModelBone {
     std::array<float, 4> rotation{0, 0, 0, 1};
     std::array<float, 3> scale{1, 1, 1};
     std::int32_t parent = 0;
-    std::array<std::int32_t, 3> reserved{};
     std::vector<ModelBoneTrack> tracks;  // one per motion
-    std::int32_t boneFlag = 1;
-    // Run-time pose state: the key search keeps its key index and factor here.
-    std::int32_t currentKey = 0;
-    float keyFactor = 0;
-    std::array<std::int32_t, 7> poseWords{};
-    std::array<float, 3> poseScale{1, 1, 1};
-    std::array<std::int32_t, 2> poseExtra{};
 };
 
 struct ModelGroupKey {
@@ -170,8 +162,6 @@ struct ModelGroupKey {
 struct ModelGroupKeyTable {
     std::array<ModelGroupKey, kMaxGroupKeys> keys{};
     std::int32_t keyCount = 0;
-    std::int32_t currentKey = 0;  // found by the per-frame key search
-    float keyFactor = 0;
 };
 
 struct ModelMotion {
@@ -180,15 +170,6 @@ struct ModelMotion {
     std::uint8_t loop = 1;
     std::int16_t nextMotion = -1;
     std::vector<ModelGroupKeyTable> groupKeys = std::vector<ModelGroupKeyTable>(kMaxKeyedGroups);
-};
-
-// Blend state of motion playback (kept with the model so that a reader can start a motion).
-struct ModelMotionBlend {
-    bool running = false;
-    std::int32_t sourceMotion = 0, sourceFrame = 0;
-    float sourceTime = 0;
-    std::int32_t targetMotion = 0, targetFrame = 0;
-    float progress = 0, step = 1;
 };
 
 struct Model {
@@ -222,33 +203,17 @@ struct Model {
     std::array<std::uint32_t, 2> settingsWords{0, floatBits(1.0f)};
 
     std::vector<ModelMotion> motions = std::vector<ModelMotion>(1);
-    std::array<std::uint32_t, 8> motionSettings{1, 1, 1, 0, floatBits(-0.01f), floatBits(1.0f), 0, floatBits(1.0f)};
-    std::array<std::uint8_t, 32> ownedObjects{};
 
-    std::int32_t slotId = 0;
-    std::uint8_t inUse = 0, loaded = 0, visible = 1, releaseRequested = 0;
     std::int32_t fromNativeFile = 1;
-    std::int32_t nativeExtra = 0;
     std::uint32_t renderMode = 3;
-    std::int32_t renderModeDirty = 1;
-    std::int32_t animating = 0;
+    std::int32_t renderModeDirty = 1;  // set whenever renderMode was set; the preview clears it
+    std::uint32_t fillMode = 2;        // 0 points, 1 wireframe, 2 or 3 solid
 
+    // Derived after loading.
     std::array<ModelVertex, kMaxBones> boneCenters{};
     std::array<std::int32_t, kMaxBones> boneChildCounts{};
-    std::vector<ModelVertex> deformedPositions;
-    std::vector<ModelVertex> smoothNormals;
-
-    std::uint32_t fillMode = 2;
-    std::int32_t playFrame = 0;
-    float playTime = 0;
-    std::int32_t playMotion = 0;
-    std::uint8_t playByte = 0;
-    std::array<std::int32_t, 3> playWords{};
-    ModelMotionBlend blend{};
-
+    std::vector<ModelVertex> smoothNormals;  // one per position
     ModelVertex boundsMin{}, boundsMax{};
-    float previewScale = 3.0f;
-    std::uint8_t trailingByte = 0;
 
     std::int32_t positionCount() const { return static_cast<std::int32_t>(positions.size()); }
     std::int32_t normalCount() const { return static_cast<std::int32_t>(normals.size()); }

@@ -1,21 +1,16 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "model/mesh.h"
+#include "model/motion.h"
 
 namespace rv {
 namespace {
-
-struct KeyAt {
-    std::int32_t key = 0;
-    float factor = 0;
-};
 
 // Key index and factor at frame f for keys sorted by frame, in a motion of `length` frames.
 // After the last key (or before the first) the pose runs from the last key round the loop to
 // the first. `frameOf(i)` gives the frame of key i.
 template <class FrameOf>
-KeyAt keyAt(int count, std::int64_t f, std::int64_t length, FrameOf frameOf) {
+KeyPosition keyAt(int count, std::int64_t f, std::int64_t length, FrameOf frameOf) {
     if (count <= 1)
         return {};
     int k = -1;
@@ -36,22 +31,22 @@ KeyAt keyAt(int count, std::int64_t f, std::int64_t length, FrameOf frameOf) {
 
 }  // namespace
 
-bool startMotion(Model& model, int motion, float blendSeconds) {
+bool startMotion(const Model& model, ModelPlayback& playback, int motion, float blendSeconds) {
     if (motion < 0 || motion >= model.motionCount())
         return false;
-    ModelMotionBlend& blend = model.blend;
-    if (motion == model.playMotion && blend.running)
+    MotionBlend& blend = playback.blend;
+    if (motion == playback.motion && blend.running)
         return false;
-    model.animating = 1;
+    playback.animating = true;
     // A blend that is still running keeps its source.
     if (!blend.running) {
-        blend.sourceMotion = model.playMotion;
-        blend.sourceFrame = model.playFrame;
-        blend.sourceTime = model.playTime;
+        blend.sourceMotion = playback.motion;
+        blend.sourceFrame = playback.frame;
+        blend.sourceTime = playback.time;
     }
-    model.playMotion = motion;
-    model.playFrame = 0;
-    model.playTime = 0;
+    playback.motion = motion;
+    playback.frame = 0;
+    playback.time = 0;
     blend.targetMotion = motion;
     blend.targetFrame = 0;
     blend.progress = 0;
@@ -61,44 +56,46 @@ bool startMotion(Model& model, int motion, float blendSeconds) {
     return true;
 }
 
-void findKeys(Model& model) {
-    if (model.animating != 1)
+void findKeys(const Model& model, ModelPlayback& playback) {
+    if (!playback.animating)
         return;
-    const int motion = model.playMotion;
+    const int motion = playback.motion;
     if (motion < 0 || motion >= model.motionCount())
         return;
-    const std::int64_t f = model.playFrame;
-    ModelMotion& current = model.motions[std::size_t(motion)];
+    const std::int64_t f = playback.frame;
+    const ModelMotion& current = model.motions[std::size_t(motion)];
     const std::int64_t length = current.frameCount;
 
-    const int bones = model.boneCount < 0 ? 0 : model.boneCount < kMaxBones ? model.boneCount : kMaxBones;
+    const int bones = std::clamp(model.boneCount, 0, kMaxBones);
+    playback.boneKeys.resize(std::size_t(bones));
     for (int b = 0; b < bones; ++b) {
-        ModelBone& bone = model.bones[std::size_t(b)];
-        KeyAt at;
+        const ModelBone& bone = model.bones[std::size_t(b)];
+        KeyPosition at;
         if (std::size_t(motion) < bone.tracks.size()) {
             const std::vector<ModelBoneKey>& keys = bone.tracks[std::size_t(motion)].keys;
             at = keyAt(int(keys.size()), f, length, [&](int i) { return std::int64_t(keys[std::size_t(i)].frame); });
         }
-        bone.currentKey = at.key;
-        bone.keyFactor = at.factor;
+        playback.boneKeys[std::size_t(b)] = at;
     }
 
+    playback.groupKeys.assign(model.groups.size(), KeyPosition{});
     const std::size_t groups = std::min(model.groups.size(), current.groupKeys.size());
     for (std::size_t g = 0; g < groups; ++g) {
-        ModelGroupKeyTable& table = current.groupKeys[g];
-        const int count = table.keyCount < 0 ? 0 : table.keyCount < kMaxGroupKeys ? table.keyCount : kMaxGroupKeys;
-        const KeyAt at = keyAt(count, f, length, [&](int i) { return std::int64_t(table.keys[std::size_t(i)].frame); });
-        table.currentKey = at.key;
-        table.keyFactor = at.factor;
+        const ModelGroupKeyTable& table = current.groupKeys[g];
+        const int count = std::clamp(table.keyCount, 0, kMaxGroupKeys);
+        playback.groupKeys[g] =
+            keyAt(count, f, length, [&](int i) { return std::int64_t(table.keys[std::size_t(i)].frame); });
     }
 }
 
-void scrollTextures(Model& model) {
-    for (ModelGroup& group : model.groups) {
+void scrollTextures(const Model& model, ModelPlayback& playback) {
+    playback.uvOffsets.resize(model.groups.size());
+    for (std::size_t g = 0; g < model.groups.size(); ++g) {
+        const ModelGroup& group = model.groups[g];
         if (group.keyed != 1)
             continue;
-        group.uvOffsetU += double(group.keyedA) * 0.001;
-        group.uvOffsetV += double(group.keyedB) * 0.001;
+        playback.uvOffsets[g][0] += double(group.keyedA) * 0.001;
+        playback.uvOffsets[g][1] += double(group.keyedB) * 0.001;
     }
 }
 

@@ -58,15 +58,14 @@ void computeBounds(Model& model) {
                         (group.boundsMin.z + group.boundsMax.z) * 0.5f};
 }
 
-void applyGroupSwitches(Model& model) {
+// True when a group scrolls its texture.
+bool applyGroupSwitches(Model& model) {
     bool keyed = false, mapA = false, displacement = false;
     for (const ModelGroup& group : model.groups) {
         keyed = keyed || group.keyed != 0;
         mapA = mapA || (group.mapA != 0 && group.mapATexture >= 1);
         displacement = displacement || (group.displacement != 0 && group.displacementTexture >= 1);
     }
-    if (keyed)
-        model.animating = 1;
     if (mapA) {
         model.renderMode = 6;
         model.renderModeDirty = 1;
@@ -80,6 +79,7 @@ void applyGroupSwitches(Model& model) {
             group.lightFlag = 1;
             group.lightMode = 0;
         }
+    return keyed;
 }
 
 // Bone matrices from rest positions relative to the parent bone (parents before children).
@@ -142,17 +142,32 @@ void bindToBones(Model& model, const std::vector<Matrix>& matrices, int bones) {
 
 }  // namespace
 
-void postLoad(Model& model, std::vector<std::array<float, 16>>* boneMatrices) {
+void postLoad(Model& model, ModelInstance& instance) {
+    sizeInstance(instance, model);
     computeBounds(model);
-    applyGroupSwitches(model);
+    if (applyGroupSwitches(model))
+        instance.playback.animating = true;
 
     const int bones = std::clamp(model.boneCount, 0, kMaxBones);
     const std::vector<Matrix> matrices = boneMatricesOf(model, bones);
     bindToBones(model, matrices, bones);
-    if (boneMatrices)
-        *boneMatrices = matrices;
+    for (int i = 0; i < bones; ++i)
+        instance.bones[std::size_t(i)].matrix = matrices[std::size_t(i)];
+}
 
-    model.loaded = 1;
+void postLoad(Model& model) {
+    ModelInstance instance;
+    postLoad(model, instance);
+}
+
+void sizeInstance(ModelInstance& instance, const Model& model) {
+    instance.bones.resize(std::size_t(std::clamp(model.boneCount, 0, kMaxBones)));
+    instance.groupState.resize(model.groups.size());
+    instance.textures.resize(model.textures.size());
+    instance.textureState.resize(model.textures.size());
+    instance.playback.boneKeys.resize(instance.bones.size());
+    instance.playback.groupKeys.resize(model.groups.size());
+    instance.playback.uvOffsets.resize(model.groups.size());
 }
 
 }  // namespace rv

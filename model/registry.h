@@ -1,37 +1,24 @@
-// Model slots with their preview instances, and the load pipeline that fills them through the
-// background loader.
+// Model slots with their preview instances. Loads run on the background loader; the registry
+// installs their results into slots and keeps the slot bookkeeping.
 #pragma once
 
-#include <array>
-#include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "model/instance.h"
 #include "model/loader.h"
 #include "model/model.h"
-#include "runtime/image.h"
 
 namespace rv {
 
-struct BoneRecord {
-    std::array<float, 16> matrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-};
-
-// The preview's run-time state for one slot.
-struct ModelInstance {
-    bool sized = false;
-    int slot = -1;
-    std::vector<BoneRecord> bones;
-    std::vector<int> groupState;
-    std::vector<Image> textures;       // decoded images, uploaded by the preview
-    std::vector<int> textureState;
-    // Outcome of the last load request of this slot.
-    bool loadFinished = false;
-    std::string loadError;
-    std::vector<std::string> loadWarnings;
+// What a load into a slot came to. The model itself is in the slot.
+struct SlotLoad {
+    int slot = -1;  // -1 when the load failed
+    std::optional<FormatError> error;
+    std::vector<std::string> warnings;
 };
 
 class ModelRegistry {
@@ -41,9 +28,8 @@ public:
     ModelRegistry(const ModelRegistry&) = delete;
     ModelRegistry& operator=(const ModelRegistry&) = delete;
 
+    // A new, reset model in the first free slot (or a new one at the end).
     int create();
-    int createForLoad();  // next create preallocates (the switch is consumed)
-    void setPreallocate(bool on) { preallocate_ = on; }
     void requestRelease(int slot);
     // Frees released models; skipped while the loader queue holds requests.
     void collect();
@@ -54,33 +40,26 @@ public:
     int count();
     bool isLoaded(int slot);
 
-    // Creates a slot, queues the load of `fileName` in `folder` and waits until the loader has
-    // finished it. -1 when the file cannot be opened.
-    int loadFile(const std::string& folder, const std::string& fileName);
-    // Waits until the loader has finished the request of `slot`, successfully or not.
-    void waitLoaded(int slot);
+    // Creates a slot, runs `work` on the loader and waits until it has finished, successfully or
+    // not; then installs its model and instance into the slot. A failed load releases the slot.
+    SlotLoad loadFile(LoadWork work);
 
     bool copyModel(int fromSlot, int toSlot, bool reallocate);
-    void sizeInstance(int slot);
 
     LibDataLoader& loader() { return loader_; }
 
-    // What the loader runs for each request once the model's folder, fileName and path are set:
-    // the conversion driver's load dispatch.
-    using LoadDispatch = std::function<void(int slot, const std::string& path)>;
-    void setLoadDispatch(LoadDispatch dispatch);
-
 private:
-    void runLoad(const LoadRequest& request);
-    void finishLoad(const LoadRequest& request);
-    void sizeInstanceLocked(int slot);
+    struct Slot {
+        std::unique_ptr<Model> model;
+        ModelInstance instance;
+        bool inUse = false;
+        bool loaded = false;
+        bool releaseRequested = false;
+    };
+    Slot* slotLocked(int slot);
 
     std::mutex mutex_;
-    std::condition_variable loadDone_;
-    std::vector<std::unique_ptr<Model>> slots_;
-    std::vector<std::unique_ptr<ModelInstance>> instances_;
-    bool preallocate_ = false;
-    LoadDispatch dispatch_;
+    std::vector<Slot> slots_;
     // Declared last: destroyed first, so the worker is joined before the slots go.
     LibDataLoader loader_;
 };

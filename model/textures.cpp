@@ -1,16 +1,14 @@
 #include "model/textures.h"
 
-#include "model/registry.h"
-#include "runtime/image.h"
 #include "runtime/log.h"
 #include "runtime/paths.h"
 
 namespace rv {
 
-bool LoadModelTexture(int slot, Model& model, int entry, const std::string& name) {
+bool LoadModelTexture(Model& model, int entry, const std::string& name, std::vector<Image>& images) {
     if (entry < 0 || entry > kMaxTextureNumber || std::size_t(entry) >= model.textures.size())
         return false;
-    ModelTexture& texture = model.textures[entry];
+    ModelTexture& texture = model.textures[std::size_t(entry)];
     texture.width = 0;
     texture.height = 0;
     std::optional<Image> image;
@@ -22,11 +20,9 @@ bool LoadModelTexture(int slot, Model& model, int entry, const std::string& name
     }
     texture.width = image->width;
     texture.height = image->height;
-    if (ModelInstance* inst = registry().instance(slot)) {
-        if (inst->textures.size() <= std::size_t(entry))
-            inst->textures.resize(std::size_t(entry) + 1);
-        inst->textures[entry] = std::move(*image);
-    }
+    if (images.size() <= std::size_t(entry))
+        images.resize(std::size_t(entry) + 1);
+    images[std::size_t(entry)] = std::move(*image);
     return true;
 }
 

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,27 +12,59 @@
 
 namespace rv {
 
-std::optional<std::vector<std::byte>> readFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
+namespace {
+
+std::optional<std::string> refuseStat(const struct stat& st) {
+    if (!S_ISREG(st.st_mode))
+        return "not a regular file";
+    if (std::uint64_t(st.st_size) > kMaxInputBytes)
+        return "the file is " + std::to_string(st.st_size) + " bytes long, over the limit of 1 GiB";
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> checkInputFile(const std::string& path) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
+    if (::stat(path.c_str(), &st) != 0)
+        return "cannot be opened: " + std::string(std::strerror(errno));
+    return refuseStat(st);
+}
+
+std::optional<std::vector<std::byte>> readFile(const std::string& path, std::string* why) {
+    auto fail = [why](std::string reason) -> std::optional<std::vector<std::byte>> {
+        if (why)
+            *why = std::move(reason);
         return std::nullopt;
+    };
+    // Checked before opening: opening a FIFO for reading would block until a writer comes.
+    if (auto refused = checkInputFile(path))
+        return fail(*refused);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return fail("cannot be opened: " + std::string(std::strerror(errno)));
+    // Again on what was opened: the name may have been replaced in between.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return fail("cannot be opened: " + std::string(std::strerror(errno)));
     }
-    // Read straight into a buffer of the file's size; grow only if the file grows meanwhile.
-    std::vector<std::byte> data(S_ISREG(st.st_mode) ? std::size_t(st.st_size) : 0);
+    if (auto refused = refuseStat(st)) {
+        ::close(fd);
+        return fail(*refused);
+    }
+    // Read straight into a buffer of the file's size; a file that grows meanwhile is read only up
+    // to the size it had.
+    std::vector<std::byte> data(std::size_t(st.st_size));
     std::size_t used = 0;
-    for (;;) {
-        if (used == data.size())
-            data.resize(std::max<std::size_t>(data.size() * 2, 1 << 16));
+    while (used < data.size()) {
         const ssize_t n = ::read(fd, data.data() + used, data.size() - used);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            const std::string reason = "cannot be read: " + std::string(std::strerror(errno));
             ::close(fd);
-            return std::nullopt;
+            return fail(reason);
         }
         if (n == 0)
             break;

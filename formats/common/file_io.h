@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -9,8 +10,16 @@
 
 namespace rv {
 
-// Reads a whole file; nullopt when it cannot be opened or read.
-std::optional<std::vector<std::byte>> readFile(const std::string& path);
+// Files larger than this are refused without being read.
+inline constexpr std::uint64_t kMaxInputBytes = std::uint64_t(1) << 30;
+
+// Why `path` cannot be read as a model file: not there, not a regular file (a directory, FIFO or
+// device, also behind a symlink) or over kMaxInputBytes; nullopt when it can. Opens nothing.
+std::optional<std::string> checkInputFile(const std::string& path);
+
+// Reads a whole regular file of at most kMaxInputBytes; nullopt when it cannot be opened or read,
+// with the reason in `why` when given.
+std::optional<std::vector<std::byte>> readFile(const std::string& path, std::string* why = nullptr);
 
 // Writes `bytes` to a temporary file in the target's folder, checking every write and the close,
 // then renames it over `target`. On failure the target is untouched and the reason is returned.

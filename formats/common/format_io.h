@@ -19,7 +19,7 @@ namespace rv {
 using TextureLoader = std::function<bool(Model& model, int entry, const std::string& name)>;
 
 struct ReadContext {
-    std::string path;           // the path handed to the load (readers that keep it put it in fileName)
+    std::string path;           // the file as the user named it, for messages
     TextureLoader loadTexture;  // empty in fuzzing and most tests: textures then stay unloaded
     std::vector<std::string> warnings;
 

@@ -220,7 +220,6 @@ private:
             if (Error e = checkCorners(poly, p))
                 return e;
         }
-        m_.deformedPositions.assign(m_.positions.size(), ModelVertex{});
         m_.smoothNormals.assign(m_.positions.size(), ModelVertex{});
         return {};
     }
@@ -578,7 +577,6 @@ std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model
         for (ModelGroup& group : model.groups)
             group.textured = 1;
     model.fromNativeFile = 1;
-    startMotion(model, 0, 0.0f);
     return std::nullopt;
 }
 

@@ -18,9 +18,11 @@ struct CliRun {
     std::string out;
 };
 
-CliRun runCli(const std::string& args) {
+// Runs the CLI with `args`, in folder `cwd` when given.
+CliRun runCli(const std::string& args, const std::string& cwd = {}) {
     CliRun run;
-    const std::string command = std::string(REVIZEVOZ_CLI) + " " + args + " 2>&1";
+    const std::string command =
+        (cwd.empty() ? "" : "cd '" + cwd + "' && ") + std::string(REVIZEVOZ_CLI) + " " + args + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe)
         return run;
@@ -64,13 +66,38 @@ TEST(Cli, ConvertPrintsOneLinePerFileAndExitsOneWhenAnyFails) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("b.KZP")));
 }
 
-TEST(Cli, OutDirCollectsTheOutputs) {
+TEST(Cli, OutDirCollectsTheOutputsAndIsCreatedWhenMissing) {
     test::TempDir dir;
-    std::filesystem::create_directories(dir.path() / "out");
     writeSmallKzp(dir.file("a.kzp"));
-    const CliRun run = runCli("convert --to kzp --out-dir " + dir.file("out") + " " + dir.file("a.kzp"));
+    const CliRun run = runCli("convert --to kzp --out-dir " + dir.file("out/deeper") + " " + dir.file("a.kzp"));
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_TRUE(std::filesystem::exists(dir.file("out/a.KZP")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/deeper/a.KZP")));
+}
+
+TEST(Cli, MisspelledOptionsTargetsAndCommandsSuggestTheNearest) {
+    EXPECT_NE(runCli("convert --to kzp --outdir x a.kzp").out.find("did you mean --out-dir?"), std::string::npos);
+    EXPECT_NE(runCli("convert --to lwp a.kzp").out.find("did you mean lwo?"), std::string::npos);
+    EXPECT_NE(runCli("conver --to kzp a.kzp").out.find("did you mean convert?"), std::string::npos);
+    const CliRun help = runCli("--help");
+    for (const char* part : {"kzp|lwo|mx|x", ".dxf .lwo .mqo .mx .rok .x .kzp", "--out-dir", "--json"})
+        EXPECT_NE(help.out.find(part), std::string::npos) << part << " in " << help.out;
+}
+
+// Names as the user gave them, each message once.
+TEST(Cli, RelativeNamesStayRelativeAndARevisionMessageIsPrintedOnce) {
+    test::TempDir dir;
+    writeSmallKzp(dir.file("a.kzp"));
+    test::writeText(dir.file("old.kzp"), std::string("KZP\x38\x90\x1e\x00", 7));  // revision 2003000
+    test::writeText(dir.file("blank.mqo"), "Metasequoia Document\nFormat Text Ver 1.0\nEof\n");
+    const CliRun run = runCli("convert --to lwo a.kzp old.kzp blank.mqo", dir.path().string());
+    const std::string& out = run.out;
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(out.find("a.kzp -> a.LWO\n"), std::string::npos) << out;
+    const std::string message = "revizevoz-cli: old.kzp: KZP 2004 以上に対応しています。";
+    ASSERT_NE(out.find(message), std::string::npos) << out;
+    EXPECT_EQ(out.find(message, out.find(message) + 1), std::string::npos) << out;
+    EXPECT_NE(out.find("revizevoz-cli: warning: blank.mqo: no polygons were read"), std::string::npos) << out;
+    EXPECT_EQ(out.find(dir.path().string()), std::string::npos) << out;
 }
 
 TEST(Cli, InfoJsonHasTheCountsAndBounds) {
@@ -78,7 +105,7 @@ TEST(Cli, InfoJsonHasTheCountsAndBounds) {
     writeSmallKzp(dir.file("a.kzp"));
     const CliRun run = runCli("info --json " + dir.file("a.kzp"));
     ASSERT_EQ(run.status, 0) << run.out;
-    for (const char* key : {"\"fileName\"", "\"revision\": 2009000", "\"polygonCount\": 2", "\"groupCount\": 2",
+    for (const char* key : {"\"fileName\": \"a.kzp\"", "\"revision\": 2009000", "\"polygonCount\": 2", "\"groupCount\": 2",
                             "\"textureCount\": 1", "\"positionCount\": 5", "\"normalCount\"", "\"colorCount\": 2",
                             "\"uvCount\": 4", "\"boneCount\": 2", "\"motionCount\": 1", "\"boundsMin\": [0, 0, 0]",
                             "\"boundsMax\": [2, 1, 0]", "\"renderMode\": 3"})

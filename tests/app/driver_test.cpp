@@ -59,14 +59,19 @@ TEST(LoadByPath, LoadsIntoSlotZeroAndReplacesTheCurrentModel) {
     writeSmallKzp(dir.file("a.kzp"));
     writeSmallKzp(dir.file("b.KZP"));
     LoadOutcome first = loadByPath(dir.file("a.kzp"));
-    ASSERT_NE(first.model, nullptr) << first.error;
-    EXPECT_EQ(first.model->slotId, 0);
-    EXPECT_EQ(first.model->loaded, 1);
+    ASSERT_NE(first.model, nullptr);
+    EXPECT_EQ(first.model, registry().get(0));
+    EXPECT_EQ(currentModel(), first.model);
     EXPECT_EQ(first.model->polygonCount(), 2);
+    EXPECT_EQ(first.model->fileName, "a.kzp");
+    EXPECT_EQ(first.model->folder, dir.path().string());
     LoadOutcome second = loadByPath(dir.file("b.KZP"));
-    ASSERT_NE(second.model, nullptr) << second.error;
-    EXPECT_EQ(second.model->slotId, 0);
+    ASSERT_NE(second.model, nullptr);
+    EXPECT_EQ(second.model, registry().get(0));
+    EXPECT_EQ(second.model->fileName, "b.KZP");
     EXPECT_EQ(registry().count(), 1);
+    // A KZP model plays its first motion once loaded.
+    EXPECT_TRUE(registry().instance(0)->playback.animating);
 }
 
 TEST(LoadByPath, UnknownExtensionLoadsAnEmptyModel) {
@@ -83,7 +88,9 @@ TEST(LoadByPath, RefusedFileGivesNoCurrentModel) {
     test::writeText(dir.file("bad.kzp"), "KZP\x01\x00\x00\x00");
     LoadOutcome out = loadByPath(dir.file("bad.kzp"));
     EXPECT_EQ(out.model, nullptr);
-    EXPECT_NE(out.error.find("bad.kzp"), std::string::npos);
+    ASSERT_TRUE(out.error);
+    EXPECT_EQ(out.error->file, dir.file("bad.kzp"));
+    EXPECT_EQ(currentModel(), nullptr);
     EXPECT_EQ(loadByPath(dir.file("missing.kzp")).model, nullptr);
 }
 

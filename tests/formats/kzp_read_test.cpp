@@ -301,7 +301,6 @@ TEST(KzpRead, Revision2005GroupsAddedByTheFileStartZero) {
     EXPECT_EQ(m.groups[1].effectAValue, 0.0f);
     EXPECT_EQ(m.groups[1].groupOptionValue, 0);
     EXPECT_EQ(m.groups[1].lightFlag, 0);
-    EXPECT_EQ(m.groups[1].groupEnabled, 0);
     EXPECT_EQ(m.groups[0].textured, 1);
     EXPECT_EQ(m.groups[1].textured, 1);
     for (const ModelMotion& motion : m.motions)

@@ -77,7 +77,7 @@ TEST(MqoCorpus, EveryFileLoadsWithItsPolygonsAndTextures) {
         test::TempDir dir;
         const fs::path copy = test::copyWithNeighbours(file, dir.path());
         const LoadOutcome loaded = loadByPath(copy.string());
-        ASSERT_NE(loaded.model, nullptr) << loaded.error;
+        ASSERT_NE(loaded.model, nullptr) << (loaded.error ? loaded.error->message() : "");
         const Model& m = *loaded.model;
         expectSoundIndices(m, name);
         if (const auto it = polygons.find(name); it != polygons.end()) {
@@ -104,7 +104,7 @@ TEST(MqoCorpus, VertexAttributesBeforeTheFacesKeepTheFaces) {
         GTEST_SKIP() << "no corpus";
     test::TempDir temp;
     const LoadOutcome loaded = loadByPath(test::copyWithNeighbours(file, temp.path()).string());
-    ASSERT_NE(loaded.model, nullptr) << loaded.error;
+    ASSERT_NE(loaded.model, nullptr) << (loaded.error ? loaded.error->message() : "");
     // Every object of this file writes vertexattr { uid { ... } } before its face chunk.
     // 192 triangles, 221 quads and 108 larger faces that give 572 fan triangles.
     EXPECT_EQ(loaded.model->polygonCount(), 985);
@@ -156,7 +156,7 @@ TEST(MqoCorpus, EveryFileConvertsToEveryTarget) {
         fs::path kzp = copy;
         kzp.replace_extension(".KZP");
         const LoadOutcome back = loadByPath(kzp.string());
-        ASSERT_NE(back.model, nullptr) << name << ": " << back.error;
+        ASSERT_NE(back.model, nullptr) << name << ": " << (back.error ? back.error->message() : "");
         EXPECT_EQ(back.model->polygonCount(), polygonCount) << name;
     }
 }

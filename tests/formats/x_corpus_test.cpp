@@ -116,7 +116,7 @@ TEST(XCorpus, LoadsThroughTheDriverWithItsTextures) {
     test::TempDir dir;
     const fs::path copy = test::copyWithNeighbours(corpus / "x/assimp/test.x", dir.path());
     const LoadOutcome loaded = loadByPath(copy.string());
-    ASSERT_NE(loaded.model, nullptr) << loaded.error;
+    ASSERT_NE(loaded.model, nullptr) << (loaded.error ? loaded.error->message() : "");
     EXPECT_EQ(loaded.model->polygonCount(), 12);
     ASSERT_EQ(loaded.model->textureCount(), 2);
     EXPECT_GT(loaded.model->textures[1].width, 0);  // ".\\test.png" decoded

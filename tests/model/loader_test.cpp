@@ -15,43 +15,53 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(Loader, ServesRequestsInArrivalOrder) {
-    test::TempDir dir;
-    test::writeText(dir.file("a.kzp"), "a");
-    test::writeText(dir.file("b.kzp"), "b");
+// A result that says which file it stood for.
+LoadResult named(const std::string& name) {
+    LoadResult r;
+    r.model = std::make_unique<Model>();
+    r.model->fileName = name;
+    return r;
+}
+
+TEST(Loader, ServesRequestsInArrivalOrderAndHandsBackEachResult) {
     std::mutex mutex;
     std::vector<std::string> seen;
     LibDataLoader loader;
-    loader.start([&](const LoadRequest& r) {
-        if (r.fileName == "a.kzp")
-            std::this_thread::sleep_for(50ms);  // the first is slower: order must still hold
+    loader.start();
+    auto first = loader.enqueue(0, [&] {
+        std::this_thread::sleep_for(50ms);  // the first is slower: order must still hold
         std::lock_guard lock(mutex);
-        seen.push_back(r.fileName);
+        seen.push_back("a");
+        return named("a");
     });
-    ASSERT_TRUE(loader.enqueue(0, dir.path().string(), "a.kzp"));
-    ASSERT_TRUE(loader.enqueue(1, dir.path().string(), "b.kzp"));
-    while (!loader.queueEmpty())
-        std::this_thread::sleep_for(1ms);
+    auto second = loader.enqueue(1, [&] {
+        std::lock_guard lock(mutex);
+        seen.push_back("b");
+        return named("b");
+    });
+    EXPECT_EQ(second.get().model->fileName, "b");
+    EXPECT_EQ(first.get().model->fileName, "a");
+    // A result is handed back only once its request has left the queue.
+    EXPECT_TRUE(loader.queueEmpty());
     std::lock_guard lock(mutex);
-    EXPECT_EQ(seen, (std::vector<std::string>{"a.kzp", "b.kzp"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"a", "b"}));
 }
 
-TEST(Loader, RefusesAFileThatCannotBeOpenedAndQueuesNothing) {
-    test::TempDir dir;
-    std::atomic<int> runs{0};
+TEST(Loader, WithoutAWorkerARequestFailsInsteadOfWaitingForever) {
     LibDataLoader loader;
-    loader.start([&](const LoadRequest&) { ++runs; });
-    EXPECT_FALSE(loader.enqueue(0, dir.path().string(), "missing.kzp"));
+    auto result = loader.enqueue(0, [] { return named("never"); });
+    ASSERT_EQ(result.wait_for(1s), std::future_status::ready);
+    const LoadResult r = result.get();
+    EXPECT_EQ(r.model, nullptr);
+    EXPECT_TRUE(r.error);
     EXPECT_TRUE(loader.queueEmpty());
-    loader.stop();
-    EXPECT_EQ(runs, 0);
 }
 
 TEST(Loader, StopLogsBothLinesInOrderAndJoins) {
     test::RecordingSinks sinks;
     {
         LibDataLoader loader;
-        loader.start([](const LoadRequest&) {});
+        loader.start();
         loader.stop();
         EXPECT_EQ(loader.state(), LibDataLoader::Stopped);
     }
@@ -64,61 +74,50 @@ TEST(Loader, StopLogsBothLinesInOrderAndJoins) {
 TEST(Loader, SecondStartIsRefusedWithALogLine) {
     test::RecordingSinks sinks;
     LibDataLoader loader;
-    loader.start([](const LoadRequest&) {});
-    loader.start([](const LoadRequest&) {});
+    loader.start();
+    loader.start();
     EXPECT_TRUE(sinks.logged("*** エラー *** 既にHANDLE作成済み"));
-}
-
-TEST(RegistryLoad, MissingFileReturnsMinusOneAtOnce) {
-    test::TempDir dir;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(registry().loadFile(dir.path().string(), "missing.mqo"), -1);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
 }
 
 // A load that outlasts the time-out is still waited for: the caller never sees a half-filled model.
 TEST(RegistryLoad, SlowLoadIsWaitedForAndTheTimeOutLoggedOnce) {
-    test::TempDir dir;
-    test::writeText(dir.file("slow.kzp"), "x");
     test::RecordingSinks sinks;
     std::atomic<bool> finished{false};
-    registry().setLoadDispatch([&](int slot, const std::string&) {
+    const SlotLoad load = registry().loadFile([&] {
         std::this_thread::sleep_for(900ms);
-        registry().get(slot)->positions.resize(1000);
+        LoadResult r = named("slow.kzp");
+        r.model->positions.resize(1000);
         finished = true;
+        return r;
     });
-    const int slot = registry().loadFile(dir.path().string(), "slow.kzp");
-    ASSERT_GE(slot, 0);
+    ASSERT_GE(load.slot, 0);
     EXPECT_TRUE(finished);
-    EXPECT_EQ(registry().get(slot)->positions.size(), 1000u);
+    EXPECT_TRUE(registry().isLoaded(load.slot));
+    EXPECT_EQ(registry().get(load.slot)->positions.size(), 1000u);
     int timeouts = 0;
     for (const auto& line : sinks.lines())
-        timeouts += line == "*** Error *** Model3 Load TimeOut:" + std::to_string(slot);
+        timeouts += line == "*** Error *** Model3 Load TimeOut:" + std::to_string(load.slot);
     EXPECT_EQ(timeouts, 1);
-    registry().setLoadDispatch({});
-    registry().requestRelease(slot);
-    registry().collect();
+    registry().releaseAll();
 }
 
-TEST(RegistryLoad, BackToBackLoadsFinishInOrder) {
-    test::TempDir dir;
-    test::writeText(dir.file("one.kzp"), "1");
-    test::writeText(dir.file("two.kzp"), "2");
-    std::vector<std::string> order;
-    registry().setLoadDispatch([&](int, const std::string& path) { order.push_back(path); });
-    const int a = registry().loadFile(dir.path().string(), "one.kzp");
-    const int b = registry().loadFile(dir.path().string(), "two.kzp");
-    ASSERT_GE(a, 0);
-    ASSERT_GE(b, 0);
-    ASSERT_EQ(order.size(), 2u);
-    EXPECT_EQ(order[0], dir.file("one.kzp"));
-    EXPECT_EQ(order[1], dir.file("two.kzp"));
-    EXPECT_EQ(registry().get(a)->fileName, "one.kzp");
-    EXPECT_EQ(registry().get(a)->folder, dir.path().string());
-    registry().setLoadDispatch({});
-    registry().requestRelease(a);
-    registry().requestRelease(b);
+TEST(RegistryLoad, FailedLoadReleasesItsSlotAndReportsWhy) {
+    const SlotLoad load = registry().loadFile([] {
+        LoadResult r;
+        r.error = FormatError::refusal("broken");
+        r.warnings.push_back("careful");
+        return r;
+    });
+    EXPECT_EQ(load.slot, -1);
+    ASSERT_TRUE(load.error);
+    EXPECT_EQ(load.error->reason, "broken");
+    EXPECT_EQ(load.warnings, (std::vector<std::string>{"careful"}));
+    EXPECT_FALSE(registry().isLoaded(0));
+    // Pending release until collected; then slot 0 is free again.
     registry().collect();
+    EXPECT_EQ(registry().get(0), nullptr);
+    EXPECT_EQ(registry().create(), 0);
+    registry().releaseAll();
 }
 
 }  // namespace

@@ -21,9 +21,7 @@ TEST(ModelDefaults, NewModelHasOneGroupTextureMotionAndTwoBones) {
     EXPECT_EQ(m.renderModeDirty, 1);
     EXPECT_EQ(m.fillMode, 2u);
     EXPECT_EQ(m.attachmentCount, 1);
-    EXPECT_FLOAT_EQ(m.previewScale, 3.0f);
     EXPECT_EQ(m.tint, (ModelColor{255, 255, 255, 255}));
-    EXPECT_EQ(m.visible, 1);
     EXPECT_EQ(m.motions[0].frameCount, 60);
     EXPECT_EQ(m.motions[0].nextMotion, -1);
     EXPECT_EQ(m.motions[0].groupKeys.size(), 256u);
@@ -52,14 +50,12 @@ TEST(ModelDefaults, GroupMaterialWordsAndBoneTracks) {
     EXPECT_EQ(g.lightFlag, 1);
     EXPECT_EQ(g.groupOptionValue, 1);
     EXPECT_FLOAT_EQ(g.effectAValue, 1.0f);
-    EXPECT_EQ(g.groupEnabled, 1);
     for (const ModelBone& bone : m.bones) {
         ASSERT_EQ(bone.tracks.size(), 1u);
         ASSERT_EQ(bone.tracks[0].keys.size(), 1u);
         EXPECT_EQ(bone.tracks[0].keys[0], ModelBoneKey{});
         EXPECT_EQ(bone.tracks[0].keys[0].rotation[3], 1.0f);
     }
-    EXPECT_EQ(m.motionSettings[4], floatBits(-0.01f));
 }
 
 TEST(ModelDefaults, ZeroGroupHasEveryFieldZero) {

@@ -20,7 +20,6 @@ TEST(PostLoad, BoundsAndAGroupWithoutPolygons) {
     EXPECT_EQ(m.groups[2].boundsMin, (ModelVertex{99999, 99999, 99999}));
     EXPECT_EQ(m.groups[2].boundsMax, (ModelVertex{-99999, -99999, -99999}));
     EXPECT_EQ(m.groups[2].center, (ModelVertex{0, 0, 0}));
-    EXPECT_EQ(m.loaded, 1);
 }
 
 TEST(PostLoad, RenderModeEightWinsOverSix) {
@@ -46,8 +45,10 @@ TEST(PostLoad, KeyedGroupAnimatesAndLightFlagsAreReset) {
     m.groups[0].lightFlag = 0;
     m.groups[0].lightMode = 3;
     m.groups[0].keyed = 2;
-    postLoad(m);
-    EXPECT_EQ(m.animating, 1);
+    ModelInstance instance;
+    postLoad(m, instance);
+    EXPECT_TRUE(instance.playback.animating);
+    EXPECT_EQ(instance.playback.uvOffsets.size(), 1u);
     EXPECT_EQ(m.groups[0].lightFlag, 1);
     EXPECT_EQ(m.groups[0].lightMode, 0);
 }
@@ -61,8 +62,11 @@ TEST(PostLoad, BoneMatricesComposeParentsAndCentresAverageChildren) {
     m.bones[2].parent = 1;
     m.bones[3].position = {0, 0, 3};
     m.bones[3].parent = 2;
+    ModelInstance instance;
+    postLoad(m, instance);
     std::vector<std::array<float, 16>> matrices;
-    postLoad(m, &matrices);
+    for (const BoneRecord& bone : instance.bones)
+        matrices.push_back(bone.matrix);
     ASSERT_EQ(matrices.size(), 4u);
     EXPECT_EQ(matrices[0][12], 0.0f);
     EXPECT_EQ(matrices[3][12], 1.0f);
@@ -107,10 +111,9 @@ TEST(PostLoad, OutOfRangeCountsAndIndicesAreHarmless) {
     m.polygons[0].corners[1].position = 1 << 30;
     m.polygons[1].group = 17;
     m.skin.pop_back();  // shorter than the positions
-    std::vector<std::array<float, 16>> matrices;
-    postLoad(m, &matrices);
-    EXPECT_EQ(matrices.size(), 128u);
-    EXPECT_EQ(m.loaded, 1);
+    ModelInstance instance;
+    postLoad(m, instance);
+    EXPECT_EQ(instance.bones.size(), 128u);
 }
 
 }  // namespace

@@ -19,17 +19,15 @@ TEST_F(RegistryTest, ReleasedSlotIsReusedOnlyAfterCollection) {
     reg.collect();
     EXPECT_EQ(reg.get(0), nullptr);
     EXPECT_EQ(reg.create(), 0);
-    EXPECT_EQ(reg.get(0)->slotId, 0);
-    EXPECT_EQ(reg.get(1)->slotId, 1);
+    EXPECT_NE(reg.get(0), nullptr);
+    EXPECT_NE(reg.get(1), nullptr);
 }
 
 TEST_F(RegistryTest, NewModelIsResetAndInUse) {
     ModelRegistry& reg = registry();
-    const int slot = reg.createForLoad();
+    const int slot = reg.create();
     Model* m = reg.get(slot);
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->inUse, 1);
-    EXPECT_EQ(m->loaded, 0);
     EXPECT_FALSE(reg.isLoaded(slot));
     EXPECT_EQ(m->groupCount(), 1);
     ModelInstance* inst = reg.instance(slot);
@@ -54,7 +52,6 @@ TEST_F(RegistryTest, CopyModelRefusesHighSlotsAndEmptySources) {
     ASSERT_TRUE(reg.copyModel(a, b, false));
     EXPECT_EQ(reg.get(b)->positions.size(), 3u);
     EXPECT_EQ(reg.get(b)->groups[0].name, "copied");
-    EXPECT_EQ(reg.get(b)->slotId, b);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "model/registry.h"
 #include "model/textures.h"
 #include "tests/support/test_support.h"
 
@@ -63,19 +62,19 @@ TEST(ImageDecode, BmpThroughTheGeneralDecoder) {
 TEST(ModelTextureLoad, StoresSizeAndImageOrOnlyLogsWhenMissing) {
     test::TempDir dir;
     test::writeBytes(dir.file("Wood.BMP"), makeBmp());
-    const int slot = registry().create();
-    Model& model = *registry().get(slot);
+    Model model;
+    std::vector<Image> images;
     model.folder = dir.path().string();
     model.textures.resize(3);
     test::RecordingSinks sinks;
-    EXPECT_TRUE(LoadModelTexture(slot, model, 1, "tex\\..\\wood.bmp") || LoadModelTexture(slot, model, 1, "wood.bmp"));
+    EXPECT_TRUE(LoadModelTexture(model, 1, "tex\\..\\wood.bmp", images) || LoadModelTexture(model, 1, "wood.bmp", images));
     EXPECT_EQ(model.textures[1].width, 2);
     EXPECT_EQ(model.textures[1].height, 1);
-    EXPECT_EQ(registry().instance(slot)->textures[1].width, 2);
-    EXPECT_FALSE(LoadModelTexture(slot, model, 2, "missing.png"));
+    ASSERT_GE(images.size(), 2u);
+    EXPECT_EQ(images[1].width, 2);
+    EXPECT_FALSE(LoadModelTexture(model, 2, "missing.png", images));
     EXPECT_TRUE(sinks.logged("*** ERROR *** missing.png Loadできませんでした。"));
-    EXPECT_FALSE(LoadModelTexture(slot, model, 300, "wood.bmp"));
-    registry().releaseAll();
+    EXPECT_FALSE(LoadModelTexture(model, 300, "wood.bmp", images));
 }
 
 }  // namespace

@@ -1,0 +1,121 @@
+// The one load function: a path into a load result, with bounded input.
+#include "app/driver.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "formats/kzp/kzp.h"
+#include "model/registry.h"
+#include "tests/support/make_model.h"
+#include "tests/support/test_support.h"
+
+namespace rv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A 2x1 24-bit BMP.
+std::vector<std::byte> smallBmp() {
+    const unsigned char bmp[] = {
+        'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24, 0,
+        0, 0, 0, 0, 8, 0, 0, 0, 0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 255, 0, 255, 0, 0, 0,
+    };
+    const auto* p = reinterpret_cast<const std::byte*>(bmp);
+    return std::vector<std::byte>(p, p + sizeof bmp);
+}
+
+const char* kTexturedMqo =
+    "Metasequoia Document\nFormat Text Ver 1.0\n"
+    "Material 1 {\n\t\"wood\" col(1 1 1 1) tex(\"Wood.bmp\")\n}\n"
+    "Object \"tri\" {\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
+    "\tface 1 {\n\t\t3 V(0 1 2) M(0) UV(0 0 1 0 0 1)\n\t}\n}\nEof\n";
+
+TEST(LoadModelFile, ReadsDecodesTexturesAndLeavesTheRegistryAlone) {
+    test::TempDir dir;
+    test::writeText(dir.file("tri.mqo"), kTexturedMqo);
+    test::writeBytes(dir.file("wood.bmp"), smallBmp());  // other case than the model names it
+    const int slotsBefore = registry().count();
+
+    const LoadResult r = loadModelFile(dir.file("tri.mqo"));
+    ASSERT_NE(r.model, nullptr) << r.error->message();
+    EXPECT_EQ(registry().count(), slotsBefore);
+    EXPECT_EQ(r.model->fileName, "tri.mqo");
+    EXPECT_EQ(r.model->folder, dir.path().string());
+    EXPECT_EQ(r.model->polygonCount(), 1);
+    ASSERT_EQ(r.model->textureCount(), 2);
+    EXPECT_EQ(r.model->textures[1].width, 2);
+    ASSERT_EQ(r.instance.textures.size(), 2u);
+    EXPECT_EQ(r.instance.textures[1].width, 2);
+    EXPECT_EQ(r.instance.textures[1].rgba.size(), 8u);
+    EXPECT_EQ(r.instance.bones.size(), 2u);
+    EXPECT_FALSE(r.instance.playback.animating);  // only KZP models start their motion
+    EXPECT_TRUE(r.warnings.empty());
+}
+
+TEST(LoadModelFile, ErrorsNameTheFileAsGivenAndRelativeStaysRelative) {
+    test::TempDir dir;
+    test::writeText(dir.file("bad.kzp"), std::string("KZP\x38\x90\x1e\x00", 7));  // revision 2003000
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const LoadResult r = loadModelFile("bad.kzp");
+    const LoadResult missing = loadModelFile("missing.mqo");
+    std::filesystem::current_path(cwd);
+    ASSERT_TRUE(r.error);
+    EXPECT_EQ(r.model, nullptr);
+    EXPECT_EQ(r.error->file, "bad.kzp");
+    EXPECT_TRUE(r.error->userMessage);  // the revision message, shown once by whoever asked
+    ASSERT_TRUE(missing.error);
+    EXPECT_EQ(missing.error->message().rfind("missing.mqo: cannot be opened", 0), 0u) << missing.error->message();
+}
+
+TEST(LoadModelFile, WhatIsNotARegularFileIsRefusedAtOnce) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.path() / "folder.mqo");
+    std::filesystem::create_symlink("/dev/zero", dir.path() / "zero.x");
+    ASSERT_EQ(::mkfifo(dir.file("pipe.dxf").c_str(), 0600), 0);
+    for (const char* name : {"folder.mqo", "zero.x", "pipe.dxf"}) {
+        const auto start = std::chrono::steady_clock::now();
+        const LoadResult r = loadModelFile(dir.file(name));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << name;
+        ASSERT_TRUE(r.error) << name;
+        EXPECT_EQ(r.error->message(), dir.file(name) + ": not a regular file");
+        // The window's path refuses it before anything is queued.
+        const LoadOutcome out = loadByPath(dir.file(name));
+        EXPECT_EQ(out.model, nullptr);
+        ASSERT_TRUE(out.error);
+        EXPECT_EQ(out.error->reason, "not a regular file");
+    }
+    registry().releaseAll();
+}
+
+TEST(LoadModelFile, AFileOverTheLimitIsRefusedWithoutReadingIt) {
+    test::TempDir dir;
+    {
+        std::FILE* f = std::fopen(dir.file("huge.kzp").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    // Sparse: no disk is used, and nothing of it may be read.
+    ASSERT_EQ(::truncate(dir.file("huge.kzp").c_str(), off_t((1LL << 30) + 1)), 0);
+    const LoadResult r = loadModelFile(dir.file("huge.kzp"));
+    ASSERT_TRUE(r.error);
+    EXPECT_NE(r.error->reason.find("over the limit of 1 GiB"), std::string::npos) << r.error->reason;
+}
+
+TEST(LoadModelFile, AModelWithoutPolygonsFromANonEmptyFileWarns) {
+    test::TempDir dir;
+    test::writeText(dir.file("empty.mqo"), "Metasequoia Document\nFormat Text Ver 1.0\nEof\n");
+    const LoadResult r = loadModelFile(dir.file("empty.mqo"));
+    ASSERT_NE(r.model, nullptr);
+    EXPECT_EQ(r.warnings, (std::vector<std::string>{dir.file("empty.mqo") + ": no polygons were read"}));
+    test::writeText(dir.file("empty.txt"), "x");
+    EXPECT_TRUE(loadModelFile(dir.file("empty.txt")).warnings.empty());  // unknown extensions load empty
+}
+
+}  // namespace
+}  // namespace rv
