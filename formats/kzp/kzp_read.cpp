@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "formats/common/byte_cursor.h"
 #include "formats/kzp/kzp.h"
@@ -47,7 +47,7 @@ public:
             if (Error e = (this->*section)())
                 return e;
         }
-        return checkPolygonGroups();
+        return checkPolygons();
     }
 
 private:
@@ -176,18 +176,18 @@ private:
         return {};
     }
 
-    // Reads one polygon of the layout of this revision (or a render-mesh triangle, always wide).
-    Error polygon(ModelPolygon& poly, bool old, const std::string_view what, std::int64_t index) {
+    // Reads one polygon of the layout of this revision; its indices are checked once every table
+    // is known.
+    Error polygon(ModelPolygon& poly, bool old, std::int32_t index) {
         if (old)
             cur_.skip(4);
         poly.cornerCount = cur_.u8();
         if (poly.cornerCount > kMaxCorners)
-            return fail(std::string(what) + " " + str(index) + " has " + str(poly.cornerCount) +
-                        " corners, over the limit of 4");
+            return fail("polygon " + str(index) + " has " + str(poly.cornerCount) + " corners, over the limit of 4");
         const std::size_t cornerBytes = old ? 8 : 16;
         const std::byte* p = cur_.take(poly.cornerCount * cornerBytes + 4).data();
         if (cur_.failed())
-            return endsInside(std::string(what) + " " + str(index));
+            return endsInside("polygon " + str(index));
         for (int c = 0; c < poly.cornerCount; ++c, p += cornerBytes) {
             ModelCorner& corner = poly.corners[std::size_t(c)];
             if (old) {
@@ -206,6 +206,25 @@ private:
         return {};
     }
 
+    // A render-mesh triangle: the wide polygon layout.
+    Error meshTriangle(ModelPolygon& tri, const std::string& what, std::int32_t t) {
+        tri.cornerCount = cur_.u8();
+        if (tri.cornerCount > kMaxCorners)
+            return fail(what + " " + str(t) + " has " + str(tri.cornerCount) + " corners, over the limit of 4");
+        const std::byte* p = cur_.take(tri.cornerCount * 16 + 4).data();
+        if (cur_.failed())
+            return endsInside(what + " " + str(t));
+        for (int c = 0; c < tri.cornerCount; ++c, p += 16) {
+            ModelCorner& corner = tri.corners[std::size_t(c)];
+            corner.position = std::int32_t(u32At(p));
+            corner.normal = std::int32_t(u32At(p + 4));
+            corner.color = std::int32_t(u32At(p + 8));
+            corner.uv = std::int32_t(u32At(p + 12));
+        }
+        tri.group = std::int32_t(u32At(p));
+        return {};
+    }
+
     Error readPolygons() {
         const bool old = rev_ < kRev2006;
         const std::int32_t n = rev_ >= kRev2009 ? cur_.i32() : cur_.i16();
@@ -215,34 +234,11 @@ private:
         m_.polygons.assign(std::size_t(n), ModelPolygon{});
         for (std::int32_t p = 0; p < n; ++p) {
             ModelPolygon& poly = m_.polygons[std::size_t(p)];
-            if (Error e = polygon(poly, old, "polygon", p))
-                return e;
-            if (Error e = checkCorners(poly, p))
+            if (Error e = polygon(poly, old, p))
                 return e;
         }
         m_.deformedPositions.assign(m_.positions.size(), ModelVertex{});
         m_.smoothNormals.assign(m_.positions.size(), ModelVertex{});
-        return {};
-    }
-
-    // Normal indices are left alone: the normal table is rebuilt after loading and every corner
-    // of a face is re-pointed into it, and line corners (2-corner polygons) never use theirs.
-    Error checkCorners(const ModelPolygon& poly, std::int32_t p) const {
-        for (int c = 0; c < poly.cornerCount; ++c) {
-            const ModelCorner& corner = poly.corners[std::size_t(c)];
-            const char* table = nullptr;
-            std::int32_t index = 0;
-            std::size_t size = 0;
-            if (!kzpIndexFits(corner.position, m_.positions.size()))
-                table = "position", index = corner.position, size = m_.positions.size();
-            else if (!kzpOptionalIndexFits(corner.color, m_.colors.size()))
-                table = "colour", index = corner.color, size = m_.colors.size();
-            else if (!kzpOptionalIndexFits(corner.uv, m_.uvs.size()))
-                table = "uv", index = corner.uv, size = m_.uvs.size();
-            if (table)
-                return fail("polygon " + str(p) + " corner " + str(c) + " uses " + table + " " + str(index) +
-                            ", past the " + str(std::int64_t(size)) + " " + table + (size == 1 ? "" : "s"));
-        }
         return {};
     }
 
@@ -341,8 +337,6 @@ private:
         group.meshColors.resize(nv);
         group.meshUVs.resize(nv);
         group.meshSkin.resize(nv);
-        group.meshWorkPositions.assign(nv, ModelVertex{});
-        group.meshWorkNormals.assign(nv, ModelVertex{});
         copyRaw(group.meshPositions);
         copyRaw(group.meshNormals);
         copyRaw(group.meshColors);
@@ -362,7 +356,7 @@ private:
         const std::string triangle = what + " mesh triangle";
         for (std::int32_t t = 0; t < triangles; ++t) {
             ModelPolygon& tri = group.meshTriangles[std::size_t(t)];
-            if (Error e = polygon(tri, false, triangle, t))
+            if (Error e = meshTriangle(tri, triangle, t))
                 return e;
             for (int c = 0; c < tri.cornerCount; ++c)
                 if (!kzpIndexFits(tri.corners[std::size_t(c)].position, nv))
@@ -518,13 +512,16 @@ private:
         return {};
     }
 
-    // Groups are read after the polygons, so their indices are checked once both are known.
-    Error checkPolygonGroups() const {
+    // Groups are read after the polygons, so polygons are checked once every table is known. A
+    // refusal names where the polygon starts.
+    Error checkPolygons() const {
+        const std::size_t fixedBytes = rev_ < kRev2006 ? 4 + 1 + 4 : 1 + 4;
+        const std::size_t cornerBytes = rev_ < kRev2006 ? 8 : 16;
+        std::size_t at = polygonsAt_;
         for (std::size_t p = 0; p < m_.polygons.size(); ++p) {
-            const std::int32_t g = m_.polygons[p].group;
-            if (!kzpIndexFits(g, m_.groups.size()))
-                return FormatError::atByte(polygonsAt_, "polygon " + str(std::int64_t(p)) + " uses group " + str(g) + ", past the " +
-                                       str(m_.groupCount()) + " groups");
+            if (std::optional<std::string> misfit = kzpPolygonMisfit(m_, p))
+                return FormatError::atByte(at, std::move(*misfit));
+            at += fixedBytes + cornerBytes * m_.polygons[p].cornerCount;
         }
         return {};
     }
