@@ -50,6 +50,13 @@ public:
         return checkPolygons();
     }
 
+    // A group whose stored render mesh did not hold together, and why; the caller rebuilds it.
+    struct DroppedMesh {
+        std::int32_t group;
+        std::string reason;
+    };
+    const std::vector<DroppedMesh>& droppedMeshes() const { return dropped_; }
+
 private:
     Error fail(const std::string& reason) const { return cur_.error(reason); }
     Error endsInside(const std::string& what) const { return cur_.error("file ends inside " + what); }
@@ -206,25 +213,6 @@ private:
         return {};
     }
 
-    // A render-mesh triangle: the wide polygon layout.
-    Error meshTriangle(ModelPolygon& tri, const std::string& what, std::int32_t t) {
-        tri.cornerCount = cur_.u8();
-        if (tri.cornerCount > kMaxCorners)
-            return fail(what + " " + str(t) + " has " + str(tri.cornerCount) + " corners, over the limit of 4");
-        const std::byte* p = cur_.take(tri.cornerCount * 16 + 4).data();
-        if (cur_.failed())
-            return endsInside(what + " " + str(t));
-        for (int c = 0; c < tri.cornerCount; ++c, p += 16) {
-            ModelCorner& corner = tri.corners[std::size_t(c)];
-            corner.position = std::int32_t(u32At(p));
-            corner.normal = std::int32_t(u32At(p + 4));
-            corner.color = std::int32_t(u32At(p + 8));
-            corner.uv = std::int32_t(u32At(p + 12));
-        }
-        tri.group = std::int32_t(u32At(p));
-        return {};
-    }
-
     Error readPolygons() {
         const bool old = rev_ < kRev2006;
         const std::int32_t n = rev_ >= kRev2009 ? cur_.i32() : cur_.i16();
@@ -323,11 +311,14 @@ private:
             return fail(what + " uses texture " + str(group.textureIndex) + ", past the " + str(m_.textureCount()) +
                         " texture entries");
         if (rev_ >= kRev2009)
-            return readGroupMesh(group, what);
+            return readGroupMesh(group, g, what);
         return {};
     }
 
-    Error readGroupMesh(ModelGroup& group, const std::string& what) {
+    // The stored render mesh is derived data. Its counts must fit the file like any other, but
+    // a mesh that does not hold together (a triangle without 3 corners, or naming a vertex past
+    // the mesh's own table) is dropped for a rebuild from the polygons instead of failing the file.
+    Error readGroupMesh(ModelGroup& group, std::int32_t g, const std::string& what) {
         const std::int32_t vertices = cur_.i32();
         if (Error e = count(vertices, what + " mesh vertex", INT32_MAX, kMeshVertexBytes))
             return e;
@@ -353,15 +344,40 @@ private:
         if (Error e = count(triangles, what + " mesh triangle", INT32_MAX, kTriangleMinBytes))
             return e;
         group.meshTriangles.assign(std::size_t(triangles), ModelPolygon{});
-        const std::string triangle = what + " mesh triangle";
+        std::string broken;
         for (std::int32_t t = 0; t < triangles; ++t) {
             ModelPolygon& tri = group.meshTriangles[std::size_t(t)];
-            if (Error e = meshTriangle(tri, triangle, t))
-                return e;
-            for (int c = 0; c < tri.cornerCount; ++c)
-                if (!kzpIndexFits(tri.corners[std::size_t(c)].position, nv))
-                    return fail(triangle + " " + str(t) + " uses vertex " + str(tri.corners[std::size_t(c)].position) +
-                                ", past the " + str(vertices) + " mesh vertices");
+            const std::uint8_t corners = cur_.u8();
+            const std::byte* q = cur_.take(std::size_t(corners) * 16 + 4).data();
+            if (cur_.failed())
+                return endsInside(what + " mesh triangle " + str(t));
+            if (!broken.empty())
+                continue;
+            if (corners != 3) {
+                broken = "triangle " + str(t) + " has " + str(corners) + " corners";
+                continue;
+            }
+            tri.cornerCount = corners;
+            for (std::size_t c = 0; c < 3; ++c, q += 16) {
+                ModelCorner& corner = tri.corners[c];
+                corner.position = std::int32_t(u32At(q));
+                corner.normal = std::int32_t(u32At(q + 4));
+                corner.color = std::int32_t(u32At(q + 8));
+                corner.uv = std::int32_t(u32At(q + 12));
+                if (!kzpIndexFits(corner.position, nv) && broken.empty())
+                    broken = "triangle " + str(t) + " uses vertex " + str(corner.position) + ", past the " +
+                             str(vertices) + " mesh vertices";
+            }
+            tri.group = std::int32_t(u32At(q));
+        }
+        if (!broken.empty()) {
+            group.meshPositions = {};
+            group.meshNormals = {};
+            group.meshColors = {};
+            group.meshUVs = {};
+            group.meshSkin = {};
+            group.meshTriangles = {};
+            dropped_.push_back({g, std::move(broken)});
         }
         return {};
     }
@@ -530,6 +546,7 @@ private:
     Model& m_;
     const std::int32_t rev_;
     std::size_t polygonsAt_ = 0;
+    std::vector<DroppedMesh> dropped_;
 };
 
 }  // namespace
@@ -552,7 +569,8 @@ std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model
 
     // Fill a copy so that a refused file leaves the caller's model as it was.
     Model loaded = model;
-    if (Error e = KzpReader(file, loaded, revision).read())
+    KzpReader reader(file, loaded, revision);
+    if (Error e = reader.read())
         return e;
     if ((revision == kRev2006 || revision == kRev2008) && loaded.displacementOn > 0) {
         loaded.renderMode = 8;
@@ -563,6 +581,16 @@ std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model
     model.fileName = ctx.path;
     model.fillMode = 2;
     computeNormals(model);
+    // Built after the normals, as a save would build them.
+    if (!reader.droppedMeshes().empty()) {
+        std::vector<std::int32_t> groups;
+        for (const auto& dropped : reader.droppedMeshes()) {
+            groups.push_back(dropped.group);
+            ctx.warn((ctx.path.empty() ? std::string() : ctx.path + ": ") + "group " + str(dropped.group) +
+                     " render mesh: " + dropped.reason + "; rebuilt from the polygons");
+        }
+        buildGroupMeshes(model, groups);
+    }
     for (std::size_t i = 0; i < model.textures.size(); ++i) {
         ModelTexture& texture = model.textures[i];
         if (texture.kind != 1)
