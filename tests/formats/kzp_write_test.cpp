@@ -399,6 +399,7 @@ TEST(KzpWrite, RefusesWhatTheReaderWouldRefuse) {
         const auto error = writeKzp(m, ctx);
         ASSERT_TRUE(error) << c.what;
         EXPECT_NE(error->reason.find(c.expect), std::string::npos) << c.what << ": " << error->reason;
+        EXPECT_EQ(error->where, FormatError::Where::Nowhere) << c.what;  // a model has no byte offset
         EXPECT_EQ(m.revision, 2004002);  // a refused save leaves the model's revision alone
     }
 }
