@@ -263,8 +263,8 @@ private:
         }
     }
 
-    // The render mesh as built now from the polygons: what the group's own fields hold may be
-    // stale, or a broken one that a load dropped.
+    // The render mesh built now from the polygons; whatever the group's own fields hold may be
+    // stale and is not used.
     void writeGroupMesh(std::int32_t group) {
         meshes_.build(group, mesh_);
         w_.i32(std::int32_t(mesh_.positions.size()));
