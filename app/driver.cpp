@@ -153,8 +153,7 @@ const Model* currentModel() { return registry().isLoaded(0) ? registry().get(0) 
 SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath) {
     SaveOutcome outcome;
     WriteContext ctx;
-    // TODO(const writers): drop the cast once every writer takes a const model.
-    if (auto error = writerFor(target).write(const_cast<Model&>(model), ctx)) {
+    if (auto error = writerFor(target).write(model, ctx)) {
         error->file = outputPath;
         outcome.error = error->message();
     } else if (auto failed = writeFileAtomic(outputPath, ctx.bytes)) {

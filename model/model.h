@@ -108,15 +108,14 @@ struct ModelGroup {
     std::uint8_t groupOption = 0;
     std::int16_t groupOptionValue = 1;
 
-    // Render mesh, derived (rebuilt before a KZP save). meshVertexCount is meshPositions.size().
+    // Render mesh, derived: what a KZP file stores (its writer builds its own from the polygons).
+    // meshVertexCount is meshPositions.size().
     std::vector<ModelVertex> meshPositions;
     std::vector<ModelVertex> meshNormals;
     std::vector<ModelColor> meshColors;
     std::vector<ModelUV> meshUVs;
     std::vector<ModelSkinWeight> meshSkin;
     std::vector<ModelPolygon> meshTriangles;  // corner.position holds the mesh vertex index
-    std::vector<ModelVertex> meshWorkPositions;  // preview work space
-    std::vector<ModelVertex> meshWorkNormals;
 
     ModelVertex center{}, boundsMin{}, boundsMax{};
 

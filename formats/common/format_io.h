@@ -39,6 +39,6 @@ struct WriteContext {
 // discarded by the caller.
 using ReadFn = std::optional<FormatError> (*)(std::span<const std::byte> file, Model& model, ReadContext& ctx);
 // Serialises the model into ctx.bytes; writing the file is the caller's job.
-using WriteFn = std::optional<FormatError> (*)(Model& model, WriteContext& ctx);
+using WriteFn = std::optional<FormatError> (*)(const Model& model, WriteContext& ctx);
 
 }  // namespace rv

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "formats/common/format_io.h"
 
@@ -17,15 +19,16 @@ inline constexpr int kMaxKzpMotions = 1024;
 inline constexpr int kMaxKzpDefaultKeys = 65536;
 
 // Reads a KZP file. Refuses revisions other than the five it knows (with the user's message),
-// truncated files, counts beyond the model's limits and indices past their tables. On success the
-// model holds the file's fields, fileName = ctx.path, recomputed normals, loaded textures and
-// motion 0 started.
+// truncated files, counts beyond the model's limits and indices past their tables. A stored group
+// render mesh that does not hold together is rebuilt from the polygons instead, with one warning
+// naming the group. On success the model holds the file's fields, fileName = ctx.path, recomputed
+// normals, loaded textures and motion 0 started.
 std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model, ReadContext& ctx);
 
-// Rebuilds the group render meshes, then serialises the model as revision 2009000 (and stores
-// that revision in the model). Refuses a model the reader would refuse (names longer than their
+// Serialises the model as revision 2009000, with group render meshes built from its polygons (the
+// model's own stay as they are). Refuses a model the reader would refuse (names longer than their
 // fields, counts beyond the limits, indices past their tables) instead of writing it.
-std::optional<FormatError> writeKzp(Model& model, WriteContext& ctx);
+std::optional<FormatError> writeKzp(const Model& model, WriteContext& ctx);
 
 // True when a corner's colour or uv index may be stored: inside the table, or 0, which files
 // written from formats without colours or uvs carry against an empty table.
@@ -37,5 +40,11 @@ inline bool kzpOptionalIndexFits(std::int32_t index, std::size_t tableSize) {
 inline bool kzpIndexFits(std::int32_t index, std::size_t tableSize) {
     return index >= 0 && std::size_t(index) < tableSize;
 }
+
+// Why polygon p of `model` cannot be stored, or nullopt when it can: more than 4 corners, a
+// corner's position outside the positions, its colour or uv outside its table and not 0, or a
+// group outside the groups. Normal indices are free: the normal table is rebuilt after loading
+// and every face corner re-pointed, and lines never use theirs. p < polygonCount.
+std::optional<std::string> kzpPolygonMisfit(const Model& model, std::size_t p);
 
 }  // namespace rv

@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "formats/common/byte_cursor.h"
 #include "formats/kzp/kzp.h"
@@ -47,8 +47,15 @@ public:
             if (Error e = (this->*section)())
                 return e;
         }
-        return checkPolygonGroups();
+        return checkPolygons();
     }
+
+    // A group whose stored render mesh did not hold together, and why; the caller rebuilds it.
+    struct DroppedMesh {
+        std::int32_t group;
+        std::string reason;
+    };
+    const std::vector<DroppedMesh>& droppedMeshes() const { return dropped_; }
 
 private:
     Error fail(const std::string& reason) const { return cur_.error(reason); }
@@ -176,18 +183,18 @@ private:
         return {};
     }
 
-    // Reads one polygon of the layout of this revision (or a render-mesh triangle, always wide).
-    Error polygon(ModelPolygon& poly, bool old, const std::string_view what, std::int64_t index) {
+    // Reads one polygon of the layout of this revision; its indices are checked once every table
+    // is known.
+    Error polygon(ModelPolygon& poly, bool old, std::int32_t index) {
         if (old)
             cur_.skip(4);
         poly.cornerCount = cur_.u8();
         if (poly.cornerCount > kMaxCorners)
-            return fail(std::string(what) + " " + str(index) + " has " + str(poly.cornerCount) +
-                        " corners, over the limit of 4");
+            return fail("polygon " + str(index) + " has " + str(poly.cornerCount) + " corners, over the limit of 4");
         const std::size_t cornerBytes = old ? 8 : 16;
         const std::byte* p = cur_.take(poly.cornerCount * cornerBytes + 4).data();
         if (cur_.failed())
-            return endsInside(std::string(what) + " " + str(index));
+            return endsInside("polygon " + str(index));
         for (int c = 0; c < poly.cornerCount; ++c, p += cornerBytes) {
             ModelCorner& corner = poly.corners[std::size_t(c)];
             if (old) {
@@ -215,33 +222,10 @@ private:
         m_.polygons.assign(std::size_t(n), ModelPolygon{});
         for (std::int32_t p = 0; p < n; ++p) {
             ModelPolygon& poly = m_.polygons[std::size_t(p)];
-            if (Error e = polygon(poly, old, "polygon", p))
-                return e;
-            if (Error e = checkCorners(poly, p))
+            if (Error e = polygon(poly, old, p))
                 return e;
         }
         m_.smoothNormals.assign(m_.positions.size(), ModelVertex{});
-        return {};
-    }
-
-    // Normal indices are left alone: the normal table is rebuilt after loading and every corner
-    // of a face is re-pointed into it, and line corners (2-corner polygons) never use theirs.
-    Error checkCorners(const ModelPolygon& poly, std::int32_t p) const {
-        for (int c = 0; c < poly.cornerCount; ++c) {
-            const ModelCorner& corner = poly.corners[std::size_t(c)];
-            const char* table = nullptr;
-            std::int32_t index = 0;
-            std::size_t size = 0;
-            if (!kzpIndexFits(corner.position, m_.positions.size()))
-                table = "position", index = corner.position, size = m_.positions.size();
-            else if (!kzpOptionalIndexFits(corner.color, m_.colors.size()))
-                table = "colour", index = corner.color, size = m_.colors.size();
-            else if (!kzpOptionalIndexFits(corner.uv, m_.uvs.size()))
-                table = "uv", index = corner.uv, size = m_.uvs.size();
-            if (table)
-                return fail("polygon " + str(p) + " corner " + str(c) + " uses " + table + " " + str(index) +
-                            ", past the " + str(std::int64_t(size)) + " " + table + (size == 1 ? "" : "s"));
-        }
         return {};
     }
 
@@ -326,11 +310,14 @@ private:
             return fail(what + " uses texture " + str(group.textureIndex) + ", past the " + str(m_.textureCount()) +
                         " texture entries");
         if (rev_ >= kRev2009)
-            return readGroupMesh(group, what);
+            return readGroupMesh(group, g, what);
         return {};
     }
 
-    Error readGroupMesh(ModelGroup& group, const std::string& what) {
+    // The stored render mesh is derived data. Its counts must fit the file like any other, but
+    // a mesh that does not hold together (a triangle without 3 corners, or naming a vertex past
+    // the mesh's own table) is dropped for a rebuild from the polygons instead of failing the file.
+    Error readGroupMesh(ModelGroup& group, std::int32_t g, const std::string& what) {
         const std::int32_t vertices = cur_.i32();
         if (Error e = count(vertices, what + " mesh vertex", INT32_MAX, kMeshVertexBytes))
             return e;
@@ -340,8 +327,6 @@ private:
         group.meshColors.resize(nv);
         group.meshUVs.resize(nv);
         group.meshSkin.resize(nv);
-        group.meshWorkPositions.assign(nv, ModelVertex{});
-        group.meshWorkNormals.assign(nv, ModelVertex{});
         copyRaw(group.meshPositions);
         copyRaw(group.meshNormals);
         copyRaw(group.meshColors);
@@ -358,15 +343,40 @@ private:
         if (Error e = count(triangles, what + " mesh triangle", INT32_MAX, kTriangleMinBytes))
             return e;
         group.meshTriangles.assign(std::size_t(triangles), ModelPolygon{});
-        const std::string triangle = what + " mesh triangle";
+        std::string broken;
         for (std::int32_t t = 0; t < triangles; ++t) {
             ModelPolygon& tri = group.meshTriangles[std::size_t(t)];
-            if (Error e = polygon(tri, false, triangle, t))
-                return e;
-            for (int c = 0; c < tri.cornerCount; ++c)
-                if (!kzpIndexFits(tri.corners[std::size_t(c)].position, nv))
-                    return fail(triangle + " " + str(t) + " uses vertex " + str(tri.corners[std::size_t(c)].position) +
-                                ", past the " + str(vertices) + " mesh vertices");
+            const std::uint8_t corners = cur_.u8();
+            const std::byte* q = cur_.take(std::size_t(corners) * 16 + 4).data();
+            if (cur_.failed())
+                return endsInside(what + " mesh triangle " + str(t));
+            if (!broken.empty())
+                continue;
+            if (corners != 3) {
+                broken = "triangle " + str(t) + " has " + str(corners) + " corners";
+                continue;
+            }
+            tri.cornerCount = corners;
+            for (std::size_t c = 0; c < 3; ++c, q += 16) {
+                ModelCorner& corner = tri.corners[c];
+                corner.position = std::int32_t(u32At(q));
+                corner.normal = std::int32_t(u32At(q + 4));
+                corner.color = std::int32_t(u32At(q + 8));
+                corner.uv = std::int32_t(u32At(q + 12));
+                if (!kzpIndexFits(corner.position, nv) && broken.empty())
+                    broken = "triangle " + str(t) + " uses vertex " + str(corner.position) + ", past the " +
+                             str(vertices) + " mesh vertices";
+            }
+            tri.group = std::int32_t(u32At(q));
+        }
+        if (!broken.empty()) {
+            group.meshPositions = {};
+            group.meshNormals = {};
+            group.meshColors = {};
+            group.meshUVs = {};
+            group.meshSkin = {};
+            group.meshTriangles = {};
+            dropped_.push_back({g, std::move(broken)});
         }
         return {};
     }
@@ -517,13 +527,16 @@ private:
         return {};
     }
 
-    // Groups are read after the polygons, so their indices are checked once both are known.
-    Error checkPolygonGroups() const {
+    // Groups are read after the polygons, so polygons are checked once every table is known. A
+    // refusal names where the polygon starts.
+    Error checkPolygons() const {
+        const std::size_t fixedBytes = rev_ < kRev2006 ? 4 + 1 + 4 : 1 + 4;
+        const std::size_t cornerBytes = rev_ < kRev2006 ? 8 : 16;
+        std::size_t at = polygonsAt_;
         for (std::size_t p = 0; p < m_.polygons.size(); ++p) {
-            const std::int32_t g = m_.polygons[p].group;
-            if (!kzpIndexFits(g, m_.groups.size()))
-                return FormatError::atByte(polygonsAt_, "polygon " + str(std::int64_t(p)) + " uses group " + str(g) + ", past the " +
-                                       str(m_.groupCount()) + " groups");
+            if (std::optional<std::string> misfit = kzpPolygonMisfit(m_, p))
+                return FormatError::atByte(at, std::move(*misfit));
+            at += fixedBytes + cornerBytes * m_.polygons[p].cornerCount;
         }
         return {};
     }
@@ -532,6 +545,7 @@ private:
     Model& m_;
     const std::int32_t rev_;
     std::size_t polygonsAt_ = 0;
+    std::vector<DroppedMesh> dropped_;
 };
 
 }  // namespace
@@ -554,7 +568,8 @@ std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model
 
     // Fill a copy so that a refused file leaves the caller's model as it was.
     Model loaded = model;
-    if (Error e = KzpReader(file, loaded, revision).read())
+    KzpReader reader(file, loaded, revision);
+    if (Error e = reader.read())
         return e;
     if ((revision == kRev2006 || revision == kRev2008) && loaded.displacementOn > 0) {
         loaded.renderMode = 8;
@@ -565,6 +580,16 @@ std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model
     model.fileName = ctx.path;
     model.fillMode = 2;
     computeNormals(model);
+    // Built after the normals, as a save would build them.
+    if (!reader.droppedMeshes().empty()) {
+        std::vector<std::int32_t> groups;
+        for (const auto& dropped : reader.droppedMeshes()) {
+            groups.push_back(dropped.group);
+            ctx.warn((ctx.path.empty() ? std::string() : ctx.path + ": ") + "group " + str(dropped.group) +
+                     " render mesh: " + dropped.reason + "; rebuilt from the polygons");
+        }
+        buildGroupMeshes(model, groups);
+    }
     for (std::size_t i = 0; i < model.textures.size(); ++i) {
         ModelTexture& texture = model.textures[i];
         if (texture.kind != 1)

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -53,29 +55,9 @@ Error checkWritable(const Model& m) {
         return e;
     if (Error e = checkCount(m.polygons.size(), kMaxPolygons, "polygon"))
         return e;
-    for (std::size_t p = 0; p < m.polygons.size(); ++p) {
-        const ModelPolygon& poly = m.polygons[p];
-        const auto what = [p] { return "polygon " + str(std::int64_t(p)); };
-        if (poly.cornerCount > kMaxCorners)
-            return refuse(what() + " has " + str(poly.cornerCount) + " corners, over the limit of 4");
-        for (int c = 0; c < poly.cornerCount; ++c) {
-            const ModelCorner& corner = poly.corners[std::size_t(c)];
-            const char* table = nullptr;
-            std::int32_t index = 0;
-            std::size_t size = 0;
-            if (!kzpIndexFits(corner.position, m.positions.size()))
-                table = "position", index = corner.position, size = m.positions.size();
-            else if (!kzpOptionalIndexFits(corner.color, m.colors.size()))
-                table = "colour", index = corner.color, size = m.colors.size();
-            else if (!kzpOptionalIndexFits(corner.uv, m.uvs.size()))
-                table = "uv", index = corner.uv, size = m.uvs.size();
-            if (table)
-                return refuse(what() + " corner " + str(c) + " uses " + table + " " + str(index) + ", past the " +
-                              str(std::int64_t(size)) + " " + table + (size == 1 ? "" : "s"));
-        }
-        if (!kzpIndexFits(poly.group, m.groups.size()))
-            return refuse(what() + " uses group " + str(poly.group) + ", past the " + str(m.groupCount()) + " groups");
-    }
+    for (std::size_t p = 0; p < m.polygons.size(); ++p)
+        if (std::optional<std::string> misfit = kzpPolygonMisfit(m, p))
+            return refuse(std::move(*misfit));
     if (Error e = checkCount(m.textures.size(), INT16_MAX, "texture"))
         return e;
     for (std::size_t t = 0; t < m.textures.size(); ++t)
@@ -92,14 +74,6 @@ Error checkWritable(const Model& m) {
         if (!kzpOptionalIndexFits(group.textureIndex, m.textures.size()))
             return refuse(what + " uses texture " + str(group.textureIndex) + ", past the " + str(m.textureCount()) +
                           " texture entries");
-        for (std::size_t t = 0; t < group.meshTriangles.size(); ++t) {
-            const ModelPolygon& tri = group.meshTriangles[t];
-            if (tri.cornerCount > kMaxCorners)
-                return refuse(what + " mesh triangle " + str(std::int64_t(t)) + " has " + str(tri.cornerCount) + " corners");
-            for (int c = 0; c < tri.cornerCount; ++c)
-                if (!kzpIndexFits(tri.corners[std::size_t(c)].position, group.meshPositions.size()))
-                    return refuse(what + " mesh triangle " + str(std::int64_t(t)) + " uses a vertex past its mesh");
-        }
     }
     if (Error e = checkCount(m.motions.size(), kMaxKzpMotions, "motion"))
         return e;
@@ -128,7 +102,7 @@ Error checkWritable(const Model& m) {
 
 class KzpWriter {
 public:
-    KzpWriter(const Model& model, std::vector<std::byte>& out) : m_(model), out_(out), w_(out) {}
+    KzpWriter(const Model& model, std::vector<std::byte>& out) : m_(model), out_(out), w_(out), meshes_(model) {}
 
     void write() {
         w_.text("KZP");
@@ -163,16 +137,6 @@ private:
         static_assert(std::is_trivially_copyable_v<T> && sizeof(T) % 4 == 0);
         w_.bytes(std::as_bytes(std::span(table)));
     }
-    // `n` entries of a table that may be shorter than n (see entry()).
-    template <typename T>
-    void floatTable(const std::vector<T>& table, std::size_t n) {
-        if (table.size() == n) {
-            floatTable(table);
-            return;
-        }
-        for (std::size_t i = 0; i < n; ++i)
-            w_.bytes(std::as_bytes(std::span(&entry(table, i), 1)));
-    }
     void skinTable(const std::vector<ModelSkinWeight>& table, std::size_t n) {
         std::byte* p = grow(n * 7);
         for (std::size_t i = 0; i < n; ++i, p += 7) {
@@ -201,6 +165,21 @@ private:
         }
     }
 
+    // Triangles of a render mesh, in the polygon layout: three corners that carry the mesh
+    // vertex index in their position slot, then the group.
+    void triangleTable(const std::vector<std::array<std::int32_t, 3>>& triangles, std::int32_t group) {
+        constexpr std::size_t kTriangleBytes = 1 + 3 * 16 + 4;
+        std::byte* p = grow(triangles.size() * kTriangleBytes);
+        std::memset(p, 0, triangles.size() * kTriangleBytes);
+        for (const std::array<std::int32_t, 3>& triangle : triangles) {
+            p[0] = std::byte(3);
+            for (std::size_t c = 0; c < 3; ++c)
+                put32(p + 1 + 16 * c, std::uint32_t(triangle[c]));
+            put32(p + 1 + 3 * 16, std::uint32_t(group));
+            p += kTriangleBytes;
+        }
+    }
+
     void name(const std::string& s) {
         const std::string_view text = fieldText(s);
         w_.i32(std::int32_t(text.size()));
@@ -218,7 +197,7 @@ private:
             w_.f32(f);
     }
     // An entry of a table that may be shorter than the one it runs beside (skin beside
-    // positions, the mesh arrays beside meshPositions): missing entries go out as defaults.
+    // positions): missing entries go out as defaults.
     template <typename T>
     static const T& entry(const std::vector<T>& table, std::size_t i) {
         static const T fallback{};
@@ -254,7 +233,8 @@ private:
 
     void writeGroups() {
         w_.i32(m_.groupCount());
-        for (const ModelGroup& g : m_.groups) {
+        for (std::size_t gi = 0; gi < m_.groups.size(); ++gi) {
+            const ModelGroup& g = m_.groups[gi];
             name(g.name);
             w_.i32(g.textureIndex);
             color(g.color);
@@ -279,20 +259,22 @@ private:
             w_.i16(g.mapCTexture);
             w_.u8(g.effectD);
             w_.f32(g.effectDValue);
-            writeGroupMesh(g);
+            writeGroupMesh(std::int32_t(gi));
         }
     }
 
-    void writeGroupMesh(const ModelGroup& g) {
-        const std::size_t n = g.meshPositions.size();
-        w_.i32(std::int32_t(n));
-        floatTable(g.meshPositions);
-        floatTable(g.meshNormals, n);
-        floatTable(g.meshColors, n);
-        floatTable(g.meshUVs, n);
-        skinTable(g.meshSkin, n);
-        w_.i32(g.meshTriangleCount());
-        polygonTable(g.meshTriangles);
+    // The render mesh built now from the polygons; whatever the group's own fields hold may be
+    // stale and is not used.
+    void writeGroupMesh(std::int32_t group) {
+        meshes_.build(group, mesh_);
+        w_.i32(std::int32_t(mesh_.positions.size()));
+        floatTable(mesh_.positions);
+        floatTable(mesh_.normals);
+        floatTable(mesh_.colors);
+        floatTable(mesh_.uvs);
+        skinTable(mesh_.skin, mesh_.skin.size());
+        w_.i32(std::int32_t(mesh_.triangles.size()));
+        triangleTable(mesh_.triangles, group);
     }
 
     void writeSettings() {
@@ -375,24 +357,30 @@ private:
     const Model& m_;
     std::vector<std::byte>& out_;
     ByteWriter w_;
+    GroupMeshBuilder meshes_;
+    GroupRenderMesh mesh_;  // one group's, its storage reused by the next
 };
 
-// Room for the bulk of the file, so that appending does not keep reallocating.
+// Room for the bulk of the file, so that appending does not keep reallocating. A render mesh has
+// at most one vertex per corner and one triangle per corner past the second (twice that mirrored).
 std::size_t estimatedBytes(const Model& m) {
     std::size_t n = 1024 + m.positions.size() * (12 + 7) + m.normals.size() * 12 + m.colors.size() * 16 +
-                    m.uvs.size() * 8 + m.polygons.size() * 69;
-    for (const ModelGroup& g : m.groups)
-        n += 200 + g.meshPositions.size() * 55 + g.meshTriangles.size() * 53;
+                    m.uvs.size() * 8 + m.polygons.size() * 69 + m.groups.size() * 200;
+    for (const ModelPolygon& p : m.polygons) {
+        const std::size_t corners = std::min<std::size_t>(p.cornerCount, kMaxCorners);
+        if (corners < 3 || !kzpIndexFits(p.group, m.groups.size()))
+            continue;
+        const std::size_t copies = m.groups[std::size_t(p.group)].mirror() != 0 ? 2 : 1;
+        n += copies * (corners * 55 + (corners - 2) * 53);
+    }
     return n;
 }
 
 }  // namespace
 
-std::optional<FormatError> writeKzp(Model& model, WriteContext& ctx) {
-    buildGroupMeshes(model);
+std::optional<FormatError> writeKzp(const Model& model, WriteContext& ctx) {
     if (Error e = checkWritable(model))
         return e;
-    model.revision = kCurrentRevision;
     ctx.bytes.clear();
     ctx.bytes.reserve(estimatedBytes(model));
     KzpWriter(model, ctx.bytes).write();

@@ -5,6 +5,6 @@
 namespace rv {
 
 std::optional<FormatError> readLwo(std::span<const std::byte> file, Model& model, ReadContext& ctx);
-std::optional<FormatError> writeLwo(Model& model, WriteContext& ctx);
+std::optional<FormatError> writeLwo(const Model& model, WriteContext& ctx);
 
 }  // namespace rv

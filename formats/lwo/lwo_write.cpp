@@ -60,7 +60,7 @@ void subChunkU16(ByteWriter& out, const char* tag, std::uint16_t value) {
 
 }  // namespace
 
-std::optional<FormatError> writeLwo(Model& model, WriteContext& ctx) {
+std::optional<FormatError> writeLwo(const Model& model, WriteContext& ctx) {
     // Surfaces in order of first use; a polygon's surface is that of its first corner's colour.
     std::vector<Rgb> surfaces;
     std::unordered_map<std::uint32_t, std::uint16_t> surfaceOfColour;

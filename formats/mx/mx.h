@@ -5,6 +5,6 @@
 namespace rv {
 
 std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model, ReadContext& ctx);
-std::optional<FormatError> writeMx(Model& model, WriteContext& ctx);
+std::optional<FormatError> writeMx(const Model& model, WriteContext& ctx);
 
 }  // namespace rv

@@ -54,7 +54,7 @@ struct Scale {
 
 }  // namespace
 
-std::optional<FormatError> writeMx(Model& model, WriteContext& ctx) {
+std::optional<FormatError> writeMx(const Model& model, WriteContext& ctx) {
     const std::size_t faceCount = model.polygons.size();
     if (faceCount > kMaxFaces)
         return writeError("the model has " + std::to_string(faceCount) + " polygons; an MX file holds at most " +

@@ -5,6 +5,6 @@
 namespace rv {
 
 std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, ReadContext& ctx);
-std::optional<FormatError> writeX(Model& model, WriteContext& ctx);
+std::optional<FormatError> writeX(const Model& model, WriteContext& ctx);
 
 }  // namespace rv

@@ -101,7 +101,14 @@ XMaterial defaultMaterial() { return XMaterial{}; }
 
 std::uint32_t floatBitsOf(double dword) { return std::uint32_t(dword); }
 
-std::optional<FormatError> readMesh(const XDocument& doc, const XObject& o, MeshPart& part) {
+// The faces of a Mesh: corner vertex indices, each face a run of `size` corners from `start`.
+struct MeshFaces {
+    std::vector<std::uint32_t> start, size;
+    std::vector<std::uint32_t> corners;
+};
+
+// The Mesh's own members: vertex positions and faces.
+std::optional<FormatError> readVerticesAndFaces(const XObject& o, MeshPart& part, MeshFaces& faces) {
     std::optional<FormatError> error;
     Values val(o, "Mesh");
     std::uint32_t nV = 0, nF = 0;
@@ -112,228 +119,254 @@ std::optional<FormatError> readMesh(const XDocument& doc, const XObject& o, Mesh
         p = {val.f(), val.f(), val.f()};
     if (!val.count(nF, error, "face count") || !val.fits(nF, 1, error, "face count"))
         return error;
-    std::vector<std::uint32_t> faceStart(nF), faceSize(nF);
-    std::vector<std::uint32_t> corners;
-    corners.reserve(std::min<std::size_t>(val.left(), std::size_t(nF) * 4));
+    faces.start.resize(nF);
+    faces.size.resize(nF);
+    faces.corners.reserve(std::min<std::size_t>(val.left(), std::size_t(nF) * 4));
     for (std::uint32_t f = 0; f < nF; ++f) {
         std::uint32_t n = 0;
         if (!val.count(n, error, "face size") || !val.fits(n, 1, error, "face " + std::to_string(f) + " size"))
             return error;
-        faceStart[f] = std::uint32_t(corners.size());
-        faceSize[f] = n;
+        faces.start[f] = std::uint32_t(faces.corners.size());
+        faces.size[f] = n;
         for (std::uint32_t j = 0; j < n; ++j) {
             const double v = val.d();
             if (!(v >= 0 && v < double(nV)) || v != std::floor(v))
                 return val.fail("face " + std::to_string(f) + " names vertex " + std::to_string(std::int64_t(v)) +
                                 " of " + std::to_string(nV));
-            corners.push_back(std::uint32_t(v));
+            faces.corners.push_back(std::uint32_t(v));
         }
     }
+    return std::nullopt;
+}
 
-    // Children; the first of each kind counts.
-    const XObject *normalsObj = nullptr, *uvObj = nullptr, *colorObj = nullptr, *materialObj = nullptr, *declObj = nullptr;
+// The child objects of a Mesh that the reader uses; the first of each kind counts.
+struct MeshChildren {
+    const XObject* normals = nullptr;
+    const XObject* uvs = nullptr;
+    const XObject* colors = nullptr;
+    const XObject* materials = nullptr;
+    const XObject* decl = nullptr;
+};
+
+MeshChildren findChildren(const XDocument& doc, const XObject& o) {
+    MeshChildren found;
     for (std::uint32_t c : o.children) {
         const XObject& child = doc.objects[c];
-        if (!normalsObj && childIs(child, "MeshNormals"))
-            normalsObj = &child;
-        else if (!uvObj && childIs(child, "MeshTextureCoords"))
-            uvObj = &child;
-        else if (!colorObj && childIs(child, "MeshVertexColors"))
-            colorObj = &child;
-        else if (!materialObj && childIs(child, "MeshMaterialList"))
-            materialObj = &child;
-        else if (!declObj && childIs(child, "DeclData"))
-            declObj = &child;
+        if (!found.normals && childIs(child, "MeshNormals"))
+            found.normals = &child;
+        else if (!found.uvs && childIs(child, "MeshTextureCoords"))
+            found.uvs = &child;
+        else if (!found.colors && childIs(child, "MeshVertexColors"))
+            found.colors = &child;
+        else if (!found.materials && childIs(child, "MeshMaterialList"))
+            found.materials = &child;
+        else if (!found.decl && childIs(child, "DeclData"))
+            found.decl = &child;
     }
+    return found;
+}
 
-    part.colors.assign(nV, 0);
-    part.uvs.assign(nV, {0, 0});
-    part.normals.assign(nV, {0, 0, 0});
-    bool haveUvs = false, haveColors = false, haveNormals = false;
+// MeshTextureCoords: one (u, v) per vertex; a short list still gives its vertices theirs.
+std::optional<FormatError> readTextureCoords(const XObject& o, std::uint32_t nV, MeshPart& part) {
+    std::optional<FormatError> error;
+    Values uv(o, "MeshTextureCoords");
+    std::uint32_t n = 0;
+    if (!uv.count(n, error, "coordinate count") || !uv.fits(n, 2, error, "coordinate count"))
+        return error;
+    for (std::uint32_t k = 0; k < n; ++k) {
+        const float u = uv.f(), v = uv.f();
+        if (k < nV)
+            part.uvs[k] = {u, v};
+    }
+    return std::nullopt;
+}
 
-    if (uvObj) {
-        Values uv(*uvObj, "MeshTextureCoords");
+// MeshVertexColors: (vertex index, r, g, b, a) records; vertices the list leaves out are white
+// with alpha 0.
+std::optional<FormatError> readVertexColors(const XObject& o, std::uint32_t nV, MeshPart& part) {
+    std::optional<FormatError> error;
+    Values col(o, "MeshVertexColors");
+    std::uint32_t n = 0;
+    if (!col.count(n, error, "colour count") || !col.fits(n, 5, error, "colour count"))
+        return error;
+    part.colors.assign(nV, 0x00FFFFFFu);
+    for (std::uint32_t k = 0; k < n; ++k) {
+        const double index = col.d();
+        const float r = col.f(), g = col.f(), b = col.f(), a = col.f();
+        if (index >= 0 && index < double(nV))
+            part.colors[std::size_t(index)] = packXColor(r, g, b, a);
+    }
+    return std::nullopt;
+}
+
+// MeshNormals: a normal per face corner, with vertices duplicated where one vertex meets several
+// normals; `cornerVertex` is re-pointed at the copies. Normals that do not match the faces are
+// left out rather than failing the file (`applied` stays false).
+std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces, MeshPart& part,
+                                       std::vector<std::uint32_t>& cornerVertex, bool& applied) {
+    std::optional<FormatError> error;
+    const std::size_t nV = part.positions.size();
+    const std::size_t nF = faces.size.size();
+    Values nv(o, "MeshNormals");
+    std::uint32_t nN = 0, nFN = 0;
+    if (!nv.count(nN, error, "normal count") || !nv.fits(nN, 3, error, "normal count"))
+        return error;
+    std::vector<std::array<float, 3>> normals(nN);
+    for (auto& n : normals) {
+        double x = nv.d(), y = nv.d(), z = nv.d();
+        const double len = std::sqrt(x * x + y * y + z * z);
+        if (len > 0)
+            x /= len, y /= len, z /= len;
+        n = {float(x), float(y), float(z)};
+    }
+    if (!nv.count(nFN, error, "face count") || !nv.fits(nFN, 1, error, "face count"))
+        return error;
+    std::vector<std::uint32_t> normalIndex;
+    normalIndex.reserve(faces.corners.size());
+    bool usable = nFN == nF;
+    for (std::uint32_t f = 0; f < nFN; ++f) {
         std::uint32_t n = 0;
-        if (!uv.count(n, error, "coordinate count") || !uv.fits(n, 2, error, "coordinate count"))
+        if (!nv.count(n, error, "face size") || !nv.fits(n, 1, error, "face " + std::to_string(f) + " size"))
             return error;
-        // A short list still gives its vertices their coordinates.
-        for (std::uint32_t k = 0; k < n; ++k) {
-            const float u = uv.f(), v = uv.f();
-            if (k < nV)
-                part.uvs[k] = {u, v};
-        }
-        haveUvs = true;
-    }
-    if (colorObj) {
-        Values col(*colorObj, "MeshVertexColors");
-        std::uint32_t n = 0;
-        if (!col.count(n, error, "colour count") || !col.fits(n, 5, error, "colour count"))
-            return error;
-        // Vertices the list leaves out are white with alpha 0.
-        part.colors.assign(nV, 0x00FFFFFFu);
-        for (std::uint32_t k = 0; k < n; ++k) {
-            const double index = col.d();
-            const float r = col.f(), g = col.f(), b = col.f(), a = col.f();
-            if (index >= 0 && index < double(nV))
-                part.colors[std::size_t(index)] = packXColor(r, g, b, a);
-        }
-        haveColors = true;
-    }
-
-    // Normals: per face corner, with vertices duplicated where one vertex meets several normals.
-    std::vector<std::uint32_t> cornerVertex = corners;
-    if (normalsObj) {
-        Values nv(*normalsObj, "MeshNormals");
-        std::uint32_t nN = 0, nFN = 0;
-        if (!nv.count(nN, error, "normal count") || !nv.fits(nN, 3, error, "normal count"))
-            return error;
-        std::vector<std::array<float, 3>> normals(nN);
-        for (auto& n : normals) {
-            double x = nv.d(), y = nv.d(), z = nv.d();
-            const double len = std::sqrt(x * x + y * y + z * z);
-            if (len > 0)
-                x /= len, y /= len, z /= len;
-            n = {float(x), float(y), float(z)};
-        }
-        if (!nv.count(nFN, error, "face count") || !nv.fits(nFN, 1, error, "face count"))
-            return error;
-        std::vector<std::uint32_t> normalIndex;
-        normalIndex.reserve(corners.size());
-        bool usable = nFN == nF;
-        for (std::uint32_t f = 0; f < nFN; ++f) {
-            std::uint32_t n = 0;
-            if (!nv.count(n, error, "face size") || !nv.fits(n, 1, error, "face " + std::to_string(f) + " size"))
-                return error;
-            if (f < nF && n != faceSize[f])
+        if (f < nF && n != faces.size[f])
+            usable = false;
+        for (std::uint32_t j = 0; j < n; ++j) {
+            const double k = nv.d();
+            if (!(k >= 0 && k < double(nN)))
                 usable = false;
-            for (std::uint32_t j = 0; j < n; ++j) {
-                const double k = nv.d();
-                if (!(k >= 0 && k < double(nN)))
-                    usable = false;
-                else if (usable)
-                    normalIndex.push_back(std::uint32_t(k));
-            }
-        }
-        // Normals that do not match the faces are left out rather than failing the file.
-        if (usable && normalIndex.size() == corners.size()) {
-            haveNormals = true;
-            std::vector<std::int64_t> normalOf(nV, -1);
-            std::vector<std::int64_t> nextCopy(nV, -1);
-            for (std::size_t c = 0; c < corners.size(); ++c) {
-                const std::uint32_t v = corners[c];
-                const std::uint32_t k = normalIndex[c];
-                if (normalOf[v] < 0) {
-                    normalOf[v] = k;
-                    continue;
-                }
-                std::int64_t at = v, last = v;
-                for (; at >= 0; last = at, at = nextCopy[at])
-                    if (normals[normalOf[at]] == normals[k])
-                        break;
-                if (at >= 0) {
-                    cornerVertex[c] = std::uint32_t(at);
-                    continue;
-                }
-                const std::uint32_t copy = std::uint32_t(part.positions.size());
-                part.positions.push_back(part.positions[v]);
-                part.colors.push_back(part.colors[v]);
-                part.uvs.push_back(part.uvs[v]);
-                normalOf.push_back(k);
-                nextCopy.push_back(-1);
-                nextCopy[last] = copy;
-                cornerVertex[c] = copy;
-            }
-            part.normals.assign(part.positions.size(), {0, 0, 0});
-            for (std::size_t v = 0; v < normalOf.size(); ++v)
-                if (normalOf[v] >= 0)
-                    part.normals[v] = normals[normalOf[v]];
+            else if (usable)
+                normalIndex.push_back(std::uint32_t(k));
         }
     }
+    if (!usable || normalIndex.size() != faces.corners.size())
+        return std::nullopt;
 
-    // DeclData stands in for the standard children it duplicates when those are absent.
-    if (declObj && (!haveUvs || !haveColors || !haveNormals)) {
-        Values dv(*declObj, "DeclData");
-        std::uint32_t nE = 0, nD = 0;
-        if (!dv.count(nE, error, "element count") || !dv.fits(nE, 4, error, "element count"))
-            return error;
-        static constexpr std::uint32_t kTypeBytes[] = {4, 8, 12, 16, 4, 4, 4, 8, 4, 4, 8, 4, 8, 4, 4, 4, 8};
-        struct Element { std::uint32_t type, usage, usageIndex, offset; };
-        std::vector<Element> elements;
-        std::uint32_t stride = 0;
-        bool known = true;
-        for (std::uint32_t e = 0; e < nE; ++e) {
-            const double type = dv.d(), method = dv.d(), usage = dv.d(), usageIndex = dv.d();
-            (void)method;
-            if (!(type >= 0 && type < 17)) {
-                known = false;
-                continue;
-            }
-            elements.push_back({std::uint32_t(type), std::uint32_t(usage), std::uint32_t(usageIndex), stride});
-            stride += kTypeBytes[std::uint32_t(type)] / 4;
+    applied = true;
+    std::vector<std::int64_t> normalOf(nV, -1);
+    std::vector<std::int64_t> nextCopy(nV, -1);
+    for (std::size_t c = 0; c < faces.corners.size(); ++c) {
+        const std::uint32_t v = faces.corners[c];
+        const std::uint32_t k = normalIndex[c];
+        if (normalOf[v] < 0) {
+            normalOf[v] = k;
+            continue;
         }
-        if (!dv.count(nD, error, "data count") || !dv.fits(nD, 1, error, "data count"))
-            return error;
-        std::vector<std::uint32_t> data(nD);
-        for (auto& d : data)
-            d = floatBitsOf(dv.d());
-        if (known && stride > 0 && std::uint64_t(stride) * nV <= nD) {
-            auto asFloat = [&](std::size_t at) { return std::bit_cast<float>(data[at]); };
-            for (const Element& e : elements) {
-                if (e.usageIndex != 0)
-                    continue;
-                for (std::uint32_t v = 0; v < nV; ++v) {
-                    const std::size_t at = std::size_t(v) * stride + e.offset;
-                    if (e.usage == 5 && e.type == 1 && !haveUvs)
-                        part.uvs[v] = {asFloat(at), asFloat(at + 1)};
-                    else if (e.usage == 10 && e.type == 4 && !haveColors)
-                        part.colors[v] = data[at];
-                    else if (e.usage == 3 && e.type == 2 && !haveNormals)
-                        part.normals[v] = {asFloat(at), asFloat(at + 1), asFloat(at + 2)};
-                }
-            }
+        std::int64_t at = v, last = v;
+        for (; at >= 0; last = at, at = nextCopy[at])
+            if (normals[normalOf[at]] == normals[k])
+                break;
+        if (at >= 0) {
+            cornerVertex[c] = std::uint32_t(at);
+            continue;
+        }
+        const std::uint32_t copy = std::uint32_t(part.positions.size());
+        part.positions.push_back(part.positions[v]);
+        part.colors.push_back(part.colors[v]);
+        part.uvs.push_back(part.uvs[v]);
+        normalOf.push_back(k);
+        nextCopy.push_back(-1);
+        nextCopy[last] = copy;
+        cornerVertex[c] = copy;
+    }
+    part.normals.assign(part.positions.size(), {0, 0, 0});
+    for (std::size_t v = 0; v < normalOf.size(); ++v)
+        if (normalOf[v] >= 0)
+            part.normals[v] = normals[normalOf[v]];
+    return std::nullopt;
+}
+
+// DeclData stands in for the standard children it duplicates when those are absent: it fills
+// uvs, colours or normals of the first nV vertices only where `have*` is false.
+std::optional<FormatError> readDeclData(const XObject& o, std::uint32_t nV, bool haveUvs, bool haveColors,
+                                        bool haveNormals, MeshPart& part) {
+    std::optional<FormatError> error;
+    Values dv(o, "DeclData");
+    std::uint32_t nE = 0, nD = 0;
+    if (!dv.count(nE, error, "element count") || !dv.fits(nE, 4, error, "element count"))
+        return error;
+    static constexpr std::uint32_t kTypeBytes[] = {4, 8, 12, 16, 4, 4, 4, 8, 4, 4, 8, 4, 8, 4, 4, 4, 8};
+    struct Element { std::uint32_t type, usage, usageIndex, offset; };
+    std::vector<Element> elements;
+    std::uint32_t stride = 0;
+    bool known = true;
+    for (std::uint32_t e = 0; e < nE; ++e) {
+        const double type = dv.d(), method = dv.d(), usage = dv.d(), usageIndex = dv.d();
+        (void)method;
+        if (!(type >= 0 && type < 17)) {
+            known = false;
+            continue;
+        }
+        elements.push_back({std::uint32_t(type), std::uint32_t(usage), std::uint32_t(usageIndex), stride});
+        stride += kTypeBytes[std::uint32_t(type)] / 4;
+    }
+    if (!dv.count(nD, error, "data count") || !dv.fits(nD, 1, error, "data count"))
+        return error;
+    std::vector<std::uint32_t> data(nD);
+    for (auto& d : data)
+        d = floatBitsOf(dv.d());
+    if (!known || stride == 0 || std::uint64_t(stride) * nV > nD)
+        return std::nullopt;
+    auto asFloat = [&](std::size_t at) { return std::bit_cast<float>(data[at]); };
+    for (const Element& e : elements) {
+        if (e.usageIndex != 0)
+            continue;
+        for (std::uint32_t v = 0; v < nV; ++v) {
+            const std::size_t at = std::size_t(v) * stride + e.offset;
+            if (e.usage == 5 && e.type == 1 && !haveUvs)
+                part.uvs[v] = {asFloat(at), asFloat(at + 1)};
+            else if (e.usage == 10 && e.type == 4 && !haveColors)
+                part.colors[v] = data[at];
+            else if (e.usage == 3 && e.type == 2 && !haveNormals)
+                part.normals[v] = {asFloat(at), asFloat(at + 1), asFloat(at + 2)};
         }
     }
+    return std::nullopt;
+}
 
-    // Materials and each face's material.
-    std::vector<std::uint32_t> faceMaterial(nF, 0);
-    if (materialObj) {
-        Values mv(*materialObj, "MeshMaterialList");
-        std::uint32_t nM = 0, nI = 0;
-        if (!mv.count(nM, error, "material count") || !mv.count(nI, error, "face index count") ||
-            !mv.fits(nI, 1, error, "face index count"))
-            return error;
-        if (nM > 0) {
-            // Only the Material children that are there count; a face naming a material that is
-            // missing (or past the count) takes material 0, as one index stands for every face and
-            // a short list repeats its last index.
-            for (std::uint32_t c : materialObj->children) {
-                const XObject& child = doc.objects[c];
-                if (!childIs(child, "Material") || part.materials.size() >= nM)
-                    continue;
-                XMaterial m;
-                if (auto e = readMaterial(doc, child, m))
-                    return e;
-                part.materials.push_back(std::move(m));
-            }
-            if (part.materials.empty())
-                part.materials.push_back(defaultMaterial());
-            const double count = double(part.materials.size());
-            std::vector<std::uint32_t> listed(nI);
-            for (auto& i : listed) {
-                const double v = mv.d();
-                i = (v >= 0 && v < count) ? std::uint32_t(v) : 0;
-            }
-            for (std::uint32_t f = 0; f < nF; ++f)
-                faceMaterial[f] = listed.empty() ? 0 : listed[std::min<std::size_t>(f, listed.size() - 1)];
-        }
+// MeshMaterialList: the Material children into part.materials and each face's material.
+std::optional<FormatError> readMaterialList(const XDocument& doc, const XObject& o, std::uint32_t nF, MeshPart& part,
+                                            std::vector<std::uint32_t>& faceMaterial) {
+    std::optional<FormatError> error;
+    Values mv(o, "MeshMaterialList");
+    std::uint32_t nM = 0, nI = 0;
+    if (!mv.count(nM, error, "material count") || !mv.count(nI, error, "face index count") ||
+        !mv.fits(nI, 1, error, "face index count"))
+        return error;
+    if (nM == 0)
+        return std::nullopt;
+    // Only the Material children that are there count; a face naming a material that is missing
+    // (or past the count) takes material 0, as one index stands for every face and a short list
+    // repeats its last index.
+    for (std::uint32_t c : o.children) {
+        const XObject& child = doc.objects[c];
+        if (!childIs(child, "Material") || part.materials.size() >= nM)
+            continue;
+        XMaterial m;
+        if (auto e = readMaterial(doc, child, m))
+            return e;
+        part.materials.push_back(std::move(m));
     }
+    if (part.materials.empty())
+        part.materials.push_back(defaultMaterial());
+    const double count = double(part.materials.size());
+    std::vector<std::uint32_t> listed(nI);
+    for (auto& i : listed) {
+        const double v = mv.d();
+        i = (v >= 0 && v < count) ? std::uint32_t(v) : 0;
+    }
+    for (std::uint32_t f = 0; f < nF; ++f)
+        faceMaterial[f] = listed.empty() ? 0 : listed[std::min<std::size_t>(f, listed.size() - 1)];
+    return std::nullopt;
+}
 
-    // Fan triangles, then a stable sort by material (counting sort keeps face order).
+// Fan triangles of every face, then a stable sort by material (counting sort keeps face order).
+void buildTriangles(const MeshFaces& faces, const std::vector<std::uint32_t>& cornerVertex,
+                    const std::vector<std::uint32_t>& faceMaterial, MeshPart& part) {
     std::vector<std::array<std::uint32_t, 3>> triangles;
     std::vector<std::uint32_t> attributes;
-    for (std::uint32_t f = 0; f < nF; ++f) {
-        const std::uint32_t* c = cornerVertex.data() + faceStart[f];
-        for (std::uint32_t l = 0; l + 2 < faceSize[f]; ++l) {
+    for (std::size_t f = 0; f < faces.size.size(); ++f) {
+        const std::uint32_t* c = cornerVertex.data() + faces.start[f];
+        for (std::uint32_t l = 0; l + 2 < faces.size[f]; ++l) {
             triangles.push_back({c[0], c[l + 1], c[l + 2]});
             attributes.push_back(faceMaterial[f]);
         }
@@ -351,6 +384,41 @@ std::optional<FormatError> readMesh(const XDocument& doc, const XObject& o, Mesh
         part.triangles[at] = triangles[t];
         part.attributes[at] = attributes[t];
     }
+}
+
+std::optional<FormatError> readMesh(const XDocument& doc, const XObject& o, MeshPart& part) {
+    MeshFaces faces;
+    if (auto e = readVerticesAndFaces(o, part, faces))
+        return e;
+    const std::uint32_t nV = std::uint32_t(part.positions.size());
+    const std::uint32_t nF = std::uint32_t(faces.size.size());
+    const MeshChildren children = findChildren(doc, o);
+
+    part.colors.assign(nV, 0);
+    part.uvs.assign(nV, {0, 0});
+    part.normals.assign(nV, {0, 0, 0});
+    // Texture coordinates and colours come first: the normals copy them onto duplicated vertices.
+    if (children.uvs)
+        if (auto e = readTextureCoords(*children.uvs, nV, part))
+            return e;
+    if (children.colors)
+        if (auto e = readVertexColors(*children.colors, nV, part))
+            return e;
+    std::vector<std::uint32_t> cornerVertex = faces.corners;
+    bool haveNormals = false;
+    if (children.normals)
+        if (auto e = readNormals(*children.normals, faces, part, cornerVertex, haveNormals))
+            return e;
+    const bool haveUvs = children.uvs != nullptr, haveColors = children.colors != nullptr;
+    if (children.decl && (!haveUvs || !haveColors || !haveNormals))
+        if (auto e = readDeclData(*children.decl, nV, haveUvs, haveColors, haveNormals, part))
+            return e;
+
+    std::vector<std::uint32_t> faceMaterial(nF, 0);
+    if (children.materials)
+        if (auto e = readMaterialList(doc, *children.materials, nF, part, faceMaterial))
+            return e;
+    buildTriangles(faces, cornerVertex, faceMaterial, part);
     return std::nullopt;
 }
 

@@ -166,7 +166,7 @@ private:
 
 }  // namespace
 
-std::optional<FormatError> writeX(Model& model, WriteContext& ctx) {
+std::optional<FormatError> writeX(const Model& model, WriteContext& ctx) {
     // Fan triangles (0, l+1, l+2) of every polygon of 3 or more corners, each with its own vertices.
     std::size_t triangleCount = 0;
     for (const ModelPolygon& p : model.polygons)

@@ -6,6 +6,7 @@
 
 #include "formats/common/byte_writer.h"
 #include "formats/kzp/kzp.h"
+#include "model/mesh.h"
 #include "tests/support/make_model.h"
 #include "tests/support/test_support.h"
 
@@ -396,9 +397,16 @@ TEST(KzpRead, IgnoresBytesAfterTheLastSection) {
     EXPECT_FALSE(read(file, m));
 }
 
+// The small model with the render meshes a save stores.
+Model smallModelWithMeshes() {
+    Model m = smallModel();
+    buildGroupMeshes(m);
+    return m;
+}
+
 TEST(KzpRead, RefusesEveryTruncation) {
     for (std::int32_t rev : kRevisions) {
-        const std::vector<std::byte> whole = encodeKzp(smallModel(), rev);
+        const std::vector<std::byte> whole = encodeKzp(smallModelWithMeshes(), rev);
         for (std::size_t n = 0; n < whole.size(); ++n) {
             const std::vector<std::byte> prefix(whole.begin(), whole.begin() + std::ptrdiff_t(n));  // own block for ASan
             Model m;
@@ -406,6 +414,74 @@ TEST(KzpRead, RefusesEveryTruncation) {
             ASSERT_TRUE(error) << "revision " << rev << ": a " << n << "-byte prefix was accepted";
             EXPECT_FALSE(error->userMessage);
             EXPECT_LE(error->offset, n);
+        }
+    }
+}
+
+bool meshFitsItsVertices(const ModelGroup& g) {
+    for (const ModelPolygon& t : g.meshTriangles)
+        for (int c = 0; c < t.cornerCount; ++c)
+            if (t.corners[c].position < 0 || t.corners[c].position >= g.meshVertexCount())
+                return false;
+    return true;
+}
+
+TEST(KzpRead, StoredMeshThatDoesNotHoldTogetherIsRebuiltWithOneWarning) {
+    struct Case {
+        const char* what;
+        void (*spoil)(ModelGroup&);
+        const char* expect;
+    } cases[] = {
+        {"vertex past the mesh", [](ModelGroup& g) { g.meshTriangles[0].corners[1].position = 99; }, "vertex 99"},
+        {"negative vertex", [](ModelGroup& g) { g.meshTriangles[0].corners[2].position = -4; }, "vertex -4"},
+        {"no vertices", [](ModelGroup& g) { g.meshPositions.clear(), g.meshNormals.clear(), g.meshColors.clear(),
+                                              g.meshUVs.clear(), g.meshSkin.clear(); }, "vertex 0"},
+        {"six corners", [](ModelGroup& g) { g.meshTriangles[0].cornerCount = 6; }, "6 corners"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Model source = smallModelWithMeshes();
+        const ModelGroup keptMesh = source.groups[0];
+        c.spoil(source.groups[1]);
+        const std::vector<std::byte> file = encodeKzp(source, 2009000);
+
+        Model m;
+        ReadContext ctx;
+        ctx.path = "broken.kzp";
+        const auto error = readKzp(file, m, ctx);
+        ASSERT_FALSE(error) << error->message();
+        ASSERT_EQ(ctx.warnings.size(), 1u);
+        EXPECT_NE(ctx.warnings[0].find("broken.kzp: group 1 "), std::string::npos) << ctx.warnings[0];
+        EXPECT_NE(ctx.warnings[0].find(c.expect), std::string::npos) << ctx.warnings[0];
+        // Every other table loads; the sound mesh is kept as stored.
+        EXPECT_EQ(m.textures[1].fileName, "wood.bmp");
+        EXPECT_EQ(m.bones[0].tracks[0].keys.size(), 1u);
+        EXPECT_EQ(m.groups[1].name, "second");
+        EXPECT_EQ(m.groups[0].meshPositions, keptMesh.meshPositions);
+        EXPECT_EQ(m.groups[0].meshTriangleCount(), keptMesh.meshTriangleCount());
+        Model rebuilt = m;
+        buildGroupMeshes(rebuilt);
+        EXPECT_EQ(m.groups[1].meshPositions, rebuilt.groups[1].meshPositions);
+        EXPECT_EQ(m.groups[1].meshSkin, rebuilt.groups[1].meshSkin);
+        ASSERT_EQ(m.groups[1].meshTriangleCount(), 1);
+        EXPECT_EQ(m.groups[1].meshTriangles[0].corners, rebuilt.groups[1].meshTriangles[0].corners);
+
+        WriteContext out;
+        ASSERT_FALSE(writeKzp(m, out));
+        Model back;
+        ReadContext again;
+        ASSERT_FALSE(readKzp(out.bytes, back, again));
+        EXPECT_TRUE(again.warnings.empty());
+        EXPECT_EQ(back.groups[1].meshVertexCount(), 3);
+        EXPECT_TRUE(meshFitsItsVertices(back.groups[1]));
+
+        // A broken mesh in a truncated file is still a truncated file.
+        for (std::size_t n = 0; n < file.size(); ++n) {
+            const std::vector<std::byte> prefix(file.begin(), file.begin() + std::ptrdiff_t(n));
+            Model p;
+            ReadContext pctx;
+            ASSERT_TRUE(readKzp(prefix, p, pctx)) << "a " << n << "-byte prefix was accepted";
+            EXPECT_TRUE(pctx.warnings.empty());
         }
     }
 }

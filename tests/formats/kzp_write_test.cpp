@@ -8,13 +8,14 @@
 
 #include "formats/common/file_io.h"
 #include "formats/kzp/kzp.h"
+#include "model/mesh.h"
 #include "tests/support/make_model.h"
 #include "tests/support/test_support.h"
 
 namespace rv {
 namespace {
 
-std::vector<std::byte> save(Model& m) {
+std::vector<std::byte> save(const Model& m) {
     WriteContext ctx;
     const auto error = writeKzp(m, ctx);
     EXPECT_FALSE(error) << error->message();
@@ -100,8 +101,10 @@ bool sameBits(float a, float b) { return floatBits(a) == floatBits(b); }
 TEST(KzpWrite, ReadsBackEveryStoredField) {
     Model m = everyField();
     const std::vector<std::byte> file = save(m);
-    EXPECT_EQ(m.revision, 2009000);
+    EXPECT_EQ(m.revision, 2005000);  // the file says 2009000; the model is left as it was
     ASSERT_EQ(i32At(file, 3), 2009000);
+    Model built = m;
+    buildGroupMeshes(built);
     EXPECT_EQ(std::memcmp(file.data(), "KZP", 3), 0);
     const Model r = load(file);
 
@@ -129,7 +132,7 @@ TEST(KzpWrite, ReadsBackEveryStoredField) {
     EXPECT_EQ(r.displacementScale, 0.5f);
     ASSERT_EQ(r.groupCount(), 2);
     for (std::size_t i = 0; i < 2; ++i) {
-        const ModelGroup& a = m.groups[i];
+        const ModelGroup& a = built.groups[i];
         const ModelGroup& b = r.groups[i];
         SCOPED_TRACE(i);
         EXPECT_EQ(b.name, a.name);
@@ -165,6 +168,11 @@ TEST(KzpWrite, ReadsBackEveryStoredField) {
         EXPECT_EQ(b.meshUVs, a.meshUVs);
         EXPECT_EQ(b.meshSkin, a.meshSkin);
         ASSERT_EQ(b.meshTriangleCount(), a.meshTriangleCount());
+        for (int t = 0; t < a.meshTriangleCount(); ++t) {
+            EXPECT_EQ(b.meshTriangles[t].cornerCount, 3);
+            EXPECT_EQ(b.meshTriangles[t].group, a.meshTriangles[t].group);
+            EXPECT_EQ(b.meshTriangles[t].corners, a.meshTriangles[t].corners);
+        }
     }
     EXPECT_EQ(r.groups[1].keyedA, 17);
     EXPECT_EQ(r.groups[1].keyedB, -23);
@@ -206,7 +214,7 @@ TEST(KzpWrite, ReadsBackEveryStoredField) {
 TEST(KzpWrite, EveryTruncationOfAWrittenFileIsRefused) {
     Model m = everyField();
     const std::vector<std::byte> whole = save(m);
-    ASSERT_GT(m.groups[1].meshVertexCount(), 0);  // the render meshes are in the file too
+    ASSERT_GT(load(whole).groups[1].meshVertexCount(), 0);  // the render meshes are in the file too
     for (std::size_t n = 0; n < whole.size(); ++n) {
         const std::vector<std::byte> prefix(whole.begin(), whole.begin() + std::ptrdiff_t(n));
         Model r;
@@ -220,6 +228,77 @@ TEST(KzpWrite, TwoSavesGiveIdenticalFiles) {
     const std::vector<std::byte> first = save(m);
     const std::vector<std::byte> second = save(m);
     EXPECT_EQ(first, second);
+}
+
+template <class T>
+bool sameBytes(const std::vector<T>& a, const std::vector<T>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+}
+
+bool samePolygons(const std::vector<ModelPolygon>& a, const std::vector<ModelPolygon>& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i].cornerCount != b[i].cornerCount || a[i].corners != b[i].corners || a[i].group != b[i].group ||
+            std::memcmp(&a[i].faceNormal, &b[i].faceNormal, sizeof(ModelVertex)) != 0)
+            return false;
+    return true;
+}
+
+TEST(KzpWrite, SaveLeavesTheModelAsItWasAndWritesRebuiltMeshes) {
+    Model m = everyField();
+    // Group 0 holds a stale mesh that names vertices it lacks; group 1 has none.
+    ModelGroup& stale = m.groups[0];
+    stale.meshPositions = {{9, 9, 9}, {-0.0f, 1, 2}};
+    stale.meshNormals = {{0, 0, 1}};
+    stale.meshColors = {{1, 2, 3, 4}};
+    stale.meshUVs = {};
+    stale.meshSkin = {{5, 6, 0.5f, 0}};
+    ModelPolygon bad;
+    bad.cornerCount = 3;
+    bad.corners = {ModelCorner{0, 1, 2, 3}, ModelCorner{7, 0, 0, 0}, ModelCorner{-1, 0, 0, 0}};
+    bad.group = 5;
+    stale.meshTriangles = {bad};
+    m.polygons[0].faceNormal = {0.25f, -0.0f, 1};
+    const Model before = m;
+
+    const std::vector<std::byte> file = save(m);
+    EXPECT_EQ(m.revision, before.revision);
+    EXPECT_TRUE(sameBytes(m.positions, before.positions));
+    EXPECT_TRUE(sameBytes(m.normals, before.normals));
+    EXPECT_TRUE(sameBytes(m.colors, before.colors));
+    EXPECT_TRUE(sameBytes(m.uvs, before.uvs));
+    EXPECT_TRUE(sameBytes(m.skin, before.skin));
+    EXPECT_TRUE(samePolygons(m.polygons, before.polygons));
+    ASSERT_EQ(m.groupCount(), before.groupCount());
+    for (std::size_t g = 0; g < m.groups.size(); ++g) {
+        SCOPED_TRACE(g);
+        const ModelGroup& a = m.groups[g];
+        const ModelGroup& b = before.groups[g];
+        EXPECT_TRUE(sameBytes(a.meshPositions, b.meshPositions));
+        EXPECT_TRUE(sameBytes(a.meshNormals, b.meshNormals));
+        EXPECT_TRUE(sameBytes(a.meshColors, b.meshColors));
+        EXPECT_TRUE(sameBytes(a.meshUVs, b.meshUVs));
+        EXPECT_TRUE(sameBytes(a.meshSkin, b.meshSkin));
+        EXPECT_TRUE(samePolygons(a.meshTriangles, b.meshTriangles));
+    }
+    EXPECT_EQ(save(before), file);  // every stored field too
+
+    Model built = before;
+    buildGroupMeshes(built);
+    const Model r = load(file);
+    for (std::size_t g = 0; g < built.groups.size(); ++g) {
+        SCOPED_TRACE(g);
+        const ModelGroup& a = built.groups[g];
+        const ModelGroup& b = r.groups[g];
+        ASSERT_GT(a.meshVertexCount(), 0);
+        EXPECT_EQ(b.meshPositions, a.meshPositions);
+        EXPECT_EQ(b.meshNormals, a.meshNormals);
+        EXPECT_EQ(b.meshColors, a.meshColors);
+        EXPECT_EQ(b.meshUVs, a.meshUVs);
+        EXPECT_EQ(b.meshSkin, a.meshSkin);
+        EXPECT_TRUE(samePolygons(b.meshTriangles, a.meshTriangles));
+    }
 }
 
 TEST(KzpWrite, TriangleTakes53BytesAndQuad69) {
@@ -320,6 +399,7 @@ TEST(KzpWrite, RefusesWhatTheReaderWouldRefuse) {
         const auto error = writeKzp(m, ctx);
         ASSERT_TRUE(error) << c.what;
         EXPECT_NE(error->reason.find(c.expect), std::string::npos) << c.what << ": " << error->reason;
+        EXPECT_EQ(error->where, FormatError::Where::Nowhere) << c.what;  // a model has no byte offset
         EXPECT_EQ(m.revision, 2004002);  // a refused save leaves the model's revision alone
     }
 }

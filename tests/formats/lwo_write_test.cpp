@@ -138,13 +138,16 @@ TEST(LwoWrite, RefusesWhatTheFormatCannotHold) {
         const auto error = writeLwo(m, ctx);
         ASSERT_TRUE(error);
         EXPECT_NE(error->reason.find("65535"), std::string::npos) << error->reason;
+        EXPECT_EQ(error->where, FormatError::Where::Nowhere);
         EXPECT_TRUE(ctx.bytes.empty());
     }
     {
         Model m = triangleAndQuad();
         m.polygons[0].corners[1].position = 5;
         WriteContext ctx;
-        EXPECT_TRUE(writeLwo(m, ctx));
+        const auto error = writeLwo(m, ctx);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->where, FormatError::Where::Nowhere);
         EXPECT_TRUE(ctx.bytes.empty());
     }
     {
@@ -159,6 +162,7 @@ TEST(LwoWrite, RefusesWhatTheFormatCannotHold) {
         const auto error = writeLwo(m, ctx);
         ASSERT_TRUE(error);
         EXPECT_NE(error->reason.find("32767"), std::string::npos) << error->reason;
+        EXPECT_EQ(error->where, FormatError::Where::Nowhere);
     }
 }
 

@@ -150,6 +150,7 @@ TEST(MxWrite, RefusesWhatTheFormatCannotHold) {
         const auto error = writeMx(m, ctx);
         ASSERT_TRUE(error);
         EXPECT_NE(error->reason.find("2000"), std::string::npos) << error->reason;
+        EXPECT_EQ(error->where, FormatError::Where::Nowhere);
         EXPECT_TRUE(ctx.bytes.empty());
     }
     {
@@ -158,6 +159,7 @@ TEST(MxWrite, RefusesWhatTheFormatCannotHold) {
         const auto error = writeMx(m, ctx);
         ASSERT_TRUE(error);
         EXPECT_NE(error->reason.find("256"), std::string::npos) << error->reason;
+        EXPECT_EQ(error->where, FormatError::Where::Nowhere);
     }
     {
         Model m;  // no polygons: no name slots

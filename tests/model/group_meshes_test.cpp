@@ -66,9 +66,29 @@ TEST(GroupMeshes, QuadFansIntoTwoTrianglesSharingVertices) {
     EXPECT_EQ(second[1].position, 2);
     EXPECT_EQ(second[2].position, 3);
     EXPECT_EQ(second[0].normal, 0);
-    EXPECT_EQ(quad.meshWorkPositions.size(), 4u);
     EXPECT_EQ(m.groups[1].meshTriangleCount(), 1);
     EXPECT_EQ(m.groups[1].meshColors[0], (ModelColor{0, 255, 0, 255}));
+}
+
+TEST(GroupMeshes, BuilderLeavesTheModelAloneAndListedRebuildsTouchOnlyThoseGroups) {
+    const Model source = test::makeSmallModel();
+    GroupMeshBuilder builder(source);
+    GroupRenderMesh mesh;
+    builder.build(1, mesh);
+    ASSERT_EQ(mesh.triangles.size(), 1u);
+    EXPECT_EQ(mesh.triangles[0], (std::array<std::int32_t, 3>{0, 1, 2}));
+    EXPECT_EQ(mesh.positions[1], (ModelVertex{2, 0, 0}));
+    EXPECT_TRUE(source.groups[1].meshPositions.empty());
+
+    Model m = source;
+    m.groups[0].meshPositions = {{7, 7, 7}};
+    const std::int32_t only[] = {1};
+    buildGroupMeshes(m, only);
+    EXPECT_EQ(m.groups[0].meshPositions, (std::vector<ModelVertex>{{7, 7, 7}}));
+    EXPECT_EQ(m.groups[1].meshPositions, mesh.positions);
+    ASSERT_EQ(m.groups[1].meshTriangleCount(), 1);
+    EXPECT_EQ(m.groups[1].meshTriangles[0].group, 1);
+    EXPECT_EQ(m.groups[1].meshTriangles[0].corners[2].position, 2);
 }
 
 TEST(GroupMeshes, MirrorDoublesVerticesAndTrianglesWithReversedWinding) {
