@@ -90,6 +90,20 @@ public:
         return true;
     }
 
+    // Passes over lines that hold nothing but spaces and tabs.
+    void skipBlankLines() {
+        std::size_t p = pos_;
+        for (;;) {
+            while (p < text_.size() && isBlank(text_[p]))
+                ++p;
+            if (p >= text_.size() || (text_[p] != '\n' && text_[p] != '\r'))
+                return;
+            if (text_[p] == '\r' && p + 1 < text_.size() && text_[p + 1] == '\n')
+                ++p;
+            pos_ = ++p;
+        }
+    }
+
     std::size_t lineStart() const { return start_; }
 
 private:
@@ -147,10 +161,10 @@ bool coordinateOf(std::string_view s, float& out) {
     return true;
 }
 
-// Reads the next code/value pair. Empty lines before a code are skipped; a value may be empty. A
-// code line that is not a number is passed over on its own, which finds the pairs again after a
-// stray line. False at the end of the file. With `entitiesOnly`, values of codes other than 0 are
-// passed over unread.
+// Reads the next code/value pair. Empty lines before a code or a coordinate are skipped; any other
+// value may be empty. A code line that is not a number is passed over on its own, which finds the
+// pairs again after a stray line. False at the end of the file. With `entitiesOnly`, values of
+// codes other than 0 are passed over unread.
 bool nextPair(DxfLines& in, DxfPair& pair, bool entitiesOnly = false) {
     std::string_view line;
     for (;;) {
@@ -165,6 +179,8 @@ bool nextPair(DxfLines& in, DxfPair& pair, bool entitiesOnly = false) {
         pair.codeOffset = in.lineStart();
         break;
     }
+    if (coordinateSlot(pair.code) >= 0)
+        in.skipBlankLines();
     if (entitiesOnly && pair.code != 0) {
         in.skip();
         pair.value = {};
