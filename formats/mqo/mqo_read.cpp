@@ -57,6 +57,13 @@ struct MqoReader {
     int objectIndex = -1;
     std::size_t lineStart = 0;
 
+    // Binary vertex blocks seen so far: the line-end bytes inside them end no lines.
+    struct BinaryBlock {
+        std::size_t end = 0;
+        std::uint32_t lineEnds = 0;
+    };
+    std::vector<BinaryBlock> binaryBlocks;
+
     // Scratch of one face line, kept between lines.
     std::vector<std::int32_t> indices;
     std::vector<float> uvNumbers;
@@ -64,7 +71,12 @@ struct MqoReader {
 
     MqoReader(std::span<const std::byte> file, Model& m, ReadContext& c) : cur(file), model(m), ctx(c) {}
 
-    FormatError fail(std::string reason) const { return cur.errorAt(lineStart, std::move(reason)); }
+    FormatError fail(std::string reason) const {
+        std::uint32_t line = cur.lineAt(lineStart);
+        for (const BinaryBlock& block : binaryBlocks)
+            line -= block.end <= lineStart ? block.lineEnds : 0;
+        return FormatError::atLine(line, lineStart, std::move(reason));
+    }
 
     bool nextLine(std::string_view& line) {
         if (cur.atEnd())
@@ -325,6 +337,8 @@ std::optional<FormatError> MqoReader::readBinaryVertices(int count, bool& droppe
     }
 
     const std::size_t vectorLine = lineStart;
+    const std::string_view bytes = cur.text().substr(start, std::size_t(size));
+    binaryBlocks.push_back({start + bytes.size(), TextCursor(bytes).lineAt(bytes.size()) - 1});
     cur.seek(start + std::size_t(size));
     std::string_view close = cur.readLine();
     if (close.empty() && !cur.atEnd())

@@ -327,13 +327,14 @@ struct BinaryObject {
     std::string eol = "\n";
     std::string afterBlock = "\n\t}\n";
     int count = -1, vectorCount = -1, size = -1;
+    std::string face = "3 V(0 1 2)";
 
     std::string text() const {
         const int n = int(xyz.size() / 3);
         return "Object \"b\" {" + eol + "\tBVertex " + std::to_string(count < 0 ? n : count) + " {" + eol +
                "\t\tVector " + std::to_string(vectorCount < 0 ? n : vectorCount) + " [" +
                std::to_string(size < 0 ? 12 * n : size) + "]" + eol + floatBytes(xyz) + afterBlock + "\tface 1 {" +
-               eol + "\t\t3 V(0 1 2)" + eol + "\t}" + eol + "}" + eol;
+               eol + "\t\t" + face + eol + "\t}" + eol + "}" + eol;
     }
 };
 
@@ -376,6 +377,9 @@ TEST(MqoRead, RefusesABinaryVertexBlockThatDoesNotFit) {
         {"Object \"b\" {\n\tBVertex 2 {\n\t\tvertex 2 [24]\n", "no \"Vector N [S]\" line", 6},
         {"Object \"b\" {\n\tBVertex 2 {\n\t\tVector 2 24\n", "no \"Vector N [S]\" line", 6},
         {"Object \"b\" {\n\tBVertex two {\n", "no vertex count", 5},
+        // Lines after a block are counted as if its bytes were one line, whatever they hold.
+        {BinaryObject{.xyz = kBinaryXyz, .face = "3 V(0 1 3)"}.text(), "vertex 3 of an object with 3", 10},
+        {BinaryObject{.xyz = kBinaryXyz, .afterBlock = "}\n", .face = "3 V(0 1 3)"}.text(), "vertex 3", 9},
     };
     for (const Case& c : cases) {
         const ReadResult r = readText(kHeader + c.object + "Eof\n");
