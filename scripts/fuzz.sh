@@ -12,13 +12,38 @@ cmake --build build-fuzz -j"$(nproc)" --target "$target" >/dev/null
 corpus=build-fuzz/corpus/$target
 mkdir -p "$corpus"
 seeds=()
+limit=()
 name=${target%_fuzz}
-[ -d "tests/data/${name%%_*}" ] && seeds+=("tests/data/${name%%_*}")
+format=${name%%_*}
+[ -d "tests/data/$format" ] && seeds+=("tests/data/$format")
+# Real files of the format from the corpus beside the source tree, when it is there; the .x
+# targets take only the files of their own kind (text, binary, compressed).
+case $target in
+  x_text_fuzz) kind='txt ' ;;
+  x_binary_fuzz) kind='bin ' ;;
+  x_compressed_fuzz) kind='zip' ;;
+  *) kind='' ;;
+esac
+if [ -d "../shared/corpus/$format" ]; then
+  real=build-fuzz/seeds/$target
+  rm -rf "$real"
+  mkdir -p "$real"
+  while IFS= read -r -d '' file; do
+    if [ -n "$kind" ] && [[ "$(head -c 12 "$file" | tail -c 4)" != *"$kind"* ]]; then
+      continue
+    fi
+    cp "$file" "$real/$(echo "${file#../shared/corpus/$format/}" | tr / _)"
+  done < <(find "../shared/corpus/$format" -type f -iname "*.$format" -print0)
+  seeds+=("$real")
+  # Real files run to megabytes: mutating whole ones would run a few inputs a second. Longer
+  # files are cut to this length as they are loaded.
+  limit=(-max_len=65536)
+fi
 dict=()
 [ -f "fuzz/$target.dict" ] && dict=(-dict="fuzz/$target.dict")
-echo "fuzz: $target for ${seconds}s"
+echo "fuzz: $target for ${seconds}s (seeds: ${seeds[*]:-none})"
 "build-fuzz/bin/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=0 \
-  "${dict[@]}" "$corpus" "${seeds[@]}" 2>build-fuzz/$target.log || {
+  "${dict[@]}" "${limit[@]}" "$corpus" "${seeds[@]}" 2>build-fuzz/$target.log || {
   tail -n 60 "build-fuzz/$target.log"
   echo "fuzz: $target found a failure"
   exit 1

@@ -60,13 +60,28 @@ private:
 
 std::string_view trimBlanks(std::string_view s);
 
+// What a leading-number read found.
+enum class LeadingNumber : std::uint8_t {
+    Read,      // a number; `s` now starts after it
+    None,      // no number at the front of `s`
+    TooLarge,  // a number beyond the type's range
+};
+
+// The number at the front of `s`, as C's "%f" takes it but whatever the locale: white space, one
+// optional '+' or '-', then decimal digits with an optional '.' fraction and e/E exponent, or
+// inf, infinity or nan. No hexadecimal ("0x10" reads 0). Rounded once, straight to float; a
+// number too small for a float reads as a zero of its sign. `s` and `out` change only on Read.
+LeadingNumber takeLeadingFloat(std::string_view& s, float& out);
+// The same for "%d": white space, one optional sign, decimal digits. On TooLarge `out` is held at
+// INT32_MIN or INT32_MAX (and `s` is left as it was).
+LeadingNumber takeLeadingInt(std::string_view& s, std::int32_t& out);
+
 // Whole-string parses (after trimming blanks); false when `s` is not entirely a number.
 bool parseFloat(std::string_view s, float& out);
 bool parseDouble(std::string_view s, double& out);
 bool parseInt(std::string_view s, std::int32_t& out);
 
-// Parses a number at the front of `s` (after leading blanks and an optional '+') and advances `s`
-// past it; false when there is none.
+// A leading number that fits (see above), advancing `s` past it; false when there is none.
 bool takeFloat(std::string_view& s, float& out);
 bool takeInt(std::string_view& s, std::int32_t& out);
 

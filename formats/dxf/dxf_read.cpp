@@ -2,7 +2,6 @@
 // The file is a list of pairs, a group code line and its value line; reading it as pairs keeps a
 // value (the colour 10 of code 62, say) from ever being taken for a code.
 #include <array>
-#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -91,6 +90,20 @@ public:
         return true;
     }
 
+    // Passes over lines that hold nothing but spaces and tabs.
+    void skipBlankLines() {
+        std::size_t p = pos_;
+        for (;;) {
+            while (p < text_.size() && isBlank(text_[p]))
+                ++p;
+            if (p >= text_.size() || (text_[p] != '\n' && text_[p] != '\r'))
+                return;
+            if (text_[p] == '\r' && p + 1 < text_.size() && text_[p + 1] == '\n')
+                ++p;
+            pos_ = ++p;
+        }
+    }
+
     std::size_t lineStart() const { return start_; }
 
 private:
@@ -125,10 +138,33 @@ bool codeOf(std::string_view line, int& code) {
     return ec == std::errc() && ptr == line.data() + line.size();
 }
 
-// Reads the next code/value pair. Empty lines before a code are skipped; a value may be empty. A
-// code line that is not a number is passed over on its own, which finds the pairs again after a
-// stray line. False at the end of the file. With `entitiesOnly`, values of codes other than 0 are
-// passed over unread.
+constexpr int kCoordinateCodes = 12;
+
+// Index 0..11 of a 3DFACE coordinate code (x of corners 1..4, then y, then z), or -1.
+int coordinateSlot(int code) {
+    if (code >= 10 && code <= 13)
+        return code - 10;
+    if (code >= 20 && code <= 23)
+        return 4 + code - 20;
+    if (code >= 30 && code <= 33)
+        return 8 + code - 30;
+    return -1;
+}
+
+// A coordinate value as "%f" reads it: the leading number, rest ignored. False when there is no
+// number or it does not fit a float.
+bool coordinateOf(std::string_view s, float& out) {
+    float value = 0;
+    if (takeLeadingFloat(s, value) != LeadingNumber::Read || !std::isfinite(value))
+        return false;
+    out = value;
+    return true;
+}
+
+// Reads the next code/value pair. Empty lines before a code or a coordinate are skipped; any other
+// value may be empty. A code line that is not a number is passed over on its own, which finds the
+// pairs again after a stray line. False at the end of the file. With `entitiesOnly`, values of
+// codes other than 0 are passed over unread.
 bool nextPair(DxfLines& in, DxfPair& pair, bool entitiesOnly = false) {
     std::string_view line;
     for (;;) {
@@ -143,6 +179,8 @@ bool nextPair(DxfLines& in, DxfPair& pair, bool entitiesOnly = false) {
         pair.codeOffset = in.lineStart();
         break;
     }
+    if (coordinateSlot(pair.code) >= 0)
+        in.skipBlankLines();
     if (entitiesOnly && pair.code != 0) {
         in.skip();
         pair.value = {};
@@ -153,48 +191,6 @@ bool nextPair(DxfLines& in, DxfPair& pair, bool entitiesOnly = false) {
     pair.value = line;
     pair.valueOffset = in.lineStart();
     return true;
-}
-
-// A coordinate value as "%f" reads it: the leading number, rest ignored. False when there is no
-// number or it does not fit a float.
-bool coordinateOf(std::string_view s, float& out) {
-    if (!s.empty() && s.front() == '+' && (s.size() < 2 || s[1] != '-'))
-        s.remove_prefix(1);
-    const char* const first = s.data();
-    const char* const last = s.data() + s.size();
-    float value = 0;
-    auto [ptr, ec] = std::from_chars(first, last, value);
-    if (ec == std::errc::result_out_of_range) {
-        // Too small for a float reads as zero; too large is refused.
-        double wide = 0;
-        const auto r = std::from_chars(first, last, wide);
-        const std::string_view digits(first, std::size_t(ptr - first));
-        const bool tiny = r.ec == std::errc() ? std::fabs(wide) < 1.0
-                                              : digits.find("e-") != std::string_view::npos ||
-                                                    digits.find("E-") != std::string_view::npos;
-        if (!tiny)
-            return false;
-        value = s.front() == '-' ? -0.0f : 0.0f;
-    } else if (ec != std::errc()) {
-        return false;
-    }
-    if (!std::isfinite(value))
-        return false;
-    out = value;
-    return true;
-}
-
-constexpr int kCoordinateCodes = 12;
-
-// Index 0..11 of a 3DFACE coordinate code (x of corners 1..4, then y, then z), or -1.
-int coordinateSlot(int code) {
-    if (code >= 10 && code <= 13)
-        return code - 10;
-    if (code >= 20 && code <= 23)
-        return 4 + code - 20;
-    if (code >= 30 && code <= 33)
-        return 8 + code - 30;
-    return -1;
 }
 
 int codeOfSlot(int slot) { return 10 * (1 + slot / 4) + slot % 4; }

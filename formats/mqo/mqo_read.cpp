@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/common/byte_cursor.h"
 #include "formats/common/text_cursor.h"
 #include "formats/mqo/mqo.h"
 #include "formats/mqo/mqo_tokenizer.h"
@@ -56,6 +57,13 @@ struct MqoReader {
     int objectIndex = -1;
     std::size_t lineStart = 0;
 
+    // Binary vertex blocks seen so far: the line-end bytes inside them end no lines.
+    struct BinaryBlock {
+        std::size_t end = 0;
+        std::uint32_t lineEnds = 0;
+    };
+    std::vector<BinaryBlock> binaryBlocks;
+
     // Scratch of one face line, kept between lines.
     std::vector<std::int32_t> indices;
     std::vector<float> uvNumbers;
@@ -63,7 +71,12 @@ struct MqoReader {
 
     MqoReader(std::span<const std::byte> file, Model& m, ReadContext& c) : cur(file), model(m), ctx(c) {}
 
-    FormatError fail(std::string reason) const { return cur.errorAt(lineStart, std::move(reason)); }
+    FormatError fail(std::string reason) const {
+        std::uint32_t line = cur.lineAt(lineStart);
+        for (const BinaryBlock& block : binaryBlocks)
+            line -= block.end <= lineStart ? block.lineEnds : 0;
+        return FormatError::atLine(line, lineStart, std::move(reason));
+    }
 
     bool nextLine(std::string_view& line) {
         if (cur.atEnd())
@@ -100,6 +113,7 @@ struct MqoReader {
     std::optional<FormatError> readTexture(std::string_view token, int material);
     std::optional<FormatError> readObject();
     std::optional<FormatError> readVertices(int count);
+    std::optional<FormatError> readBinaryVertices(int count, bool& dropped);
     std::optional<FormatError> readFace(std::string_view line, int vertexBase);
     std::optional<FormatError> addPolygon(int cornerCount, const ModelCorner* source, int group);
     void finish();
@@ -245,7 +259,15 @@ std::optional<FormatError> MqoReader::readObject() {
                     return error;
             }
         } else if (*first == "BVertex") {
-            return std::nullopt;  // binary vertices are not read; the object's lines are skipped
+            const auto countToken = nextMqoToken(rest);
+            std::int32_t count = 0;
+            if (!countToken || !parseInt(*countToken, count) || count < 0)
+                return fail("the BVertex chunk has no vertex count");
+            bool dropped = false;
+            if (auto error = readBinaryVertices(count, dropped))
+                return error;
+            if (dropped)
+                return std::nullopt;
         } else if (first->starts_with('}')) {
             if (--depth == 0)
                 return std::nullopt;
@@ -270,6 +292,60 @@ std::optional<FormatError> MqoReader::readVertices(int count) {
         model.positions.push_back(ModelVertex{x * kUnitScale, y * kUnitScale, z * -kUnitScale});
         model.skin.push_back(ModelSkinWeight{});
     }
+    return std::nullopt;
+}
+
+// The block of a BVertex chunk: a line "Vector N [S]", then from the start of the next line S bytes
+// of little-endian floats x, y, z per vertex, then the chunk's "}" (right after them or on the
+// next line). The bytes are stepped over, never read as lines.
+std::optional<FormatError> MqoReader::readBinaryVertices(int count, bool& dropped) {
+    std::string_view line;
+    if (!nextLine(line))
+        return fail("the file ends inside the BVertex chunk");
+    std::string_view rest = line;
+    const auto keyword = nextMqoToken(rest);
+    const auto countToken = nextMqoToken(rest);
+    const auto sizeToken = nextMqoToken(rest);
+    std::int32_t vectors = 0, size = 0;
+    if (keyword != "Vector" || !countToken || !parseInt(*countToken, vectors) || !sizeToken ||
+        !sizeToken->starts_with('[') || !sizeToken->ends_with(']') ||
+        !parseInt(sizeToken->substr(1, sizeToken->size() - 2), size))
+        return fail("the BVertex chunk has no \"Vector N [S]\" line");
+    if (vectors != count)
+        return fail("BVertex count " + std::to_string(count) + " and Vector count " + std::to_string(vectors) +
+                    " differ");
+    if (std::int64_t(size) != std::int64_t(count) * 12)
+        return fail("binary vertex block of " + std::to_string(size) + " bytes does not hold " +
+                    std::to_string(count) + " vertices of 12 bytes");
+    const std::size_t start = cur.offset();
+    if (std::size_t(size) > cur.text().size() - start)
+        return fail("the file ends inside the binary vertex block of " + std::to_string(size) + " bytes");
+
+    // Too many for one object: dropped as a text vertex chunk is, once past the bytes.
+    dropped = count > kMaxObjectVertices;
+    if (!dropped) {
+        if (count > kMaxTableEntries - model.positionCount())
+            return fail("vertex count " + std::to_string(count) + " takes the model past " +
+                        std::to_string(kMaxTableEntries) + " positions");
+        ByteCursor block(std::as_bytes(std::span(cur.text().substr(start, std::size_t(size)))));
+        model.positions.reserve(model.positions.size() + std::size_t(count));
+        model.skin.resize(model.skin.size() + std::size_t(count));
+        for (int v = 0; v < count; ++v) {
+            const float x = block.f32(), y = block.f32(), z = block.f32();
+            model.positions.push_back(ModelVertex{x * kUnitScale, y * kUnitScale, z * -kUnitScale});
+        }
+    }
+
+    const std::size_t vectorLine = lineStart;
+    const std::string_view bytes = cur.text().substr(start, std::size_t(size));
+    binaryBlocks.push_back({start + bytes.size(), TextCursor(bytes).lineAt(bytes.size()) - 1});
+    cur.seek(start + std::size_t(size));
+    std::string_view close = cur.readLine();
+    if (close.empty() && !cur.atEnd())
+        close = cur.readLine();
+    lineStart = vectorLine;
+    if (!trimBlanks(close).starts_with('}'))
+        return fail("the binary vertex block of " + std::to_string(count) + " vertices is not followed by \"}\"");
     return std::nullopt;
 }
 

@@ -1,8 +1,6 @@
 // Rokkaku Daioh text models: points, lines (edges), faces given by their edges, and a 13-colour
 // palette, one value per line. The whole file is checked before anything goes into the model.
 #include <array>
-#include <charconv>
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -54,58 +52,21 @@ private:
     std::size_t start_ = 0;
 };
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
-
-// Leading blanks and a '+' sign skipped, as the C parses do; "+-1" is no number.
-std::string_view numberStart(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size() && isSpace(s[i]))
-        ++i;
-    if (i < s.size() && s[i] == '+' && (i + 1 >= s.size() || s[i + 1] != '-'))
-        ++i;
-    return s.substr(i);
-}
-
-// The leading digits of a line as an integer; 0 without digits. Values beyond 32 bits are held at
+// The leading number of a line as an integer; 0 without digits. Values beyond 32 bits are held at
 // the 32-bit limits, which every check below refuses.
 std::int32_t leadingInt(std::string_view s) {
-    s = numberStart(s);
-    std::int64_t value = 0;
-    const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (ec == std::errc::result_out_of_range)
-        return !s.empty() && s.front() == '-' ? INT32_MIN : INT32_MAX;
-    if (ec != std::errc())
-        return 0;
-    if (value > INT32_MAX)
-        return INT32_MAX;
-    if (value < INT32_MIN)
-        return INT32_MIN;
-    return static_cast<std::int32_t>(value);
+    std::int32_t value = 0;
+    takeLeadingInt(s, value);
+    return value;
 }
 
 // The leading number of a line as a float; 0 without digits. False when it does not fit a float
 // (the model cannot hold it) or is not finite.
 bool leadingFloat(std::string_view s, float& out) {
-    s = numberStart(s);
-    double value = 0;
-    const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (ec == std::errc::result_out_of_range) {
-        // Lines are short, so a value out of range is either a huge or a tiny exponent.
-        const std::string_view digits(s.data(), std::size_t(ptr - s.data()));
-        const std::size_t e = digits.find_first_of("eE");
-        if (e != std::string_view::npos && e + 1 < digits.size() && digits[e + 1] == '-') {
-            out = !s.empty() && s.front() == '-' ? -0.0f : 0.0f;
-            return true;
-        }
+    float value = 0;
+    if (takeLeadingFloat(s, value) == LeadingNumber::TooLarge || !std::isfinite(value))
         return false;
-    }
-    if (ec != std::errc()) {
-        out = 0;
-        return true;
-    }
-    if (!std::isfinite(value) || std::fabs(value) > FLT_MAX)
-        return false;
-    out = static_cast<float>(value);
+    out = value;
     return true;
 }
 

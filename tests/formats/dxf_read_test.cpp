@@ -119,7 +119,8 @@ TEST(DxfRead, ValuesReadAsTheirLeadingNumber) {
     EXPECT_EQ(readOk(withZ1("1e-60")).positions[1].z, 0.0f);
     expectRefused(withZ1("nan"), "of code 31");
     expectRefused(withZ1("-1e60"), "of code 31");
-    expectRefused(withZ1(""), "of code 31");
+    // An empty value line is passed over, so code 12 becomes the value and goes missing as a code.
+    expectRefused(withZ1(""), "no code 12");
 }
 
 TEST(DxfRead, FacesKeepFileOrderAndTrianglesStayFourCornered) {
@@ -146,6 +147,37 @@ TEST(DxfRead, BlanksAnywhereInALineAreIgnored) {
     expectSameMesh(readOk(padded), plain);
     // Blank lines before a code are passed over.
     expectSameMesh(readOk("\n\n" + face(kSquare) + "\n\n0\nEOF\n"), plain);
+}
+
+// A line "10\n" .. "33\n".
+bool isCoordinateCodeLine(const std::string& line) {
+    return line.size() == 3 && line[0] >= '1' && line[0] <= '3' && line[1] >= '0' && line[1] <= '3';
+}
+
+// `text` with `blank` before every code line and before the value of every coordinate code.
+std::string withBlankLines(const std::string& text, const std::string& blank) {
+    std::string out;
+    std::size_t start = 0;
+    for (bool code = true; start < text.size(); code = !code) {
+        const std::size_t end = text.find('\n', start) + 1;
+        const std::string line = text.substr(start, end - start);
+        out += code ? blank + line : line;
+        if (code && isCoordinateCodeLine(line))
+            out += blank;
+        start = end;
+    }
+    return out;
+}
+
+TEST(DxfRead, BlankLinesBeforeACoordinateAreSkipped) {
+    const Model plain = readOk(dxf(face(kSquare)));
+    for (const std::string blank : {"\n", "\t\n", "  \t \r\n", "\n \n\t\n"})
+        expectSameMesh(readOk(withBlankLines(dxf(face(kSquare)), blank)), plain);
+    // A value of another code may be empty: the layer name here, before the coordinates.
+    expectSameMesh(readOk(dxf(face(kSquare, kUsualOrder, "8\n\n"))), plain);
+    // Blank lines up to the end of the file are no value.
+    expectRefused("0\n3DFACE\n10\n0\n20\n0\n30\n0\n11\n1\n21\n0\n31\n0\n12\n1\n22\n1\n32\n0\n13\n0\n23\n1\n33\n \n\t\n",
+                  "of code 33");
 }
 
 TEST(DxfRead, OtherCodesAroundTheCoordinatesAreSkipped) {

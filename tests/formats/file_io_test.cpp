@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
+#include <string>
+#include <vector>
+
 #include "formats/common/byte_cursor.h"
 #include "formats/common/text_cursor.h"
 #include "tests/support/test_support.h"
@@ -63,6 +68,56 @@ TEST(TextCursor, LinesEndWithCrLfCrOrLfAndNumbersIgnoreTheLocale) {
     EXPECT_TRUE(takeFloat(s, f));
     EXPECT_EQ(f, -3.25f);
     EXPECT_EQ(s, "x");
+}
+
+TEST(TextCursor, LeadingNumbersReadLikePercentF) {
+    auto leadingFloat = [](std::string_view s, float& out) { return takeLeadingFloat(s, out); };
+    float f = 7;
+    EXPECT_EQ(leadingFloat(" \t\v+1.5e1xyz", f), LeadingNumber::Read);
+    EXPECT_EQ(f, 15.0f);
+    EXPECT_EQ(leadingFloat("0x10", f), LeadingNumber::Read);
+    EXPECT_EQ(f, 0.0f);
+    for (const char* none : {"", "  ", "abc", "+-1", "++1", "-", ".e1", ",5"}) {
+        f = 7;
+        EXPECT_EQ(leadingFloat(none, f), LeadingNumber::None) << none;
+        EXPECT_EQ(f, 7.0f) << none;
+    }
+    // Too small for a float is a signed zero, too large is refused, however the digits are written.
+    const std::string zeros(400, '0');
+    const std::vector<std::string> tiny{"1e-60", "-1e-400", "0." + zeros + "1e300", "1" + zeros + "e-500"};
+    const std::vector<std::string> huge{"1e39", "-3.4028236e38", "1" + zeros, "1" + zeros + "e-350",
+                                        "1e99999999999999999999"};
+    for (const std::string& t : tiny) {
+        f = 7;
+        EXPECT_EQ(leadingFloat(t, f), LeadingNumber::Read) << t;
+        EXPECT_EQ(f, 0.0f) << t;
+        EXPECT_EQ(std::signbit(f), t[0] == '-') << t;
+    }
+    for (const std::string& h : huge)
+        EXPECT_EQ(leadingFloat(h, f), LeadingNumber::TooLarge) << h;
+    EXPECT_EQ(leadingFloat("3.4028235e38", f), LeadingNumber::Read);
+    EXPECT_EQ(leadingFloat("1e-45", f), LeadingNumber::Read);
+    EXPECT_GT(f, 0.0f);
+    EXPECT_EQ(leadingFloat("-inf", f), LeadingNumber::Read);
+    EXPECT_TRUE(std::isinf(f));
+
+    std::int32_t i = 7;
+    std::string_view s = "+2147483647 -2147483648 2147483648 -99999999999 12.5";
+    EXPECT_EQ(takeLeadingInt(s, i), LeadingNumber::Read);
+    EXPECT_EQ(i, INT32_MAX);
+    EXPECT_EQ(takeLeadingInt(s, i), LeadingNumber::Read);
+    EXPECT_EQ(i, INT32_MIN);
+    EXPECT_EQ(takeLeadingInt(s, i), LeadingNumber::TooLarge);
+    EXPECT_EQ(i, INT32_MAX);
+    s.remove_prefix(11);
+    EXPECT_EQ(takeLeadingInt(s, i), LeadingNumber::TooLarge);
+    EXPECT_EQ(i, INT32_MIN);
+    s.remove_prefix(13);
+    EXPECT_EQ(takeLeadingInt(s, i), LeadingNumber::Read);
+    EXPECT_EQ(i, 12);
+    EXPECT_EQ(s, ".5");
+    EXPECT_FALSE(takeInt(s, i));
+    EXPECT_EQ(s, ".5");
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
+#include <bit>
 #include <clocale>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -307,13 +309,101 @@ TEST(MqoRead, OversizedVertexChunkDropsItsObject) {
     EXPECT_EQ(limit.model.polygonCount(), 1);
 }
 
-TEST(MqoRead, BinaryVerticesSkipTheirObject) {
-    const ReadResult r = readText(kHeader + "Object \"b\" {\n\tBVertex 3 {\n\t\tVector 3 [36]\n\x01\x02}\x0a\t}\n"
-                                            "\tface 1 {\n\t\t3 V(0 1 2)\n\t}\n}\n" +
-                                  cube("after", "\t\t3 V(0 1 2)\n", 1) + "Eof\n");
+// The little-endian bytes of 32-bit floats.
+std::string floatBytes(const std::vector<float>& values) {
+    std::string out;
+    for (float v : values) {
+        const auto bits = std::bit_cast<std::uint32_t>(v);
+        for (int shift = 0; shift < 32; shift += 8)
+            out += char((bits >> shift) & 0xff);
+    }
+    return out;
+}
+
+// An object whose vertices are a binary block, with one triangle. The counts and the size are
+// those of the floats given unless set.
+struct BinaryObject {
+    std::vector<float> xyz;
+    std::string eol = "\n";
+    std::string afterBlock = "\n\t}\n";
+    int count = -1, vectorCount = -1, size = -1;
+    std::string face = "3 V(0 1 2)";
+
+    std::string text() const {
+        const int n = int(xyz.size() / 3);
+        return "Object \"b\" {" + eol + "\tBVertex " + std::to_string(count < 0 ? n : count) + " {" + eol +
+               "\t\tVector " + std::to_string(vectorCount < 0 ? n : vectorCount) + " [" +
+               std::to_string(size < 0 ? 12 * n : size) + "]" + eol + floatBytes(xyz) + afterBlock + "\tface 1 {" +
+               eol + "\t\t" + face + eol + "\t}" + eol + "}" + eol;
+    }
+};
+
+// Bytes that look like line ends, quotes and braces inside the block must stay floats.
+const std::vector<float> kBinaryXyz{1, 2, 3, std::bit_cast<float>(0x7d0a0d22u), 5, 6, 7, 8, -9};
+
+TEST(MqoRead, BinaryVertexBlocksAreTheObjectsVertices) {
+    for (const std::string eol : {"\n", "\r\n"}) {
+        for (const std::string& after : {eol + "\t}" + eol, "}" + eol}) {
+            const ReadResult r = readText(kHeader + BinaryObject{kBinaryXyz, eol, after}.text() +
+                                          cube("after", "\t\t3 V(0 1 2)\n", 1) + "Eof\n");
+            ASSERT_FALSE(r.error) << r.error->message();
+            ASSERT_EQ(r.model.positionCount(), 3 + 8);
+            EXPECT_EQ(r.model.skin.size(), 11u);
+            EXPECT_EQ(r.model.positions[0], (ModelVertex{1 * 0.1f, 2 * 0.1f, 3 * -0.1f}));
+            EXPECT_EQ(r.model.positions[1].x, std::bit_cast<float>(0x7d0a0d22u) * 0.1f);
+            EXPECT_EQ(r.model.positions[2], (ModelVertex{7 * 0.1f, 8 * 0.1f, -9 * -0.1f}));
+            ASSERT_EQ(r.model.polygonCount(), 2);
+            EXPECT_EQ(positionsOf(r.model.polygons[0]), (std::vector<int>{0, 1, 2}));
+            EXPECT_EQ(positionsOf(r.model.polygons[1]), (std::vector<int>{3, 4, 5}));
+        }
+    }
+}
+
+TEST(MqoRead, RefusesABinaryVertexBlockThatDoesNotFit) {
+    struct Case {
+        std::string object;
+        std::string reason;
+        std::uint32_t line;  // the Vector line is line 6
+    };
+    const std::vector<Case> cases{
+        {BinaryObject{.xyz = kBinaryXyz, .size = 35}.text(), "block of 35 bytes does not hold 3 vertices", 6},
+        {BinaryObject{.xyz = kBinaryXyz, .size = 24}.text(), "block of 24 bytes does not hold 3 vertices", 6},
+        {BinaryObject{.xyz = kBinaryXyz, .vectorCount = 2}.text(), "BVertex count 3 and Vector count 2 differ", 6},
+        // Fewer bytes than announced: the face chunk after them is no "}".
+        {BinaryObject{.xyz = {1, 2, 3, 4, 5, 6}, .count = 3, .vectorCount = 3, .size = 36}.text(),
+         "not followed by \"}\"", 6},
+        {"Object \"b\" {\n\tBVertex 2 {\n\t\tVector 2 [24]\n" + floatBytes({1, 2, 3, 4}),
+         "file ends inside the binary", 6},
+        {"Object \"b\" {\n\tBVertex 2 {\n\t\tvertex 2 [24]\n", "no \"Vector N [S]\" line", 6},
+        {"Object \"b\" {\n\tBVertex 2 {\n\t\tVector 2 24\n", "no \"Vector N [S]\" line", 6},
+        {"Object \"b\" {\n\tBVertex two {\n", "no vertex count", 5},
+        // Lines after a block are counted as if its bytes were one line, whatever they hold.
+        {BinaryObject{.xyz = kBinaryXyz, .face = "3 V(0 1 3)"}.text(), "vertex 3 of an object with 3", 10},
+        {BinaryObject{.xyz = kBinaryXyz, .afterBlock = "}\n", .face = "3 V(0 1 3)"}.text(), "vertex 3", 9},
+    };
+    for (const Case& c : cases) {
+        const ReadResult r = readText(kHeader + c.object + "Eof\n");
+        ASSERT_TRUE(r.error) << c.reason;
+        EXPECT_NE(r.error->reason.find(c.reason), std::string::npos) << r.error->reason;
+        EXPECT_EQ(r.error->line, c.line) << r.error->reason;
+    }
+    // Every truncation is refused or loads with sound indices.
+    const std::string whole = kHeader + BinaryObject{kBinaryXyz}.text() + "Eof\n";
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        const ReadResult p = readText(whole.substr(0, n));
+        for (const ModelPolygon& poly : p.model.polygons)
+            for (int c = 0; !p.error && c < poly.cornerCount; ++c)
+                ASSERT_LT(poly.corners[std::size_t(c)].position, p.model.positionCount()) << n;
+    }
+}
+
+TEST(MqoRead, OversizedBinaryVertexBlockDropsItsObject) {
+    const std::vector<float> xyz(3 * 160001, 1.0f);
+    const ReadResult r = readText(kHeader + BinaryObject{xyz}.text() + cube("after", "\t\t3 V(0 1 2)\n", 1) + "Eof\n");
     ASSERT_FALSE(r.error) << r.error->message();
     EXPECT_EQ(r.model.positionCount(), 8);
-    EXPECT_EQ(r.model.polygonCount(), 1);
+    ASSERT_EQ(r.model.polygonCount(), 1);
+    EXPECT_EQ(positionsOf(r.model.polygons[0]), (std::vector<int>{0, 1, 2}));
 }
 
 TEST(MqoRead, FileWithoutEofKeepsWhatWasRead) {
