@@ -230,14 +230,13 @@ private:
 }  // namespace
 
 std::optional<XHeader> parseXHeader(std::span<const std::byte> file, FormatError& error) {
-    error = FormatError{};
     if (file.size() < kHeaderBytes) {
-        error.reason = "file is too short for an .x header";
+        error = FormatError::atByte(0, "file is too short for an .x header");
         return std::nullopt;
     }
     const std::string_view h(reinterpret_cast<const char*>(file.data()), kHeaderBytes);
     if (h.substr(0, 4) != "xof ") {
-        error.reason = "not an .x file (no \"xof \" header)";
+        error = FormatError::atByte(0, "not an .x file (no \"xof \" header)");
         return std::nullopt;
     }
     XHeader header;
@@ -245,8 +244,7 @@ std::optional<XHeader> parseXHeader(std::span<const std::byte> file, FormatError
     // D3DX refuses other major versions (0102 among them); minor versions other than 02 and 03
     // are read like them.
     if (!digits(version) || version.substr(0, 2) != "03") {
-        error.offset = 4;
-        error.reason = "unsupported .x version \"" + std::string(version) + "\"";
+        error = FormatError::atByte(4, "unsupported .x version \"" + std::string(version) + "\"");
         return std::nullopt;
     }
     header.major = 3;
@@ -263,16 +261,14 @@ std::optional<XHeader> parseXHeader(std::span<const std::byte> file, FormatError
         header.encoding = XEncoding::Binary;
         header.compressed = true;
     } else {
-        error.offset = 8;
-        error.reason = "unsupported .x format \"" + std::string(format) + "\"";
+        error = FormatError::atByte(8, "unsupported .x format \"" + std::string(format) + "\"");
         return std::nullopt;
     }
     const std::string_view floatSize = h.substr(12, 4);
     if (floatSize == "0064") {
         header.doubles = true;
     } else if (floatSize != "0032") {
-        error.offset = 12;
-        error.reason = "unsupported float size \"" + std::string(floatSize) + "\"";
+        error = FormatError::atByte(12, "unsupported float size \"" + std::string(floatSize) + "\"");
         return std::nullopt;
     }
     return header;
