@@ -20,6 +20,7 @@ struct CliOption {
     const char* name;
     const char* value;  // null for a switch; "TARGET" takes the writer table's names
     const char* help;
+    bool required = false;
 };
 
 struct CliCommand {
@@ -253,7 +254,7 @@ int runInfo(const std::vector<std::pair<std::string, std::string>>& options, con
 const std::vector<CliCommand>& commands() {
     static const std::vector<CliCommand> table{
         {"convert", "convert each FILE to the target, beside its source",
-         {{"--to", "TARGET", "target format (required)"},
+         {{"--to", "TARGET", "target format (required)", true},
           {"--out-dir", "DIR", "write the outputs into DIR (created when missing) instead of beside each source"},
           {"--verbose", nullptr, "print log lines to stderr"}},
          runConvert},
@@ -267,9 +268,8 @@ const std::vector<CliCommand>& commands() {
 std::string synopsis(const CliCommand& command) {
     std::string line = std::string("revizevoz-cli ") + command.name;
     for (const CliOption& o : command.options) {
-        const bool required = std::string_view(o.help).find("(required)") != std::string_view::npos;
         const std::string text = o.value ? std::string(o.name) + " " + valueName(o) : o.name;
-        line += required ? " " + text : " [" + text + "]";
+        line += o.required ? " " + text : " [" + text + "]";
     }
     return line + " FILE...";
 }

@@ -85,9 +85,9 @@ LoadResult loadModelFile(const std::string& path) {
     // An unknown extension reads nothing, but the file must still be there.
     if (reader)
         bytes = readFile(path, &why);
-    else if (auto refused = checkInputFile(path))
-        why = *refused;
-    if (reader ? !bytes : !why.empty()) {
+    else
+        why = checkInputFile(path).value_or("");
+    if (!why.empty()) {
         LogLine("%s を開くことができませんでした。", path.c_str());
         return failedLoad(path, FormatError::refusal(why));
     }
