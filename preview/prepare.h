@@ -1,0 +1,51 @@
+// What the buffered render modes draw: per group, the vertices matched on position and uv and
+// the fan triangles over them, built once when the model's render mode is set up.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "model/instance.h"
+#include "model/model.h"
+
+namespace rv {
+
+// One vertex as the buffered modes upload it: 36 bytes, the diffuse colour packed as
+// alpha << 24 | red << 16 | green << 8 | blue.
+struct PreparedVertex {
+    float x = 0, y = 0, z = 0;
+    float nx = 0, ny = 0, nz = 0;
+    std::uint32_t diffuse = 0;
+    float u = 0, v = 0;
+};
+static_assert(sizeof(PreparedVertex) == 36);
+
+struct PreparedGroup {
+    std::vector<PreparedVertex> vertices;
+    std::vector<ModelVertex> sourcePositions;  // as prepared, before skinning
+    std::vector<ModelUV> sourceUVs;            // as prepared, before scrolling
+    std::vector<ModelSkinWeight> skin;         // per vertex, from its position
+    std::vector<std::uint32_t> indices;        // fan triangles, 3 per triangle
+    std::int32_t triangleCount = 0;
+    bool wideIndices = false;                  // more vertices than 16-bit indices address
+};
+
+struct PreparedModel {
+    std::vector<PreparedGroup> groups;  // one per model group
+};
+
+// Mode 3 preparation: for each group, its polygons of 3 or more corners in list order; each corner
+// reuses the first earlier vertex of the group with exactly the same position and uv (normal and
+// colour are not compared) or appends one. The colour is tint / 255 x the corner's colour entry
+// (vertexColorMode 1) or the group colour, each component truncated to its low 8 bits. Indices
+// outside their tables read as zero entries.
+PreparedModel prepareMode3(const Model& model);
+
+// Packs a colour whose components are on the scale 0..255 as the buffered modes do.
+std::uint32_t packDiffuse(const ModelColor& c);
+
+// How many times the displacement preview may subdivide the model's quads: the model's
+// subdivisionLevel, capped so that the copy stays within the polygon and table limits.
+int subdivisionPasses(const Model& model);
+
+}  // namespace rv

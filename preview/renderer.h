@@ -1,0 +1,80 @@
+// Draws the current model, the reference grid and the host's overlay into the bound OpenGL
+// framebuffer, as the fixed-function preview drew them. Knows no host: the caller makes a 3.3
+// core context current (epoxy resolves the entry points from it) and names the framebuffer.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <epoxy/gl.h>
+
+#include "model/instance.h"
+#include "model/model.h"
+#include "preview/pose.h"
+#include "preview/prepare.h"
+#include "preview/shaders.h"
+#include "runtime/image.h"
+#include "runtime/matrix.h"
+
+namespace rv {
+
+// The camera, light and frame settings of one frame.
+struct SceneView {
+    Mat4 view = kIdentity;
+    Mat4 projection = kIdentity;  // left-handed, depth 0..1 as the original set it
+    Vec3 lightPosition{0, 0, -15};  // world space: the eye
+    Vec3 lightColour{1, 1, 1};
+    Vec3 ambient{0.15f, 0.15f, 0.15f};
+    std::array<int, 3> clearColour{128, 128, 128};
+    bool transparentClear = false;  // clear alpha 0 (thumbnails) instead of 255
+    bool grid = true;
+    int selectedBone = -1;          // weight display of render mode 0
+};
+
+struct FrameCounts {
+    int triangles = 0;
+    int drawCalls = 0;
+};
+
+// The render path a model's renderMode comes to here: 0 fans on the CPU each frame, 3 the
+// prepared buffers, 8 the prepared buffers of the quad-subdivided copy.
+int drawPathOf(const Model& model);
+
+class PreviewRenderer {
+public:
+    PreviewRenderer();
+    ~PreviewRenderer();
+    PreviewRenderer(const PreviewRenderer&) = delete;
+    PreviewRenderer& operator=(const PreviewRenderer&) = delete;
+
+    // Creates the program and buffers in the current context; false with the reason in `error`.
+    bool init(std::string* error = nullptr);
+    // Deletes every GL object (the context goes or was lost); CPU-side preparation stays, so
+    // init() after a new context rebuilds the same picture.
+    void release();
+    bool ready() const { return program_.program != 0; }
+
+    // The texture drawn for a missing image.
+    void setNullTexture(const Image& image);
+
+    // The per-frame model pass: playback, bone matrices, skinning and, when the model's
+    // renderModeDirty is set (or the model changed), the preparation of its render mode.
+    void modelPass(Model& model, ModelInstance& instance);
+    // Forgets the prepared model (before the host frees it).
+    void forgetModel();
+
+    // Draws one frame into `framebuffer` (0 for the default one) of width x height. `model` may be
+    // null (nothing current). `overlay` runs last, with the context current.
+    FrameCounts drawScene(GLuint framebuffer, int width, int height, const Model* model, ModelInstance* instance,
+                          const SceneView& view, const std::function<void()>& overlay = {});
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    FixedFunctionProgram program_;
+};
+
+}  // namespace rv

@@ -1,0 +1,27 @@
+// The one program that reproduces the fixed-function pipeline the preview was drawn with:
+// per-vertex lighting by a point light in camera space, Gouraud or flat colour, one modulated
+// texture stage, specular added after it, and the alpha test.
+#pragma once
+
+#include <string>
+
+#include <epoxy/gl.h>
+
+namespace rv {
+
+// Attribute locations shared by every vertex layout.
+enum VertexAttribute : GLuint { kAttrPosition = 0, kAttrNormal = 1, kAttrDiffuse = 2, kAttrSpecular = 3, kAttrUV = 4 };
+
+struct FixedFunctionProgram {
+    GLuint program = 0;
+    GLint worldViewProjection = -1, worldView = -1, normalMatrix = -1;
+    GLint lighting = -1, lightPosition = -1, lightDiffuse = -1, lightSpecular = -1, lightAmbient = -1;
+    GLint lightRange = -1, materialAmbient = -1, materialSpecular = -1, materialEmissive = -1, power = -1;
+    GLint globalAmbient = -1, vertexSpecular = -1, specularEnable = -1, flatShade = -1;
+    GLint textured = -1, sampler = -1, alphaTest = -1, alphaRef = -1, uvOffset = -1;
+};
+
+// Compiles and links the program; false (with the compiler's log in `error`) when it fails.
+bool buildFixedFunctionProgram(FixedFunctionProgram& out, std::string* error);
+
+}  // namespace rv
