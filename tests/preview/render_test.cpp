@@ -1,0 +1,314 @@
+// Pixels of the headless preview against numbers worked out from the lighting formulas and the
+// projection. The light sits at the eye; colours are on the 0..255 scale.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/mesh.h"
+#include "preview/headless_device.h"
+#include "preview/renderer.h"
+#include "runtime/matrix.h"
+
+namespace rv {
+namespace {
+
+constexpr int kWidth = 200, kHeight = 150;
+constexpr float kPi = 3.14159265358979f;
+
+struct Pixel {
+    int r, g, b, a;
+};
+
+// A square of n x n quads over [-half, half]^2 in the plane z = 0, wound clockwise as seen from
+// -z (its front), with per-position uvs over 0..1 and v down the screen.
+Model makePlane(int n, float half, ModelColor colour) {
+    Model m;
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) {
+            const float x = -half + 2 * half * float(i) / float(n), y = half - 2 * half * float(j) / float(n);
+            m.positions.push_back({x, y, 0});
+            m.uvs.push_back({float(i) / float(n), float(j) / float(n)});
+        }
+    m.skin.resize(m.positions.size());
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const int a = j * (n + 1) + i;
+            // Top-left, top-right, bottom-right, bottom-left: clockwise on screen.
+            const int corners[4] = {a, a + 1, a + n + 2, a + n + 1};
+            ModelPolygon p;
+            p.cornerCount = 4;
+            for (int c = 0; c < 4; ++c)
+                p.corners[std::size_t(c)] = {corners[c], 0, 0, corners[c]};
+            m.polygons.push_back(p);
+        }
+    m.groups[0].color = colour;
+    computeNormals(m);
+    return m;
+}
+
+class Render : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!device_.create(kWidth, kHeight))
+            GTEST_SKIP() << "no OpenGL 3.3 context can be created here (EGL surfaceless)";
+        std::string error;
+        ASSERT_TRUE(renderer_.init(&error)) << error;
+        lookFrom({0, 0, -20}, {0, 0, 0});
+    }
+
+    void lookFrom(Vec3 eye, Vec3 at) {
+        view_.view = lookAtLH(eye, at, {0, 1, 0});
+        view_.projection = perspectiveFovLH(kPi / 4, float(kWidth) / float(kHeight), 0.1f, 65536.0f);
+        view_.lightPosition = eye;
+        eye_ = eye;
+    }
+
+    FrameCounts draw(Model* model, ModelInstance* instance = nullptr) {
+        if (model && !instance) {
+            instances_.emplace_back();
+            instance = &instances_.back();
+            postLoad(*model, *instance);
+        }
+        if (model)
+            renderer_.modelPass(*model, *instance);
+        const FrameCounts counts =
+            renderer_.drawScene(device_.framebuffer(), kWidth, kHeight, model, instance, view_);
+        device_.present();
+        image_ = device_.readBack();
+        return counts;
+    }
+
+    Pixel at(int x, int y) const {
+        EXPECT_TRUE(x >= 0 && x < kWidth && y >= 0 && y < kHeight) << x << "," << y << " is off the image";
+        x = std::clamp(x, 0, kWidth - 1);
+        y = std::clamp(y, 0, kHeight - 1);
+        const std::uint8_t* p = &image_.rgba[(std::size_t(y) * kWidth + std::size_t(x)) * 4];
+        return {p[0], p[1], p[2], p[3]};
+    }
+
+    // Where a world point lands, in pixels from the top left.
+    std::pair<float, float> project(Vec3 p) const {
+        const Vec3 ndc = transformCoord(p, multiply(view_.view, view_.projection));
+        return {(ndc.x + 1) * 0.5f * kWidth, (1 - ndc.y) * 0.5f * kHeight};
+    }
+    Pixel atWorld(Vec3 p) const {
+        const auto [x, y] = project(p);
+        return at(int(x), int(y));
+    }
+
+    // N.L at a point of the plane z = 0 with normal (0, 0, -1), lit from the eye.
+    float facing(Vec3 p) const {
+        const Vec3 l = normalize(eye_ - p);
+        return -l.z;
+    }
+
+    HeadlessDevice device_;
+    PreviewRenderer renderer_;
+    SceneView view_;
+    Vec3 eye_;
+    Image image_;
+    std::vector<ModelInstance> instances_ = std::vector<ModelInstance>();
+
+public:
+    Render() { instances_.reserve(16); }
+};
+
+TEST_F(Render, BackgroundAndGridLines) {
+    view_.grid = false;
+    draw(nullptr);
+    for (int y = 0; y < kHeight; y += 7)
+        for (int x = 0; x < kWidth; x += 7) {
+            const Pixel p = at(x, y);
+            ASSERT_TRUE(p.r == 128 && p.g == 128 && p.b == 128 && p.a == 255) << x << "," << y;
+        }
+
+    // From above and in front: the line x = 5 and the axis x = 0, half-way between two lines
+    // across them.
+    view_.grid = true;
+    lookFrom({0.5f, 12, -12}, {0.5f, 0, 0});
+    draw(nullptr);
+    const auto [lineX, lineY] = project({5, 0, 2.5f});
+    const auto [axisX, axisY] = project({0, 0, 2.5f});
+    auto greyNear = [&](float fx, float fy) {
+        int best = 255;
+        for (int dx = -1; dx <= 1; ++dx) {
+            const Pixel p = at(int(std::lround(fx)) + dx, int(fy));
+            if (p.r != 128)
+                best = std::min(best, p.r);
+            EXPECT_EQ(p.r, p.g);
+        }
+        return best;
+    };
+    EXPECT_EQ(greyNear(lineX, lineY), 112);
+    EXPECT_EQ(greyNear(axisX, axisY), 80);
+    // Half-way between two lines nothing is drawn.
+    const auto [gapX, gapY] = project({2.5f, 0, 2.5f});
+    EXPECT_EQ(at(int(gapX), int(gapY)).r, 128);
+
+    // A model standing in front hides the lines behind it.
+    Model wall = makePlane(1, 3, {255, 0, 0, 255});
+    for (ModelVertex& p : wall.positions)
+        p = {p.x + 0.5f, p.y + 3, -3};
+    draw(&wall);
+    const Pixel hidden = atWorld({0.5f, 0, 2});  // the grid behind the wall
+    EXPECT_GT(hidden.r, 150);
+    EXPECT_EQ(hidden.g, 0);
+}
+
+TEST_F(Render, LitQuadFallsOffTowardItsCorners) {
+    Model plane = makePlane(16, 6, {255, 0, 0, 255});
+    view_.grid = false;
+    draw(&plane);
+    // Seen head-on at the centre: N.L = 1.
+    const Pixel centre = atWorld({0, 0, 0});
+    EXPECT_NEAR(centre.r, 255, 1);
+    EXPECT_EQ(centre.g, 0);
+    EXPECT_EQ(centre.b, 0);
+    // Gouraud colour is interpolated from the vertices: near a corner, between the values of the
+    // four vertices of its quad.
+    const float step = 12.0f / 16;
+    const Vec3 inner{6 - step * 0.5f, 6 - step * 0.5f, 0};
+    float expected = 0;
+    for (float dx : {0.0f, step})
+        for (float dy : {0.0f, step})
+            expected += 255 * facing({6 - dx, 6 - dy, 0}) / 4;
+    EXPECT_NEAR(atWorld(inner).r, expected, 2.0);
+    EXPECT_LT(atWorld(inner).r, centre.r - 10);
+}
+
+TEST_F(Render, BackFacesAreCulled) {
+    Model plane = makePlane(1, 5, {255, 0, 0, 255});
+    view_.grid = false;
+    lookFrom({0, 0, 20}, {0, 0, 0});  // behind the plane
+    draw(&plane);
+    EXPECT_EQ(atWorld({0, 0, 0}).r, 128);
+}
+
+TEST_F(Render, SpecularOnlyWhereTheVertexCarriesIt) {
+    Model plane = makePlane(8, 5, {255, 0, 0, 255});
+    plane.groups[0].materialParams[kSpecularWord] = 1;
+    view_.grid = false;
+    draw(&plane);
+    // Buffered vertices have no specular colour and the material's is zero: no highlight.
+    EXPECT_EQ(atWorld({0, 0, 0}).g, 0);
+
+    // Render mode 0 carries the group's specular words (64, 64, 64): head-on N.H = 1, so
+    // 64 / 255 is added to every channel.
+    Model fans = makePlane(8, 5, {255, 0, 0, 255});
+    fans.groups[0].materialParams[kSpecularWord] = 1;
+    fans.renderMode = 0;
+    draw(&fans);
+    const Pixel p = atWorld({0, 0, 0});
+    EXPECT_NEAR(p.r, 255, 1);
+    EXPECT_NEAR(p.g, 64, 2);
+    EXPECT_NEAR(p.b, 64, 2);
+}
+
+TEST_F(Render, DrawStylesDiffer) {
+    view_.grid = false;
+    auto redPixels = [&](int style, int renderMode, int* calls) {
+        Model plane = makePlane(4, 5, {255, 0, 0, 255});
+        plane.groups[0].shadeParam = style;
+        plane.renderMode = std::uint32_t(renderMode);
+        *calls = draw(&plane).drawCalls;
+        int n = 0;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x)
+                n += at(x, y).r > 150 && at(x, y).g < 50;
+        return n;
+    };
+    int calls = 0;
+    const int smooth = redPixels(4, 3, &calls);
+    EXPECT_EQ(calls, 1);
+    const int wire = redPixels(2, 3, &calls);
+    const int points = redPixels(1, 3, &calls);
+    const int flat = redPixels(3, 3, &calls);
+    EXPECT_EQ(redPixels(0, 3, &calls), 0);
+    EXPECT_EQ(calls, 0) << "a hidden group costs no draw call";
+    EXPECT_GT(smooth, 5000);
+    EXPECT_LT(wire, smooth / 3);
+    EXPECT_GT(wire, 100);
+    EXPECT_LT(points, wire);
+    EXPECT_GT(points, 10);
+    EXPECT_NEAR(flat, smooth, smooth / 50);
+
+    // Flat shading takes each triangle's first vertex: over the top-left quad's first fan
+    // triangle (corner 0 is its top-left corner) the colour is that corner's, everywhere.
+    Model plane = makePlane(4, 5, {255, 0, 0, 255});
+    plane.groups[0].shadeParam = 3;
+    plane.renderMode = 0;
+    draw(&plane);
+    const int expected = int(255 * facing({-5, 5, 0}));
+    EXPECT_NEAR(atWorld({-4.6f, 4.4f, 0}).r, expected, 1);
+    EXPECT_NEAR(atWorld({-3.9f, 4.8f, 0}).r, expected, 1);
+}
+
+TEST_F(Render, TextureShowsTheRightWayUp) {
+    Model plane = makePlane(1, 5, {255, 255, 255, 255});
+    plane.textures.resize(2);
+    plane.textures[1].kind = 1;
+    plane.textures[1].fileName = "check.png";
+    plane.groups[0].textured = 1;
+    plane.groups[0].textureIndex = 1;
+    ModelInstance instance;
+    postLoad(plane, instance);
+    // 8 x 8 texels in four quarters: top-left red, top-right green, bottom-left blue,
+    // bottom-right white.
+    Image check{8, 8, {}};
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const std::uint8_t quarter[4][4] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 255, 255, 255}};
+            const std::uint8_t* c = quarter[(y / 4) * 2 + x / 4];
+            check.rgba.insert(check.rgba.end(), c, c + 4);
+        }
+    instance.textures[1] = check;
+    view_.grid = false;
+    draw(&plane, &instance);
+    // Quarter centres: u, v = 0.25 or 0.75.
+    const Pixel topLeft = atWorld({-2.5f, 2.5f, 0}), topRight = atWorld({2.5f, 2.5f, 0});
+    const Pixel bottomLeft = atWorld({-2.5f, -2.5f, 0}), bottomRight = atWorld({2.5f, -2.5f, 0});
+    EXPECT_GT(topLeft.r, 200);
+    EXPECT_LT(topLeft.g + topLeft.b, 60);
+    EXPECT_GT(topRight.g, 200);
+    EXPECT_LT(topRight.r + topRight.b, 60);
+    EXPECT_GT(bottomLeft.b, 200);
+    EXPECT_LT(bottomLeft.r + bottomLeft.g, 60);
+    EXPECT_GT(bottomRight.r + bottomRight.g + bottomRight.b, 600);
+
+    // Texture number 0, or one past the table, draws untextured.
+    plane.groups[0].textureIndex = 7;
+    draw(&plane, &instance);
+    const Pixel untextured = atWorld({-2.5f, 2.5f, 0});
+    EXPECT_GT(untextured.g, 200);
+    EXPECT_GT(untextured.b, 200);
+}
+
+TEST_F(Render, MovedBoneMovesItsVertices) {
+    Model plane = makePlane(2, 2, {255, 0, 0, 255});
+    plane.boneCount = 2;
+    plane.bones[1].position = {0, 0, 0};
+    for (ModelSkinWeight& w : plane.skin)
+        w = {1, 0, 1.0f, 0};
+    ModelBoneKey moved;
+    moved.position = {6, 0, 0};
+    plane.bones[1].tracks.assign(1, ModelBoneTrack{{moved}, 1});
+    ModelInstance instance;
+    postLoad(plane, instance);
+    instance.playback.animating = true;
+    view_.grid = false;
+    draw(&plane, &instance);
+    EXPECT_EQ(atWorld({0, 0, 0}).r, 128) << "the plane left the centre";
+    EXPECT_GT(atWorld({6, 0, 0}).r, 200);
+}
+
+TEST_F(Render, SameSceneSamePixels) {
+    Model plane = makePlane(8, 5, {200, 100, 50, 255});
+    draw(&plane);
+    const Image first = image_;
+    draw(&plane);
+    EXPECT_EQ(first.rgba, image_.rgba);
+}
+
+}  // namespace
+}  // namespace rv
