@@ -5,10 +5,12 @@
 
 #include "formats/common/file_io.h"
 #include "formats/dxf/dxf.h"
+#include "formats/gltf/gltf.h"
 #include "formats/kzp/kzp.h"
 #include "formats/lwo/lwo.h"
 #include "formats/mqo/mqo.h"
 #include "formats/mx/mx.h"
+#include "formats/obj/obj.h"
 #include "formats/rok/rok.h"
 #include "formats/x/x.h"
 #include "model/mesh.h"
@@ -32,6 +34,9 @@ constexpr WriterEntry kWriters[] = {
     {ConversionTarget::Lwo, "LWO", writeLwo},
     {ConversionTarget::Mx, "MX", writeMx},
     {ConversionTarget::X, "X", writeX},
+    {ConversionTarget::Glb, "glb", writeGlb},
+    {ConversionTarget::Gltf, "gltf", writeGltf},
+    {ConversionTarget::Obj, "obj", writeObj},
 };
 
 // The absolute folder of `path`, without a trailing '/'.
@@ -153,13 +158,24 @@ const Model* currentModel() { return registry().isLoaded(0) ? registry().get(0) 
 SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath) {
     SaveOutcome outcome;
     WriteContext ctx;
+    ctx.outputPath = outputPath;
     if (auto error = writerFor(target).write(model, ctx)) {
         error->file = outputPath;
         outcome.error = error->message();
-    } else if (auto failed = writeFileAtomic(outputPath, ctx.bytes)) {
-        outcome.error = outputPath + ": " + *failed;
+    } else if (ctx.sideFiles.empty()) {
+        if (auto failed = writeFileAtomic(outputPath, ctx.bytes))
+            outcome.error = outputPath + ": " + *failed;
+        else
+            outcome.ok = true;
     } else {
-        outcome.ok = true;
+        std::vector<OutputFile> files;
+        files.push_back({outputPath, std::move(ctx.bytes)});
+        for (OutputFile& side : ctx.sideFiles)
+            files.push_back(std::move(side));
+        if (auto failed = writeFilesAtomic(files))
+            outcome.error = *failed;
+        else
+            outcome.ok = true;
     }
     outcome.warnings = std::move(ctx.warnings);
     for (const std::string& warning : outcome.warnings)

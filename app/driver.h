@@ -13,7 +13,8 @@
 
 namespace rv {
 
-enum class ConversionTarget { Kzp = 0, Lwo = 1, Mx = 2, X = 3 };
+// The panel offers the first four; the others are for today's tools, from the command line.
+enum class ConversionTarget { Kzp = 0, Lwo = 1, Mx = 2, X = 3, Glb = 4, Gltf = 5, Obj = 6 };
 
 struct ReaderEntry {
     const char* extension;         // matched without regard to case, in table order
@@ -22,7 +23,7 @@ struct ReaderEntry {
 };
 struct WriterEntry {
     ConversionTarget target;
-    const char* extension;  // of the output: "KZP", "LWO", "MX", "X"; any case names the target
+    const char* extension;  // of the output: "KZP", "LWO", "MX", "X", "glb", "gltf", "obj"; any case names the target
     WriteFn write;
 };
 
@@ -60,13 +61,14 @@ struct SaveOutcome {
     std::string error;
     std::vector<std::string> warnings;
 };
-// Writes a model with the target's writer, through a temporary file.
+// Writes a model with the target's writer, through temporary files: the output and the files that
+// come with it (a .gltf's .bin, an .obj's .mtl and textures) all appear, or none changes.
 SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath);
 // Writes the current model; nothing is written when there is none.
 SaveOutcome saveCurrent(ConversionTarget target, const std::string& outputPath);
 
-// The batch output name: the source with its last extension removed plus ".KZP", ".LWO", ".MX" or
-// ".X", beside the source or in `outDir` when given.
+// The batch output name: the source with its last extension removed plus the target's extension
+// (".KZP", ".LWO", ".MX", ".X", ".glb", ".gltf", ".obj"), beside the source or in `outDir` when given.
 std::string outputPathFor(const std::string& source, ConversionTarget target, const std::string& outDir = {});
 
 struct ConvertOptions {

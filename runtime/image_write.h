@@ -1,15 +1,16 @@
-// PNG encoding of decoded images, for rendered frames and exported textures.
+// Encoding decoded images back into files.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "runtime/image.h"
 
 namespace rv {
 
-// The image as PNG bytes (RGBA, rows top to bottom); empty when it holds no pixels. The same
-// image always gives the same bytes.
-std::vector<std::uint8_t> encodePng(const Image& image);
+// The image as a PNG file (8-bit RGBA); nullopt when it is empty or its pixels do not match its
+// size.
+std::optional<std::vector<std::byte>> encodePng(const Image& image);
 
 }  // namespace rv

@@ -7,7 +7,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libstb-dev
   clang libclang-rt-14-dev  # fuzz targets
-  assimp-utils              # interop tests read our .x output with it
+  assimp-utils              # interop tests read our .x, .glb and .obj output with it
+  libtinygltf-dev nlohmann-json3-dev  # glTF export
   locales                   # a decimal-comma locale for the locale test
 )
 missing=()
@@ -20,6 +21,15 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The glTF export test runs the Khronos validator through node and npm. A Node.js from elsewhere may
+# already bring npm (and conflict with Debian's npm package): only a machine without npm gets both.
+if ! command -v npm >/dev/null 2>&1; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null \
+    || echo "setup: could not install nodejs and npm; the glTF validator test will skip"
 fi
 
 # Parsing must not depend on the process locale: the tests run one reader under a decimal comma.

@@ -75,9 +75,12 @@ std::optional<std::vector<std::byte>> readFile(const std::string& path, std::str
     return data;
 }
 
-std::optional<std::string> writeFileAtomic(const std::string& target, std::span<const std::byte> bytes) {
+namespace {
+
+// Writes `bytes` to a new temporary file beside `target`; its name in `temp`, or the reason.
+std::optional<std::string> writeTemp(const std::string& target, std::span<const std::byte> bytes, std::string& temp) {
     const std::string folder = directoryOf(target);
-    std::string temp = joinPath(folder.empty() ? "." : folder, "." + fileNameOf(target) + ".XXXXXX");
+    temp = joinPath(folder.empty() ? "." : folder, "." + fileNameOf(target) + ".XXXXXX");
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return "cannot create a file in the output folder: " + std::string(std::strerror(errno));
@@ -106,10 +109,53 @@ std::optional<std::string> writeFileAtomic(const std::string& target, std::span<
         ::unlink(temp.c_str());
         return reason;
     }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> writeFileAtomic(const std::string& target, std::span<const std::byte> bytes) {
+    std::string temp;
+    if (auto failed = writeTemp(target, bytes, temp))
+        return failed;
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const std::string reason = std::string("cannot replace the output file: ") + std::strerror(errno);
         ::unlink(temp.c_str());
         return reason;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> writeFilesAtomic(std::span<const OutputFile> files) {
+    std::vector<std::string> temps;
+    auto removeTemps = [&] {
+        for (const std::string& temp : temps)
+            if (!temp.empty())
+                ::unlink(temp.c_str());
+    };
+    for (const OutputFile& file : files) {
+        std::string temp;
+        if (auto failed = writeTemp(file.path, file.bytes, temp)) {
+            removeTemps();
+            return file.path + ": " + *failed;
+        }
+        temps.push_back(std::move(temp));
+    }
+    // The first file names the others: it appears last, so a reader never finds it without them.
+    std::vector<std::size_t> fresh;  // renamed files that had no earlier version
+    for (std::size_t n = files.size(); n-- > 0;) {
+        struct stat st {};
+        const bool existed = ::stat(files[n].path.c_str(), &st) == 0;
+        if (::rename(temps[n].c_str(), files[n].path.c_str()) != 0) {
+            const std::string reason = files[n].path + ": cannot replace the output file: " + std::strerror(errno);
+            removeTemps();
+            for (std::size_t i : fresh)
+                ::unlink(files[i].path.c_str());
+            return reason;
+        }
+        temps[n].clear();
+        if (!existed)
+            fresh.push_back(n);
     }
     return std::nullopt;
 }

@@ -25,4 +25,14 @@ std::optional<std::vector<std::byte>> readFile(const std::string& path, std::str
 // then renames it over `target`. On failure the target is untouched and the reason is returned.
 std::optional<std::string> writeFileAtomic(const std::string& target, std::span<const std::byte> bytes);
 
+struct OutputFile {
+    std::string path;
+    std::vector<std::byte> bytes;
+};
+// Writes several files that belong together (a model and its buffer, material or textures): every
+// file goes to a temporary file first, and only when all are complete are they renamed over their
+// targets, the first one last. When a rename fails, the files already renamed that had no earlier
+// version are removed again. On failure the reason is returned, naming the file.
+std::optional<std::string> writeFilesAtomic(std::span<const OutputFile> files);
+
 }  // namespace rv

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/common/file_io.h"
 #include "formats/common/format_error.h"
 #include "model/model.h"
 
@@ -33,6 +34,10 @@ struct ReadContext {
 struct WriteContext {
     std::vector<std::byte> bytes;       // the whole output file
     std::vector<std::string> warnings;  // printed by the CLI, logged by the GUI
+    // For writers of several files: where `bytes` will go (the others are named after it), and
+    // the files that belong with it, written together with it or not at all.
+    std::string outputPath;
+    std::vector<OutputFile> sideFiles;
 };
 
 // `model` arrives freshly reset, with folder, fileName and path set. On error its contents are

@@ -46,7 +46,7 @@ TEST(Cli, UsageErrorsExitTwo) {
     EXPECT_EQ(runCli("").status, 2);
     EXPECT_EQ(runCli("frobnicate a.kzp").status, 2);
     EXPECT_EQ(runCli("convert a.kzp").status, 2);
-    EXPECT_EQ(runCli("convert --to obj a.kzp").status, 2);
+    EXPECT_EQ(runCli("convert --to fbx a.kzp").status, 2);
     EXPECT_EQ(runCli("convert --to kzp").status, 2);
     EXPECT_EQ(runCli("convert --to kzp --bogus a.kzp").status, 2);
     EXPECT_EQ(runCli("info").status, 2);

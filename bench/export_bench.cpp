@@ -1,0 +1,65 @@
+// Exporting the 65,000-quad grid to .glb and .obj, in memory (building the document and serialising
+// it). With REVIZEVOZ_BENCH_OUT=DIR set, a grid of half as many quads is also saved there as .x (its
+// 65,000 triangles are the most a model loads with) for timing the CLI and other tools on one source.
+#include <benchmark/benchmark.h>
+
+#include "bench/bench_main.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "formats/gltf/gltf.h"
+#include "formats/obj/obj.h"
+#include "formats/x/x.h"
+#include "model/mesh.h"
+#include "tests/support/make_model.h"
+
+namespace {
+
+constexpr int kQuads = 65000;
+
+const rv::Model& grid() {
+    static const rv::Model model = [] {
+        rv::Model m = rv::test::makeQuadGrid(kQuads, 4);
+        rv::computeNormals(m);
+        rv::postLoad(m);
+        if (const char* dir = std::getenv("REVIZEVOZ_BENCH_OUT")) {
+            rv::WriteContext x;
+            rv::writeX(rv::test::makeQuadGrid(kQuads / 2, 4), x);
+            if (FILE* f = std::fopen((std::string(dir) + "/export_bench.x").c_str(), "wb")) {
+                std::fwrite(x.bytes.data(), 1, x.bytes.size(), f);
+                std::fclose(f);
+            }
+        }
+        return m;
+    }();
+    return model;
+}
+
+void exportTo(benchmark::State& state, rv::WriteFn write) {
+    const rv::Model& m = grid();
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        rv::WriteContext ctx;
+        ctx.outputPath = "/nonexistent/export_bench.out";
+        if (write(m, ctx))
+            state.SkipWithError("the model did not write");
+        bytes = ctx.bytes.size();
+        for (const rv::OutputFile& side : ctx.sideFiles)
+            bytes += side.bytes.size();
+        benchmark::DoNotOptimize(ctx.bytes.data());
+    }
+    state.SetBytesProcessed(state.iterations() * std::int64_t(bytes));
+    state.SetItemsProcessed(state.iterations() * kQuads);
+}
+
+void writeGlb(benchmark::State& state) { exportTo(state, rv::writeGlb); }
+BENCHMARK(writeGlb)->Unit(benchmark::kMillisecond);
+
+void writeObj(benchmark::State& state) { exportTo(state, rv::writeObj); }
+BENCHMARK(writeObj)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+REVIZEVOZ_BENCHMARK_MAIN()

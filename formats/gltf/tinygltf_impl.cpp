@@ -1,0 +1,3 @@
+// The one home of tinygltf's implementation.
+#define TINYGLTF_IMPLEMENTATION
+#include "formats/gltf/tinygltf.h"
