@@ -48,10 +48,11 @@ unsigned applyInputEvent(PreviewCamera& camera, const InputEvent& event) {
     case InputKind::ButtonDown:
         camera.mouseX = camera.downX = event.x;
         camera.mouseY = camera.downY = event.y;
-        // A window without hover tracking sends no move before the press; without this the
-        // first drag move would jump by the distance from where the last drag ended.
+        // A drag starts here: a window without hover tracking sends no move before the press,
+        // and the first drag move must not jump by the distance from where the last drag ended.
         camera.prevX = event.x;
         camera.prevY = event.y;
+        camera.deltaX = camera.deltaY = 0;
         actions |= kInputRefreshInfo;
         LibMouseButton(event.button, true, event.x, event.y);
         break;

@@ -49,7 +49,7 @@ enum InputAction : unsigned {
 };
 
 // Applies an event to the camera and to the library's mouse and key record; returns
-// InputAction flags. Moves between two update steps add up.
+// InputAction flags. Moves between two update steps add up; a press starts a drag afresh.
 unsigned applyInputEvent(PreviewCamera& camera, const InputEvent& event);
 
 // One update step of the camera: panning (middle button alone), orbiting (right button alone),
