@@ -1,5 +1,7 @@
 #include "runtime/log.h"
 
+#include "runtime/library.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +63,8 @@ void ShowMessage(const std::string& file, const std::string& text) {
         std::fprintf(stderr, "%s\n", text.c_str());
     else
         std::fprintf(stderr, "%s: %s\n", file.c_str(), text.c_str());
+    // The time spent reading the message must not count as a stalled frame.
+    ResyncTiming();
 }
 
 LogSink setLogSink(LogSink sink) {

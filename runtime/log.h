@@ -16,7 +16,8 @@ using MessageSink = std::function<void(const std::string& file, const std::strin
 void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void logText(const std::string& line);
 
-// Shows a message the user must see (a message box in the GUI).
+// Shows a message the user must see (a message box in the GUI), then asks the frame loop to
+// resynchronise its timing.
 void ShowMessage(const std::string& file, const std::string& text);
 
 // Installs a sink and returns the previous one. Safe to call from any thread.
