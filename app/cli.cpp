@@ -1,6 +1,8 @@
 #include "app/cli.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -9,6 +11,9 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "formats/common/file_io.h"
+#include "preview/headless_render.h"
+#include "runtime/image_write.h"
 #include "runtime/allocator.h"
 #include "runtime/log.h"
 #include "runtime/paths.h"
@@ -251,6 +256,67 @@ int runInfo(const std::vector<std::pair<std::string, std::string>>& options, con
     return allOk ? 0 : 1;
 }
 
+// A number option's value, or why it is not one.
+template <class T>
+bool parseNumber(const std::string& text, T& out) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, out);
+    return ec == std::errc() && ptr == end;
+}
+
+int runRender(const std::vector<std::pair<std::string, std::string>>& options, const std::vector<std::string>& files) {
+    if (files.size() != 1)
+        return usageError("render needs exactly one FILE");
+    HeadlessRenderOptions render;
+    std::string out;
+    for (const auto& [name, value] : options) {
+        if (name == "-o") {
+            out = value;
+        } else if (name == "--size") {
+            const auto x = value.find('x');
+            if (x == std::string::npos || !parseNumber(value.substr(0, x), render.width) ||
+                !parseNumber(value.substr(x + 1), render.height) || render.width < 1 || render.height < 1 ||
+                render.width > 8192 || render.height > 8192)
+                return usageError("--size takes WIDTHxHEIGHT, each 1 to 8192 (for example 1280x720)");
+        } else if (name == "--yaw" || name == "--pitch" || name == "--zoom") {
+            float v = 0;
+            if (!parseNumber(value, v) || !std::isfinite(v))
+                return usageError(name + " takes a number");
+            (name == "--yaw" ? render.yaw : name == "--pitch" ? render.pitch : render.zoom) = v;
+        } else if (name == "--frames") {
+            if (!parseNumber(value, render.frames) || render.frames < 1 || render.frames > 100000)
+                return usageError("--frames takes a count from 1 to 100000");
+        } else if (name == "--fit") {
+            render.fit = true;
+        }
+    }
+    if (out.empty())
+        return usageError("render needs -o OUT.png");
+    installSinks(has(options, "--verbose"));
+    const std::string& file = files.front();
+    if (!readerForName(file)) {
+        std::fprintf(stderr, "revizevoz-cli: %s: not a model file of a supported format\n", file.c_str());
+        return 1;
+    }
+    LoadResult loaded = loadModelFile(file);
+    printWarnings(loaded.warnings);
+    if (!loaded.model) {
+        std::fprintf(stderr, "revizevoz-cli: %s\n", loaded.error->message().c_str());
+        return 1;
+    }
+    const std::optional<Image> image = renderHeadless(loaded.model.get(), &loaded.instance, render);
+    if (!image)
+        return 1;  // the message is out already
+    const std::optional<std::vector<std::byte>> png = encodePng(*image);
+    const std::optional<std::string> failed =
+        png ? writeFileAtomic(out, *png) : std::optional<std::string>("no pixels");
+    if (failed) {
+        std::fprintf(stderr, "revizevoz-cli: %s: cannot write the picture: %s\n", out.c_str(), failed->c_str());
+        return 1;
+    }
+    return 0;
+}
+
 const std::vector<CliCommand>& commands() {
     static const std::vector<CliCommand> table{
         {"convert", "convert each FILE to the target, beside its source",
@@ -261,6 +327,16 @@ const std::vector<CliCommand>& commands() {
         {"info", "print what the preview overlay shows, with table sizes, bounds and render mode",
          {{"--json", nullptr, "one JSON object per file"}, {"--verbose", nullptr, "print log lines to stderr"}},
          runInfo},
+        {"render", "draw FILE as the preview shows it, without a window, into a PNG",
+         {{"-o", "OUT.png", "the picture to write (required)", true},
+          {"--size", "WxH", "picture size, 1280x720 unless given"},
+          {"--yaw", "DEGREES", "camera yaw, -20 unless given"},
+          {"--pitch", "DEGREES", "camera pitch, 20 unless given"},
+          {"--zoom", "FACTOR", "camera distance factor, 2.8 unless given (the eye is 15 x zoom away)"},
+          {"--fit", nullptr, "aim at the model's centre and zoom so that all of it is in view"},
+          {"--frames", "N", "draw N frames (one loop pass each) and write the last"},
+          {"--verbose", nullptr, "print log lines to stderr"}},
+         runRender},
     };
     return table;
 }

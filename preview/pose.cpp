@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/bone_pose.h"
 #include "model/motion.h"
 
 namespace rv {
@@ -10,54 +11,22 @@ namespace {
 
 bool finite(float f) { return std::isfinite(f); }
 
-// A unit quaternion; what a file gives that is not one (zero, NaN) turns into no rotation.
-Quat unitOf(const std::array<float, 4>& q) {
-    const float length = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
-    if (!finite(length) || length < 1e-12f)
-        return {};
-    return {q[0] / length, q[1] / length, q[2] / length, q[3] / length};
-}
-
 Vec3 vecOf(const std::array<float, 3>& v) {
     return {finite(v[0]) ? v[0] : 0, finite(v[1]) ? v[1] : 0, finite(v[2]) ? v[2] : 0};
 }
 
-Vec3 lerp(const Vec3& a, const Vec3& b, float t) {
-    return {(b.x - a.x) * t + a.x, (b.y - a.y) * t + a.y, (b.z - a.z) * t + a.z};
+std::array<float, 3> lerp(const std::array<float, 3>& a, const std::array<float, 3>& b, float t) {
+    return {(b[0] - a[0]) * t + a[0], (b[1] - a[1]) * t + a[1], (b[2] - a[2]) * t + a[2]};
 }
 
-const ModelBoneKey kDefaultKey{};
+Quat quatOf(const std::array<float, 4>& q) { return {q[0], q[1], q[2], q[3]}; }
 
-BonePose sampleBone(const Model& model, int b, const ModelPlayback& playback) {
-    const ModelBone& bone = model.bones[std::size_t(b)];
-    const ModelBoneKey* from = &kDefaultKey;
-    const ModelBoneKey* to = &kDefaultKey;
-    float factor = 0;
-    const int motion = playback.motion;
-    if (motion >= 0 && std::size_t(motion) < bone.tracks.size()) {
-        const std::vector<ModelBoneKey>& keys = bone.tracks[std::size_t(motion)].keys;
-        if (!keys.empty()) {
-            KeyPosition at;
-            if (std::size_t(b) < playback.boneKeys.size())
-                at = playback.boneKeys[std::size_t(b)];
-            const std::size_t k = std::size_t(std::clamp<std::int32_t>(at.key, 0, std::int32_t(keys.size()) - 1));
-            from = &keys[k];
-            to = &keys[(k + 1) % keys.size()];
-            factor = finite(at.factor) ? std::clamp(at.factor, 0.0f, 1.0f) : 0.0f;
-        }
-    }
-    BonePose pose;
-    pose.translation = lerp(vecOf(from->position), vecOf(to->position), factor);
-    pose.rotation = slerp(unitOf(from->rotation), unitOf(to->rotation), factor);
-    pose.scale = lerp(vecOf(from->scale), vecOf(to->scale), factor);
-    return pose;
-}
-
-Mat4 localTransform(const BonePose& pose, const Vec3& rest) {
-    Mat4 m = multiply(scaling(pose.scale.x, pose.scale.y, pose.scale.z), rotationOf(pose.rotation));
-    m[12] = rest.x + pose.translation.x;
-    m[13] = rest.y + pose.translation.y;
-    m[14] = rest.z + pose.translation.z;
+Mat4 localTransform(const BoneLocalPose& pose) {
+    const Vec3 s = vecOf(pose.scale), t = vecOf(pose.translation);
+    Mat4 m = multiply(scaling(s.x, s.y, s.z), rotationOf(quatOf(pose.rotation)));
+    m[12] = t.x;
+    m[13] = t.y;
+    m[14] = t.z;
     return m;
 }
 
@@ -122,18 +91,18 @@ void computeBoneMatrices(const Model& model, ModelInstance& instance, PoseState&
             pose.current[b] = {};
             continue;
         }
-        BonePose sampled = sampleBone(model, i, instance.playback);
+        BoneLocalPose sampled = boneLocalPose(model, i, instance.playback.motion, instance.playback);
         if (blend.running) {
-            const BonePose& old = pose.previous[b];
+            const BoneLocalPose& old = pose.previous[b];
             sampled.translation = lerp(old.translation, sampled.translation, factor);
             sampled.rotation = slerp(old.rotation, sampled.rotation, factor);
         }
         pose.current[b] = sampled;
         const Vec3 rest = vecOf(model.bones[b].position);
         pose.rest[b] = translation(rest.x, rest.y, rest.z);
-        pose.global[b] = localTransform(sampled, rest);
-        pose.rotationOnly[b] = rotationOf(sampled.rotation);
-        pose.globalRotation[b] = sampled.rotation;
+        pose.global[b] = localTransform(sampled);
+        pose.rotationOnly[b] = rotationOf(quatOf(sampled.rotation));
+        pose.globalRotation[b] = quatOf(sampled.rotation);
     }
     // Parents come first, so one pass in index order makes every transform global.
     for (int i = 0; i < bones; ++i)

@@ -5,23 +5,17 @@
 #include <span>
 #include <vector>
 
+#include "model/bone_pose.h"
 #include "model/instance.h"
 #include "model/model.h"
 #include "runtime/matrix.h"
 
 namespace rv {
 
-// One bone's pose: translation, rotation and scale of its local transform.
-struct BonePose {
-    Vec3 translation;
-    Quat rotation;
-    Vec3 scale{1, 1, 1};
-};
-
 // The preview's pose state of one model beside its instance.
 struct PoseState {
-    std::vector<BonePose> current;   // sampled this frame, per bone
-    std::vector<BonePose> previous;  // the pose a running blend starts from
+    std::vector<BoneLocalPose> current;   // sampled this frame, per bone
+    std::vector<BoneLocalPose> previous;  // the pose a running blend starts from
     std::vector<Mat4> rest;          // global rest transforms
     std::vector<Mat4> global;        // global current transforms
     std::vector<Mat4> rotationOnly;  // global rotations
@@ -38,8 +32,9 @@ int usableBones(const Model& model);
 void advancePlayback(const Model& model, ModelPlayback& playback);
 
 // Samples the current motion's keys for every bone and computes the bone matrices into `pose` and
-// `instance.bones`: local transforms S x R x T(rest position + key position), blended with the
-// pose before a running blend, then made global parents first. Bone 0 stays the identity.
+// `instance.bones`: local transforms S x R x T(rest position + key position), translation and
+// rotation blended from the pose before a running blend, then made global parents first. Bone 0
+// stays the identity.
 void computeBoneMatrices(const Model& model, ModelInstance& instance, PoseState& pose);
 
 // Skins `positions` into `out`: each point minus its bone's rest position, through the bone's

@@ -7,6 +7,7 @@
 
 #include "model/mesh.h"
 #include "model/vertex_hash.h"
+#include "preview/camera.h"
 #include "runtime/paths.h"
 
 namespace rv {
@@ -149,6 +150,7 @@ struct PreviewRenderer::Impl {
     GLuint fanVao = 0, fanBuffer = 0;
     GLuint gridVao = 0, gridBuffer = 0;
     GLuint nullTexture = 0;
+    GLsizei gridVertexCount = 0;
     std::map<int, GLuint> textures;  // by texture entry
 
     // CPU side of the current model.
@@ -201,6 +203,7 @@ struct PreviewRenderer::Impl {
         glBindBuffer(GL_ARRAY_BUFFER, gridBuffer);
         setAttributes(true);
         const std::vector<FanVertex> grid = gridVertices();
+        gridVertexCount = GLsizei(grid.size());
         glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(grid.size() * sizeof(FanVertex)), grid.data(), GL_STATIC_DRAW);
         glBindVertexArray(0);
 
@@ -209,19 +212,10 @@ struct PreviewRenderer::Impl {
     }
 
     static std::vector<FanVertex> gridVertices() {
-        std::vector<FanVertex> lines;
-        auto line = [&](float x0, float z0, float x1, float z1, int grey) {
-            const std::uint32_t c = argb(255, grey, grey, grey);
-            lines.push_back({x0, 0, z0, 0, 0, 0, c, 0, 0, 0});
-            lines.push_back({x1, 0, z1, 0, 0, 0, c, 0, 0, 0});
-        };
-        for (int k = -20; k <= 20; ++k) {
-            line(float(k), 20, float(k), -20, 112);
-            line(-20, float(k), 20, float(k), 112);
-        }
-        line(-20, 0, 20, 0, 80);
-        line(0, 20, 0, -20, 80);
-        return lines;
+        std::vector<FanVertex> out;
+        for (const GridVertex& v : referenceGridLines())
+            out.push_back({v.position.x, v.position.y, v.position.z, 0, 0, 0, argb(v.a, v.r, v.g, v.b), 0, 0, 0});
+        return out;
     }
 
     void forget() {
@@ -673,7 +667,7 @@ FrameCounts PreviewRenderer::drawScene(GLuint framebuffer, int width, int height
         glUniform1i(p.alphaTest, 0);
         glUniform2f(p.uvOffset, 0, 0);
         glBindVertexArray(s.gridVao);
-        glDrawArrays(GL_LINES, 0, 2 * (41 * 2 + 2));
+        glDrawArrays(GL_LINES, 0, s.gridVertexCount);
         glBindVertexArray(0);
         glUniform1i(p.lighting, 1);
     }

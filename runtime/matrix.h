@@ -65,23 +65,6 @@ inline Quat multiply(const Quat& q1, const Quat& q2) {
             q2.w * q1.w - q2.x * q1.x - q2.y * q1.y - q2.z * q1.z};
 }
 
-// Spherical interpolation along the shorter arc; nearly equal rotations interpolate linearly.
-inline Quat slerp(const Quat& a, Quat b, float t) {
-    float cosine = a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w;
-    if (cosine < 0) {
-        cosine = -cosine;
-        b = {-b.x, -b.y, -b.z, -b.w};
-    }
-    float wa = 1 - t, wb = t;
-    if (cosine < 0.9999f) {
-        const float angle = std::acos(cosine);
-        const float s = std::sin(angle);
-        wa = std::sin((1 - t) * angle) / s;
-        wb = std::sin(t * angle) / s;
-    }
-    return {wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z, wa * a.w + wb * b.w};
-}
-
 inline float dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 inline Vec3 cross(const Vec3& a, const Vec3& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};

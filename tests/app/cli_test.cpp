@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 
 #include "formats/kzp/kzp.h"
 #include "tests/support/make_model.h"
@@ -18,11 +20,11 @@ struct CliRun {
     std::string out;
 };
 
-// Runs the CLI with `args`, in folder `cwd` when given.
-CliRun runCli(const std::string& args, const std::string& cwd = {}) {
+// Runs the CLI with `args`, in folder `cwd` when given, with `env` ("NAME=value ...") set.
+CliRun runCli(const std::string& args, const std::string& cwd = {}, const std::string& env = {}) {
     CliRun run;
-    const std::string command =
-        (cwd.empty() ? "" : "cd '" + cwd + "' && ") + std::string(REVIZEVOZ_CLI) + " " + args + " 2>&1";
+    const std::string command = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + (env.empty() ? "" : "env " + env + " ") +
+                                std::string(REVIZEVOZ_CLI) + " " + args + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe)
         return run;
@@ -110,6 +112,37 @@ TEST(Cli, InfoJsonHasTheCountsAndBounds) {
                             "\"uvCount\": 4", "\"boneCount\": 2", "\"motionCount\": 1", "\"boundsMin\": [0, 0, 0]",
                             "\"boundsMax\": [2, 1, 0]", "\"renderMode\": 3"})
         EXPECT_NE(run.out.find(key), std::string::npos) << key << " in " << run.out;
+}
+
+}  // namespace
+}  // namespace rv
+
+namespace rv {
+namespace {
+
+TEST(Cli, RenderWritesTheSamePngEachTimeAndFailsCleanlyWithoutAContext) {
+    test::TempDir dir;
+    std::filesystem::copy_file(std::string(REVIZEVOZ_TEST_DATA) + "/../../samples/cube.mqo", dir.file("cube.mqo"));
+    const CliRun first = runCli("render cube.mqo -o a.png --size 160x90 --fit --frames 3", dir.path().string());
+    if (first.status == 1 && first.out.find("Could not initialize") != std::string::npos)
+        GTEST_SKIP() << "no OpenGL context here: " << first.out;
+    ASSERT_EQ(first.status, 0) << first.out;
+    ASSERT_EQ(runCli("render cube.mqo -o b.png --size 160x90 --fit --frames 3", dir.path().string()).status, 0);
+    const std::vector<std::byte> a = test::readBytes(dir.file("a.png")), b = test::readBytes(dir.file("b.png"));
+    ASSERT_GT(a.size(), 8u);
+    EXPECT_EQ(std::memcmp(a.data(), "\x89PNG", 4), 0);
+    EXPECT_EQ(a, b) << "the same input must give the same bytes";
+
+    EXPECT_EQ(runCli("render cube.mqo", dir.path().string()).status, 2);
+    EXPECT_EQ(runCli("render cube.mqo -o c.png --size 0x90", dir.path().string()).status, 2);
+    EXPECT_EQ(runCli("render cube.mqo -o c.png --yaw left", dir.path().string()).status, 2);
+
+    // No EGL vendor to be found: no context, the message, exit 1 and no picture.
+    const CliRun bare =
+        runCli("render cube.mqo -o c.png", dir.path().string(), "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json");
+    EXPECT_EQ(bare.status, 1) << bare.out;
+    EXPECT_NE(bare.out.find("Could not initialize"), std::string::npos) << bare.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("c.png")));
 }
 
 }  // namespace

@@ -1,0 +1,75 @@
+#include "preview/session.h"
+
+#include <cmath>
+
+#include "runtime/library.h"
+#include "runtime/log.h"
+
+namespace rv {
+
+SceneView sceneViewFromLibrary(const PreviewSettings& settings) {
+    const LibraryState& l = lib();
+    SceneView view;
+    view.view = l.view;
+    view.projection = l.projection;
+    view.lightPosition = l.lightPosition;
+    view.lightColour = l.lightColour;
+    view.ambient = {l.ambient[0], l.ambient[1], l.ambient[2]};
+    view.clearColour = l.clearColour;
+    view.grid = settings.grid;
+    view.transparentClear = settings.transparentClear;
+    return view;
+}
+
+PreviewSession::PreviewSession(RenderDevice& device) : device_(device) {
+    std::string error;
+    if (!renderer_.init(&error))
+        LogLine("*** ERROR *** preview: %s", error.c_str());
+    renderer_.setNullTexture(lib().nullTexture);
+}
+
+void PreviewSession::show(Model* model, ModelInstance* instance) {
+    if (model != model_)
+        renderer_.forgetModel();
+    model_ = model && instance ? model : nullptr;
+    instance_ = model_ ? instance : nullptr;
+}
+
+void PreviewSession::fit() {
+    if (!model_)
+        return;
+    const ModelVertex& lo = model_->boundsMin;
+    const ModelVertex& hi = model_->boundsMax;
+    const float aspect = float(lib().windowWidth) / float(std::max(lib().windowHeight, 1));
+    fitCamera(camera, {lo.x, lo.y, lo.z}, {hi.x, hi.y, hi.z}, aspect);
+}
+
+LoopPassResult PreviewSession::pass(double now, GLuint framebuffer, const std::function<void()>& overlay) {
+    LoopHooks hooks;
+    hooks.updateStep = [this] {
+        if (stepCamera(camera))
+            captionDue = true;
+    };
+    hooks.registryStep = registryStep;
+    hooks.modelPass = [this] {
+        if (model_)
+            renderer_.modelPass(*model_, *instance_);
+    };
+    hooks.render = [this, framebuffer, &overlay] {
+        counts_ = renderer_.drawScene(framebuffer, lib().windowWidth, lib().windowHeight, model_, instance_,
+                                      sceneViewFromLibrary(settings), overlay);
+    };
+    hooks.invalidateDeviceObjects = [this] { renderer_.release(); };
+    hooks.restoreDeviceObjects = [this] {
+        std::string error;
+        if (!renderer_.init(&error)) {
+            LogLine("*** ERROR *** preview: %s", error.c_str());
+            return false;
+        }
+        renderer_.setNullTexture(lib().nullTexture);
+        return true;
+    };
+    return runLoopPass(device_, hooks, now);
+}
+
+}  // namespace rv
