@@ -1,21 +1,33 @@
-// The preview on 65,000 quads: mode 3 preparation on the CPU, and whole frames (model pass,
-// drawing, present) at 1280 x 720 in the headless context.
+// The preview on 65,000 quads: mode 3 preparation on the CPU, whole frames (model pass, drawing,
+// present) at 1280 x 720 in the headless context, and a whole headless render to PNG bytes. With
+// REVIZEVOZ_BENCH_OUT=DIR set, the model is also saved there as preview_bench.kzp for timing
+// `revizevoz-cli render` on it.
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_main.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "formats/kzp/kzp.h"
 #include "model/mesh.h"
 #include "preview/headless_device.h"
+#include "preview/headless_render.h"
 #include "preview/prepare.h"
 #include "preview/renderer.h"
+#include "runtime/image_write.h"
 #include "tests/support/make_model.h"
 
 namespace {
 
 constexpr int kQuads = 65000;
 
+// The shared grid, wound to face up (clockwise seen from above), so that every quad is drawn.
 rv::Model gridModel() {
     rv::Model m = rv::test::makeQuadGrid(kQuads);
+    for (rv::ModelPolygon& p : m.polygons)
+        std::swap(p.corners[1], p.corners[3]);
     rv::computeNormals(m);
     return m;
 }
@@ -31,9 +43,10 @@ void prepareMode3(benchmark::State& state) {
 BENCHMARK(prepareMode3)->Unit(benchmark::kMillisecond);
 
 // Render mode 0 and 3 frames; with range(1) set the model's bone moves every frame, so mode 3
-// re-skins and re-uploads its vertices.
+// re-skins and re-uploads its vertices; range(2) is the multisample count (4 with anti-aliasing).
 void frame(benchmark::State& state) {
     rv::HeadlessDevice device;
+    device.setSamples(int(state.range(2)));
     if (!device.create(1280, 720)) {
         state.SkipWithError("no OpenGL context");
         return;
@@ -76,7 +89,33 @@ void frame(benchmark::State& state) {
     state.counters["triangles"] = triangles;
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(frame)->Args({3, 0})->Args({3, 1})->Args({0, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(frame)->Args({3, 0, 0})->Args({3, 1, 0})->Args({0, 0, 0})->Args({3, 0, 4})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void renderToPng(benchmark::State& state) {
+    rv::Model m = gridModel();
+    rv::ModelInstance instance;
+    rv::postLoad(m, instance);
+    if (const char* dir = std::getenv("REVIZEVOZ_BENCH_OUT")) {
+        rv::WriteContext kzp;
+        rv::writeKzp(m, kzp);
+        if (FILE* f = std::fopen((std::string(dir) + "/preview_bench.kzp").c_str(), "wb")) {
+            std::fwrite(kzp.bytes.data(), 1, kzp.bytes.size(), f);
+            std::fclose(f);
+        }
+    }
+    rv::HeadlessRenderOptions options;
+    options.fit = true;
+    for (auto _ : state) {
+        m.renderModeDirty = 1;
+        const std::optional<rv::Image> image = rv::renderHeadless(&m, &instance, options);
+        if (!image) {
+            state.SkipWithError("no OpenGL context");
+            return;
+        }
+        benchmark::DoNotOptimize(rv::encodePng(*image));
+    }
+}
+BENCHMARK(renderToPng)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -145,6 +145,14 @@ std::string HeadlessDevice::adapterDescription() const {
     return renderer ? reinterpret_cast<const char*>(renderer) : "";
 }
 
+bool HeadlessDevice::software() const {
+    const std::string renderer = adapterDescription();
+    for (const char* name : {"llvmpipe", "softpipe", "swrast", "SwiftShader"})
+        if (renderer.find(name) != std::string::npos)
+            return true;
+    return false;
+}
+
 GpuInfo HeadlessDevice::gpuInfo() const { return display_ ? queryGpuInfo() : GpuInfo{}; }
 
 bool HeadlessDevice::supportsSamples(int samples) const {

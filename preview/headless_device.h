@@ -32,6 +32,7 @@ public:
     int stencilBits() const override { return 8; }
 
     std::string adapterDescription() const override;
+    bool software() const override;
     GpuInfo gpuInfo() const override;
     bool supportsSamples(int samples) const override;
 

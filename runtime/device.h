@@ -38,6 +38,9 @@ public:
     virtual int stencilBits() const = 0;
 
     virtual std::string adapterDescription() const = 0;  // GL_RENDERER
+    // A software rasterizer (llvmpipe and the like): the reference device of old, on which
+    // anti-aliasing starts off.
+    virtual bool software() const { return false; }
     virtual GpuInfo gpuInfo() const = 0;
     virtual bool supportsSamples(int samples) const = 0;
 

@@ -118,7 +118,7 @@ bool LibInit(RenderDevice& device, const LibOptions& options) {
         return false;
     }
     s.device = &device;
-    s.deviceStats = cut("HAL (hw vp): " + device.adapterDescription(), 89);
+    s.deviceStats = device.software() ? std::string("REF") : cut("HAL (hw vp): " + device.adapterDescription(), 89);
     s.deviceObjectsInited = true;
     restoreLibraryDeviceObjects();
 
@@ -142,6 +142,9 @@ bool LibInit(RenderDevice& device, const LibOptions& options) {
     s.gpuInfo = device.gpuInfo();
     logGpuInfo(s.gpuInfo);
     s.antiAliasOn = s.gpuInfo.vertexBlendMatrices != 0 && s.gpuInfo.vertexShaderLevel >= 1;
+    // A reference (software) device turns anti-aliasing off; F2 can still turn it on.
+    if (device.software())
+        s.antiAliasOn = false;
 
     s.ambient = {0.125f, 0.125f, 0.125f, 1.0f};
     s.clearColour = {0, 0, 0};
