@@ -302,6 +302,27 @@ TEST_F(Render, MovedBoneMovesItsVertices) {
     EXPECT_GT(atWorld({6, 0, 0}).r, 200);
 }
 
+TEST_F(Render, EveryRenderModeDrawsAndModeEightDrawsTheSubdividedCopy) {
+    view_.grid = false;
+    for (std::uint32_t mode : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 9u, 42u}) {
+        Model plane = makePlane(2, 5, {255, 0, 0, 255});
+        plane.renderMode = mode;
+        EXPECT_EQ(draw(&plane).triangles, 8) << "mode " << mode;
+        EXPECT_GT(atWorld({0, 0, 0}).r, 200) << "mode " << mode;
+    }
+    Model plane = makePlane(2, 5, {255, 0, 0, 255});
+    plane.renderMode = 8;
+    plane.subdivisionLevel = 2;
+    EXPECT_EQ(draw(&plane).triangles, 8 * 16);
+    EXPECT_GT(atWorld({0, 0, 0}).r, 200);
+    // A level from a file far past what the limits allow is capped.
+    plane.subdivisionLevel = 65535;
+    plane.renderModeDirty = 1;
+    const int capped = draw(&plane).triangles;
+    EXPECT_GT(capped, 8 * 16);
+    EXPECT_LE(capped, 2 * kMaxPolygons);
+}
+
 TEST_F(Render, SameSceneSamePixels) {
     Model plane = makePlane(8, 5, {200, 100, 50, 255});
     draw(&plane);
