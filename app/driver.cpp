@@ -130,27 +130,44 @@ LoadResult loadModelFile(const std::string& path) {
     return result;
 }
 
-LoadOutcome loadByPath(const std::string& path) {
-    LoadOutcome outcome;
-    if (path.empty())
-        return outcome;
+PathLoad beginLoadByPath(const std::string& path) {
+    PathLoad load;
+    load.path = path;
     ModelRegistry& reg = registry();
     reg.requestRelease(0);
     reg.collect();
     // Refused before anything is queued, as a file that cannot be opened always was.
     if (auto refused = checkInputFile(path)) {
         LogLine("%s を開くことができませんでした。", path.c_str());
-        outcome.error = FormatError::refusal(*refused);
-        outcome.error->file = path;
+        load.refused = FormatError::refusal(*refused);
+        load.refused->file = path;
+        return load;
+    }
+    load.pending = reg.beginLoad([path] { return loadModelFile(path); });
+    return load;
+}
+
+LoadOutcome finishLoadByPath(PathLoad& load, bool showMessages) {
+    LoadOutcome outcome;
+    if (load.refused) {
+        outcome.error = std::move(load.refused);
         return outcome;
     }
-    SlotLoad load = reg.loadFile([path] { return loadModelFile(path); });
-    outcome.warnings = std::move(load.warnings);
-    if (load.error && load.error->userMessage)
-        ShowMessage(path, load.error->reason);
-    outcome.error = std::move(load.error);
-    outcome.model = load.slot >= 0 ? reg.get(load.slot) : nullptr;
+    ModelRegistry& reg = registry();
+    SlotLoad done = reg.finishLoad(load.pending);
+    outcome.warnings = std::move(done.warnings);
+    if (showMessages && done.error && done.error->userMessage)
+        ShowMessage(load.path, done.error->reason);
+    outcome.error = std::move(done.error);
+    outcome.model = done.slot >= 0 ? reg.get(done.slot) : nullptr;
     return outcome;
+}
+
+LoadOutcome loadByPath(const std::string& path) {
+    if (path.empty())
+        return {};
+    PathLoad load = beginLoadByPath(path);
+    return finishLoadByPath(load);
 }
 
 const Model* currentModel() { return registry().isLoaded(0) ? registry().get(0) : nullptr; }

@@ -10,6 +10,7 @@
 #include "formats/common/format_io.h"
 #include "model/instance.h"
 #include "model/model.h"
+#include "model/registry.h"
 
 namespace rv {
 
@@ -53,6 +54,20 @@ struct LoadOutcome {
 // Loads a file into the current model (slot 0) through the background loader, replacing it.
 // User messages are shown and failures logged here.
 LoadOutcome loadByPath(const std::string& path);
+// loadByPath in two halves, for a window that keeps drawing while the loader works. The first
+// releases the current model at once (whoever draws it must let go of it before), checks the
+// file and queues the load; the second waits when it has not finished and installs the result.
+struct PathLoad {
+    std::string path;
+    PendingLoad pending;
+    std::optional<FormatError> refused;  // the file could not be read: nothing was queued
+    bool ready() const { return refused || pending.ready(); }
+};
+PathLoad beginLoadByPath(const std::string& path);
+// A message the reader meant for the user is shown unless `showMessages` is false (a batch
+// gathers them into one message at its end).
+LoadOutcome finishLoadByPath(PathLoad& load, bool showMessages = true);
+
 // The current model, null when there is none.
 const Model* currentModel();
 

@@ -102,11 +102,28 @@ bool ModelRegistry::isLoaded(int slot) {
     return s && s->inUse && s->loaded;
 }
 
+bool PendingLoad::ready() const {
+    return !result.valid() || result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
 SlotLoad ModelRegistry::loadFile(LoadWork work) {
+    PendingLoad pending = beginLoad(std::move(work));
+    return finishLoad(pending);
+}
+
+PendingLoad ModelRegistry::beginLoad(LoadWork work) {
+    PendingLoad pending;
+    pending.slot = create();
+    pending.result = loader_.enqueue(pending.slot, std::move(work));
+    return pending;
+}
+
+SlotLoad ModelRegistry::finishLoad(PendingLoad& pending) {
     SlotLoad outcome;
-    const int slot = create();
-    std::future<LoadResult> pending = loader_.enqueue(slot, std::move(work));
-    LoadResult result = waitFor(pending, slot);
+    if (!pending.result.valid())
+        return outcome;
+    const int slot = pending.slot;
+    LoadResult result = waitFor(pending.result, slot);
     outcome.error = std::move(result.error);
     outcome.warnings = std::move(result.warnings);
 

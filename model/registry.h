@@ -14,6 +14,13 @@
 
 namespace rv {
 
+// A load under way: its slot and the loader's result to come.
+struct PendingLoad {
+    int slot = -1;
+    std::future<LoadResult> result;
+    bool ready() const;  // the loader has finished with it
+};
+
 // What a load into a slot came to. The model itself is in the slot.
 struct SlotLoad {
     int slot = -1;  // -1 when the load failed
@@ -43,6 +50,10 @@ public:
     // Creates a slot, runs `work` on the loader and waits until it has finished, successfully or
     // not; then installs its model and instance into the slot. A failed load releases the slot.
     SlotLoad loadFile(LoadWork work);
+    // The same in two halves, for a window that keeps drawing while the loader works: the slot
+    // is created and the work queued; finishLoad waits when the work has not finished yet.
+    PendingLoad beginLoad(LoadWork work);
+    SlotLoad finishLoad(PendingLoad& pending);
 
     bool copyModel(int fromSlot, int toSlot, bool reallocate);
 

@@ -3,7 +3,6 @@
 #include <epoxy/egl.h>
 
 #include <algorithm>
-#include <cstring>
 
 namespace rv {
 namespace {
@@ -84,9 +83,8 @@ bool HeadlessDevice::create(int width, int height) {
     context_ = context;
     width_ = std::clamp(width, 1, kMaxSide);
     height_ = std::clamp(height, 1, kMaxSide);
-    samples_ = requestedSamples_;
     lost_ = false;
-    if (!makeBuffers()) {
+    if (!target_.create(width_, height_, requestedSamples_)) {
         release();
         return false;
     }
@@ -96,46 +94,11 @@ bool HeadlessDevice::create(int width, int height) {
 void HeadlessDevice::release() {
     if (!display_)
         return;
-    deleteBuffers();
+    target_.destroy();
     eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(display_, context_);
     eglTerminate(display_);
     display_ = context_ = nullptr;
-}
-
-bool HeadlessDevice::makeBuffers() {
-    if (samples_ > 0 && !supportsSamples(samples_))
-        samples_ = 0;
-    glGenFramebuffers(1, &drawFramebuffer_);
-    glGenRenderbuffers(1, &colour_);
-    glGenRenderbuffers(1, &depth_);
-    glBindFramebuffer(GL_FRAMEBUFFER, drawFramebuffer_);
-    glBindRenderbuffer(GL_RENDERBUFFER, colour_);
-    glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples_, GL_RGBA8, width_, height_);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_);
-    glBindRenderbuffer(GL_RENDERBUFFER, depth_);
-    glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples_, GL_DEPTH24_STENCIL8, width_, height_);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depth_);
-    bool ok = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    if (ok && samples_ > 0) {
-        glGenFramebuffers(1, &resolveFramebuffer_);
-        glGenRenderbuffers(1, &resolveColour_);
-        glBindFramebuffer(GL_FRAMEBUFFER, resolveFramebuffer_);
-        glBindRenderbuffer(GL_RENDERBUFFER, resolveColour_);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width_, height_);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, resolveColour_);
-        ok = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    }
-    glBindFramebuffer(GL_FRAMEBUFFER, drawFramebuffer_);
-    return ok;
-}
-
-void HeadlessDevice::deleteBuffers() {
-    GLuint framebuffers[] = {drawFramebuffer_, resolveFramebuffer_};
-    GLuint renderbuffers[] = {colour_, depth_, resolveColour_};
-    glDeleteFramebuffers(2, framebuffers);
-    glDeleteRenderbuffers(3, renderbuffers);
-    drawFramebuffer_ = resolveFramebuffer_ = colour_ = depth_ = resolveColour_ = 0;
 }
 
 std::string HeadlessDevice::adapterDescription() const {
@@ -145,33 +108,30 @@ std::string HeadlessDevice::adapterDescription() const {
     return renderer ? reinterpret_cast<const char*>(renderer) : "";
 }
 
-bool HeadlessDevice::software() const {
-    const std::string renderer = adapterDescription();
+bool isSoftwareRenderer(const std::string& renderer) {
     for (const char* name : {"llvmpipe", "softpipe", "swrast", "SwiftShader"})
         if (renderer.find(name) != std::string::npos)
             return true;
     return false;
 }
 
+bool HeadlessDevice::software() const { return isSoftwareRenderer(adapterDescription()); }
+
 GpuInfo HeadlessDevice::gpuInfo() const { return display_ ? queryGpuInfo() : GpuInfo{}; }
 
 bool HeadlessDevice::supportsSamples(int samples) const {
     if (!display_)
         return false;
-    GLint most = 0;
-    glGetIntegerv(GL_MAX_SAMPLES, &most);
-    return samples <= most;
+    return samples <= maxSamples();
 }
 
 bool HeadlessDevice::reset(int width, int height) {
     if (!display_)
         return false;
-    deleteBuffers();
     width_ = std::clamp(width, 1, kMaxSide);
     height_ = std::clamp(height, 1, kMaxSide);
-    samples_ = requestedSamples_;
     lost_ = false;
-    return makeBuffers();
+    return target_.create(width_, height_, requestedSamples_);
 }
 
 DeviceStatus HeadlessDevice::status() {
@@ -188,32 +148,10 @@ bool HeadlessDevice::present() {
         lost_ = true;
         return false;
     }
-    if (samples_ > 0) {
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, drawFramebuffer_);
-        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, resolveFramebuffer_);
-        glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT, GL_NEAREST);
-    }
     glFinish();
     return true;
 }
 
-Image HeadlessDevice::readBack() const {
-    Image image;
-    if (!display_)
-        return image;
-    image.width = width_;
-    image.height = height_;
-    image.rgba.resize(std::size_t(width_) * std::size_t(height_) * 4);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, samples_ > 0 ? resolveFramebuffer_ : drawFramebuffer_);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    std::vector<std::uint8_t> rows(image.rgba.size());
-    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
-    // GL rows come bottom-up.
-    const std::size_t stride = std::size_t(width_) * 4;
-    for (int y = 0; y < height_; ++y)
-        std::memcpy(&image.rgba[std::size_t(y) * stride], &rows[std::size_t(height_ - 1 - y) * stride], stride);
-    glBindFramebuffer(GL_FRAMEBUFFER, drawFramebuffer_);
-    return image;
-}
+Image HeadlessDevice::readBack() const { return display_ ? target_.readBack() : Image{}; }
 
 }  // namespace rv

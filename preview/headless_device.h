@@ -4,6 +4,7 @@
 
 #include <epoxy/gl.h>
 
+#include "preview/offscreen_target.h"
 #include "runtime/device.h"
 #include "runtime/image.h"
 
@@ -12,6 +13,8 @@ namespace rv {
 // The OpenGL limits nearest to the capabilities the original read from its device. Needs a
 // current context.
 GpuInfo queryGpuInfo();
+// Whether a GL_RENDERER string names a software rasterizer (llvmpipe and the like).
+bool isSoftwareRenderer(const std::string& renderer);
 
 class HeadlessDevice final : public RenderDevice {
 public:
@@ -27,7 +30,7 @@ public:
     int screenHeight() const override { return kMaxSide; }
     int backBufferWidth() const override { return width_; }
     int backBufferHeight() const override { return height_; }
-    int samples() const override { return samples_; }
+    int samples() const override { return target_.samples(); }
     int depthBits() const override { return 24; }
     int stencilBits() const override { return 8; }
 
@@ -44,7 +47,7 @@ public:
     bool present() override;
 
     // The framebuffer that drawing goes to.
-    GLuint framebuffer() const { return drawFramebuffer_; }
+    GLuint framebuffer() const { return target_.framebuffer(); }
     // The last presented frame, rows top to bottom, RGBA.
     Image readBack() const;
 
@@ -54,15 +57,12 @@ public:
     static constexpr int kMaxSide = 8192;
 
 private:
-    bool makeBuffers();
-    void deleteBuffers();
 
     void* display_ = nullptr;
     void* context_ = nullptr;
     int width_ = 0, height_ = 0;
-    int samples_ = 0, requestedSamples_ = 0;
-    GLuint drawFramebuffer_ = 0, colour_ = 0, depth_ = 0;
-    GLuint resolveFramebuffer_ = 0, resolveColour_ = 0;  // single-sample copy of a multisampled frame
+    int requestedSamples_ = 0;
+    OffscreenTarget target_;
     bool simulatedLoss_ = false;
     bool lost_ = false;
 };

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the converter. The window comes with the GUI; until then this prints how to use the CLI.
+# Builds the converter and starts its window: ./scripts/run.sh [FILE] (a .kzp FILE is opened).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh >/dev/null
-echo "Built build/bin/revizevoz-cli. The preview window is not built yet; convert with:"
-echo "  build/bin/revizevoz-cli convert --to kzp|lwo|mx|x FILE..."
-echo "  build/bin/revizevoz-cli info [--json] FILE..."
-echo
-build/bin/revizevoz-cli info "${@:-samples/cube.mqo}"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "run.sh: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset)." >&2
+  echo "        Without one, try: xvfb-run -a ./scripts/run.sh ${*:-}, or build/bin/revizevoz-cli." >&2
+  exit 1
+fi
+exec build/bin/revizevoz "$@"

@@ -10,6 +10,9 @@ packages=(
   clang libclang-rt-14-dev  # fuzz targets
   assimp-utils              # interop tests read our .x, .glb and .obj output with it
   libtinygltf-dev nlohmann-json3-dev  # glTF export
+  qt6-base-dev libqt6opengl6-dev     # the window
+  fonts-noto-cjk                     # Japanese texts in the window
+  xvfb xauth                         # window tests without a display
   locales                   # a decimal-comma locale for the locale test
 )
 missing=()

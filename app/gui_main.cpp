@@ -1,0 +1,51 @@
+// The converter window: `revizevoz [FILE]`; a .kzp FILE (any case) is opened at start.
+#include <QApplication>
+#include <QMetaObject>
+#include <QSurfaceFormat>
+#include <QThread>
+#include <QTimer>
+
+#include "app/dialogs.h"
+#include "app/main_window.h"
+#include "app/settings.h"
+#include "runtime/allocator.h"
+#include "runtime/library.h"
+#include "runtime/log.h"
+
+int main(int argc, char** argv) {
+    QSurfaceFormat format;
+    format.setVersion(3, 3);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setDepthBufferSize(24);
+    format.setStencilBufferSize(8);
+    QSurfaceFormat::setDefaultFormat(format);
+    QApplication app(argc, argv);
+    rv::keepModelMemoryForReuse();
+
+    rv::QtDialogs dialogs;
+    // Messages from any thread become a message box on the window's thread; the caller waits.
+    rv::setMessageSink([&dialogs, &app](const std::string& file, const std::string& text) {
+        const QString shown = QString::fromStdString(file.empty() ? text : file + ": " + text);
+        auto show = [&] { dialogs.message(app.activeWindow(), shown, false); };
+        if (QThread::currentThread() == app.thread())
+            show();
+        else
+            QMetaObject::invokeMethod(&app, show, Qt::BlockingQueuedConnection);
+    });
+
+    const std::string settingsPath = rv::settingsPath();
+    rv::MainWindow window(dialogs, rv::readSettings(settingsPath), settingsPath);
+    rv::setCloseHandler([&window] { QTimer::singleShot(0, &window, &QWidget::close); });
+    QStringList arguments = app.arguments();
+    arguments.removeFirst();
+    QObject::connect(window.preview(), &rv::PreviewWidget::runtimeStarted, &window, [&](bool ok) {
+        if (!ok) {
+            dialogs.message(nullptr, "初期化に失敗しました。", true);
+            QCoreApplication::exit(-1);
+            return;
+        }
+        window.finishStartUp(arguments);
+    });
+    window.show();
+    return app.exec();
+}

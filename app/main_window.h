@@ -1,0 +1,116 @@
+// The converter's main window: the preview, the "ファイル" menu with its dialogs, the conversion
+// panel, dropped-file batches with their progress, and the settings kept between runs.
+#pragma once
+
+#include "app/preview_widget.h"
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QMap>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+#include "app/batch.h"
+#include "app/conversion_panel.h"
+#include "app/dialogs.h"
+#include "app/driver.h"
+#include "app/preview_widget.h"
+#include "app/settings.h"
+
+namespace rv {
+
+// Menu command ids.
+enum MenuCommand {
+    kOpenAny = 40092,
+    kOpenKzp = 40023,
+    kOpenDxf = 40046,
+    kOpenLwo = 40032,
+    kOpenMqo = 40062,
+    kOpenMx = 40044,
+    kOpenRok = 40047,
+    kOpenX = 40053,
+    kSaveKzp = 40024,
+    kSaveLwo = 40048,
+    kSaveMx = 40045,
+    kSaveX = 40054,
+    kSaveGltf = 40101,
+    kSaveObj = 40102,
+    kExit = 40007,
+    kDownload = 40010,
+};
+
+// The project's page, opened from the menu.
+inline constexpr const char* kDownloadUrl = "https://github.com/revizevoz/revizevoz";
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // `settings` as read at start; `settingsPath` is where they are written when the window goes
+    // (empty: not written).
+    MainWindow(UserDialogs& dialogs, const SettingsFile& settings, std::string settingsPath);
+    ~MainWindow() override;
+
+    // The rest of the start-up once the preview's runtime runs: settings into the preview, the
+    // command-line file, the panel, drops. `arguments` are the program's, without its name.
+    void finishStartUp(const QStringList& arguments);
+
+    QAction* action(int command) const { return actions_.value(command); }
+    ConversionPanel* panel() const { return panel_; }
+    PreviewWidget* preview() const { return preview_; }
+    const SettingsFile& settings() const { return settings_; }
+    QString lastDirectory() const { return lastDirectory_; }
+
+    // Converts dropped files one by one to the panel's target (queued after a running batch).
+    void dropFiles(const QStringList& paths);
+    bool batchRunning() const { return batch_.busy(); }
+    // Waits until the batch and any menu load are done (tests).
+    void finishWork();
+    // The status line (the batch's progress).
+    QString statusText() const { return status_->text(); }
+
+    void runCommand(int command);
+
+signals:
+    // The window's start-up is complete (the runtime started or not).
+    void startedUp(bool ok);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildMenu();
+    void openCommand(int command);
+    void saveCommand(int command);
+    void startLoad(const std::string& path, bool showErrors);
+    void pollWork();
+    void showCurrent();
+    void releaseCurrent();
+    void recordRectangle();
+    void writeSettings();
+    void handleInput(unsigned actions);
+
+    UserDialogs& dialogs_;
+    SettingsFile settings_;
+    std::string settingsPath_;
+    bool settingsWritten_ = false;
+    bool settingsFromFile_ = false;  // else the runtime's own start-up values stand
+    PreviewWidget* preview_;
+    ConversionPanel* panel_;
+    QLabel* status_;
+    QMap<int, QAction*> actions_;
+    QString lastDirectory_;
+    QStringList arguments_;
+    DropBatch batch_;
+    std::optional<PathLoad> menuLoad_;
+    QTimer workTimer_;
+    bool closeWhenIdle_ = false;
+    bool adjusting_ = false;
+};
+
+}  // namespace rv

@@ -1,0 +1,264 @@
+#include "app/preview_widget.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWheelEvent>
+
+#include <cmath>
+
+#include "preview/headless_device.h"
+#include "runtime/library.h"
+#include "runtime/log.h"
+
+namespace rv {
+
+namespace {
+
+int toDevice(int logical, qreal ratio) { return std::max(1, int(std::lround(logical * ratio))); }
+
+}  // namespace
+
+bool WidgetDevice::create(int, int) {
+    // The widget's own size wins: the back buffer is what the widget shows.
+    const qreal ratio = widget_.devicePixelRatioF();
+    return target_.create(toDevice(widget_.width(), ratio), toDevice(widget_.height(), ratio), samples_);
+}
+
+void WidgetDevice::release() { target_.destroy(); }
+
+int WidgetDevice::screenWidth() const {
+    const QScreen* screen = widget_.screen();
+    return screen ? toDevice(screen->size().width(), screen->devicePixelRatio()) : 8192;
+}
+
+int WidgetDevice::screenHeight() const {
+    const QScreen* screen = widget_.screen();
+    return screen ? toDevice(screen->size().height(), screen->devicePixelRatio()) : 8192;
+}
+
+std::string WidgetDevice::adapterDescription() const {
+    const GLubyte* renderer = glGetString(GL_RENDERER);
+    return renderer ? reinterpret_cast<const char*>(renderer) : "";
+}
+
+bool WidgetDevice::software() const { return isSoftwareRenderer(adapterDescription()); }
+
+GpuInfo WidgetDevice::gpuInfo() const { return queryGpuInfo(); }
+
+bool WidgetDevice::supportsSamples(int samples) const { return samples <= maxSamples(); }
+
+bool WidgetDevice::reset(int, int) {
+    const qreal ratio = widget_.devicePixelRatioF();
+    return target_.create(toDevice(widget_.width(), ratio), toDevice(widget_.height(), ratio), samples_);
+}
+
+bool WidgetDevice::present() {
+    target_.blitTo(widget_.defaultFramebufferObject());
+    return true;
+}
+
+int virtualKeyOf(int qtKey) {
+    switch (qtKey) {
+    case Qt::Key_Escape: return 27;
+    case Qt::Key_F2: return 113;
+    case Qt::Key_F5: return 116;
+    case Qt::Key_Home: return 36;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 13;
+    case Qt::Key_Space: return 32;
+    case Qt::Key_Left: return 37;
+    case Qt::Key_Up: return 38;
+    case Qt::Key_Right: return 39;
+    case Qt::Key_Down: return 40;
+    default: break;
+    }
+    if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9))
+        return qtKey;  // the same codes
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F12)
+        return 112 + (qtKey - Qt::Key_F1);
+    return 0;
+}
+
+PreviewWidget::PreviewWidget(QWidget* parent) : QOpenGLWidget(parent), device_(*this) {
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setMinimumSize(100, 56);
+    // One loop pass per timer tick; the pass itself decides how many update steps to run.
+    frameTimer_.setInterval(15);
+    connect(&frameTimer_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    clock_.start();
+}
+
+PreviewWidget::~PreviewWidget() {
+    if (!session_)
+        return;
+    makeCurrent();
+    session_->show(nullptr, nullptr);
+    session_->renderer().release();
+    session_.reset();
+    device_.release();
+    doneCurrent();
+    resetLibraryState();
+}
+
+void PreviewWidget::show(Model* model, ModelInstance* instance) {
+    model_ = model;
+    instance_ = instance;
+    if (session_)
+        session_->show(model, instance);
+    update();
+}
+
+void PreviewWidget::setGrid(bool on) {
+    grid_ = on;
+    if (session_)
+        session_->settings.grid = on;
+}
+
+Image PreviewWidget::grabScene() {
+    if (!session_)
+        return {};
+    makeCurrent();
+    Image image = device_.readBack();
+    doneCurrent();
+    return image;
+}
+
+void PreviewWidget::initializeGL() {
+    LibOptions options;
+    options.width = width();
+    options.height = height();
+    options.enterDataFolder = false;  // paths the user gives stay relative to where they were given
+    if (!LibInit(device_, options)) {
+        emit runtimeStarted(false);
+        return;
+    }
+    SetClearColour(128, 128, 128);
+    session_ = std::make_unique<PreviewSession>(device_);
+    session_->settings.grid = grid_;
+    session_->registryStep = [this] {
+        if (registryStep)
+            registryStep();
+    };
+    session_->show(model_, instance_);
+    frameTimer_.start();
+    emit runtimeStarted(session_->ready());
+}
+
+void PreviewWidget::resizeGL(int, int) {
+    if (!session_)
+        return;
+    const qreal ratio = devicePixelRatioF();
+    WindowResized(toDevice(width(), ratio), toDevice(height(), ratio), false);
+}
+
+void PreviewWidget::paintGL() {
+    if (!session_)
+        return;
+    QElapsedTimer took;
+    took.start();
+    const LoopPassResult pass = session_->pass(double(clock_.nsecsElapsed()) * 1e-9, device_.framebuffer());
+    // The target keeps the last frame when this pass drew none.
+    if (!pass.rendered)
+        device_.present();
+    if (session_->captionDue) {
+        session_->captionDue = false;
+        emit captionDue();
+    }
+    paintOverlay();
+    ++frames_;
+    lastFrameMs_ = double(took.nsecsElapsed()) * 1e-6;
+}
+
+void PreviewWidget::paintOverlay() {
+    if (!overlay)
+        return;
+    const std::vector<OverlayLine> lines = overlay();
+    QPainter painter(this);
+    QFont font("Noto Sans CJK JP");
+    font.setPixelSize(14);
+    font.setStyleHint(QFont::SansSerif);
+    painter.setFont(font);
+    const int baseline = painter.fontMetrics().ascent();
+    for (const OverlayLine& line : lines) {
+        const int y = line.fromBottom ? height() - line.y : line.y;
+        const QString text = QString::fromStdString(line.text);
+        // A dark shadow keeps white text readable over any model.
+        painter.setPen(QColor(0, 0, 0, 160));
+        painter.drawText(line.x + 1, y + baseline + 1, text);
+        painter.setPen(Qt::white);
+        painter.drawText(line.x, y + baseline, text);
+    }
+}
+
+void PreviewWidget::forward(const InputEvent& event) {
+    if (!session_)
+        return;
+    const unsigned actions = session_->input(event);
+    if (actions != kInputNone)
+        emit inputActions(actions);
+}
+
+namespace {
+
+MouseButton buttonOf(Qt::MouseButton button) {
+    return button == Qt::RightButton ? MouseButton::Right : button == Qt::MiddleButton ? MouseButton::Middle
+                                                                                       : MouseButton::Left;
+}
+
+}  // namespace
+
+void PreviewWidget::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton && event->button() != Qt::MiddleButton && event->button() != Qt::RightButton)
+        return;
+    const QPoint p = event->position().toPoint();
+    forward({InputKind::ButtonDown, p.x(), p.y(), buttonOf(event->button())});
+}
+
+void PreviewWidget::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton && event->button() != Qt::MiddleButton && event->button() != Qt::RightButton)
+        return;
+    const QPoint p = event->position().toPoint();
+    forward({InputKind::ButtonUp, p.x(), p.y(), buttonOf(event->button())});
+}
+
+void PreviewWidget::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    forward({InputKind::MouseMove, p.x(), p.y()});
+}
+
+void PreviewWidget::wheelEvent(QWheelEvent* event) {
+    const QPoint p = event->position().toPoint();
+    InputEvent e{InputKind::Wheel, p.x(), p.y()};
+    e.wheelDelta = event->angleDelta().y();
+    forward(e);
+}
+
+void PreviewWidget::keyPressEvent(QKeyEvent* event) {
+    // Beyond the original keys: Home frames the whole model.
+    if (event->key() == Qt::Key_Home && session_) {
+        session_->fit();
+        update();
+        return;
+    }
+    const int key = virtualKeyOf(event->key());
+    if (key == 0 || event->isAutoRepeat())
+        return QOpenGLWidget::keyPressEvent(event);
+    InputEvent e{InputKind::KeyDown};
+    e.key = key;
+    forward(e);
+}
+
+void PreviewWidget::keyReleaseEvent(QKeyEvent* event) {
+    const int key = virtualKeyOf(event->key());
+    if (key == 0 || event->isAutoRepeat())
+        return QOpenGLWidget::keyReleaseEvent(event);
+    InputEvent e{InputKind::KeyUp};
+    e.key = key;
+    forward(e);
+}
+
+}  // namespace rv

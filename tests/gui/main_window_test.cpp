@@ -1,0 +1,231 @@
+// The window as a user drives it, with the dialogs answered by the test. Runs under Xvfb: the
+// preview needs an OpenGL context.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QSurfaceFormat>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/main_window.h"
+#include "formats/kzp/kzp.h"
+#include "runtime/library.h"
+#include "tests/support/test_support.h"
+
+namespace rv {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ScriptedDialogs : UserDialogs {
+    QStringList answers;  // file names, in the order asked
+    QStringList openFolders, titles, messages;
+    bool confirmAnswer = false;
+    int confirms = 0;
+    QString openFile(QWidget*, const QString& title, const QString& folder, const QStringList&,
+                     const QString&) override {
+        titles << title;
+        openFolders << folder;
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+    QString saveFile(QWidget*, const QString& title, const QString&, const QString&, const QString&,
+                     const QString&) override {
+        titles << title;
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+    bool confirm(QWidget*, const QString&) override {
+        ++confirms;
+        return confirmAnswer;
+    }
+    void message(QWidget*, const QString& text, bool) override { messages << text; }
+    void openUrl(const QUrl&) override {}
+};
+
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window_ = std::make_unique<MainWindow>(dialogs_, SettingsFile{}, std::string());
+        bool started = false, ok = false;
+        QObject::connect(window_->preview(), &PreviewWidget::runtimeStarted, [&](bool good) {
+            started = true;
+            ok = good;
+            if (good)
+                window_->finishStartUp({});
+        });
+        window_->show();
+        QTRY_VERIFY_WITH_TIMEOUT(started, 10000);
+        if (!ok)
+            GTEST_SKIP() << "no OpenGL context for the preview";
+    }
+    void TearDown() override {
+        if (window_)
+            window_->finishWork();
+        window_.reset();
+    }
+
+    std::string copyFixture(const std::string& relative, const std::string& name) {
+        const fs::path to = dir_.path() / name;
+        fs::copy_file(fs::path(REVIZEVOZ_TEST_DATA) / relative, to);
+        return to.string();
+    }
+
+    test::TempDir dir_;
+    ScriptedDialogs dialogs_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(Window, MenuHasEveryCommandWithItsText) {
+    const std::pair<int, const char*> items[] = {
+        {40092, "読み込み"},
+        {40023, "読み込み ( KZP -> 2004 ～ 2009 )"},
+        {40046, "読み込み ( DXF )"},
+        {40032, "読み込み ( LWO -> LightWave 5.6 )"},
+        {40062, "読み込み ( MQO -> メタセコイア 2.2.3～4.4.3 )"},
+        {40044, "読み込み ( MX -> HSP 2.55 )"},
+        {40047, "読み込み ( ROK -> 六角大王 5.25 )"},
+        {40053, "読み込み ( X -> DirectX 9.0 )"},
+        {40024, "　保存　  ( KZP 2009 -> DE Reziru )"},
+        {40048, "　保存　  ( LWO -> LightWave 5.6 )"},
+        {40045, "　保存　  ( MX -> HSP 2.55 )"},
+        {40054, "　保存　  ( X -> DirectX 9.0 )"},
+        {40007, "　終了"},
+        {40010, "最新版のダウンロードはこちらへ"},
+    };
+    for (const auto& [id, text] : items) {
+        QAction* a = window_->action(id);
+        ASSERT_NE(a, nullptr) << id;
+        EXPECT_EQ(a->text(), QString::fromUtf8(text)) << id;
+        EXPECT_EQ(a->data().toInt(), id);
+    }
+    const QList<QAction*> top = window_->menuBar()->actions();
+    ASSERT_EQ(top.size(), 2);
+    EXPECT_EQ(top[0]->text(), "ファイル");
+    const QList<QAction*> file = top[0]->menu()->actions();
+    // Eight loads, a separator, six saves, a separator, exit.
+    ASSERT_EQ(file.size(), 17);
+    EXPECT_TRUE(file[8]->isSeparator());
+    EXPECT_TRUE(file[15]->isSeparator());
+}
+
+TEST_F(Window, PanelStartsAtKzpAndPicksTheTarget) {
+    ConversionPanel* panel = window_->panel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->windowTitle(), "変換後");
+    EXPECT_TRUE(panel->buttons()->button(1440)->isChecked());
+    EXPECT_EQ(panel->target(), ConversionTarget::Kzp);
+    panel->buttons()->button(1442)->click();
+    EXPECT_EQ(panel->target(), ConversionTarget::Mx);
+    EXPECT_EQ(panel->size(), QSize(68, 116));
+}
+
+TEST_F(Window, DroppedFilesConvertBesideTheirSourcesAndLaterDropsQueue) {
+    window_->panel()->buttons()->button(1441)->click();  // LWO
+    const std::string a = copyFixture("mqo/small.mqo", "a.mqo");
+    const std::string b = copyFixture("kzp/two_groups_2009000.kzp", "b.kzp");
+    const std::string c = copyFixture("lwo/two_surfaces.lwo", "c.lwo");
+    const std::string old = copyFixture("kzp/tri_2004002.kzp", "old.kzp");
+    window_->dropFiles({QString::fromStdString(a), QString::fromStdString(b), QString::fromStdString(c)});
+    EXPECT_TRUE(window_->batchRunning());
+    // A second drop while the first runs joins the queue, with its own target.
+    window_->panel()->buttons()->button(1440)->click();  // KZP
+    window_->dropFiles({QString::fromStdString(old)});
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->batchRunning(), 20000);
+    for (const char* out : {"a.LWO", "b.LWO", "c.LWO"})
+        EXPECT_TRUE(fs::exists(dir_.path() / out)) << out;
+    // The 2004 file comes out as revision 2009000 under its own name.
+    const std::vector<std::byte> bytes = test::readBytes((dir_.path() / "old.KZP").string());
+    ASSERT_GE(bytes.size(), 7u);
+    std::int32_t revision = 0;
+    std::memcpy(&revision, bytes.data() + 3, 4);
+    EXPECT_EQ(revision, 2009000);
+    EXPECT_TRUE(dialogs_.messages.isEmpty()) << dialogs_.messages.join("\n").toStdString();
+    EXPECT_TRUE(window_->statusText().contains("4")) << window_->statusText().toStdString();
+}
+
+TEST_F(Window, FailedFilesOfABatchAreNamedInOneMessage) {
+    const std::string good = copyFixture("mqo/small.mqo", "good.mqo");
+    const std::string bad = (dir_.path() / "bad.kzp").string();
+    test::writeBytes(bad, test::bytesOf("KZP not really"));
+    window_->dropFiles({QString::fromStdString(bad), QString::fromStdString(good)});
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->batchRunning(), 20000);
+    EXPECT_TRUE(fs::exists(dir_.path() / "good.KZP"));
+    ASSERT_EQ(dialogs_.messages.size(), 1);
+    EXPECT_TRUE(dialogs_.messages[0].contains("bad.kzp"));
+    EXPECT_FALSE(dialogs_.messages[0].contains("good.mqo"));
+}
+
+TEST_F(Window, SecondOpenDialogStartsWhereTheFirstChose) {
+    fs::create_directories(dir_.path() / "models");
+    const std::string model = copyFixture("mqo/small.mqo", "models/small.mqo");
+    dialogs_.answers << QString::fromStdString(model);
+    window_->runCommand(kOpenMqo);
+    window_->finishWork();
+    ASSERT_NE(currentModel(), nullptr);
+    EXPECT_EQ(currentModel()->polygonCount() > 0, true);
+    window_->runCommand(kOpenAny);  // cancelled
+    ASSERT_EQ(dialogs_.openFolders.size(), 2);
+    EXPECT_EQ(dialogs_.openFolders[0], QCoreApplication::applicationDirPath());
+    EXPECT_EQ(fs::path(dialogs_.openFolders[1].toStdString()), dir_.path() / "models");
+    EXPECT_EQ(dialogs_.titles[0], "読み込む MQO ファイルを選択して下さい");
+}
+
+TEST_F(Window, FailingSaveShowsOneMessageAndKeepsTheOldFile) {
+    const std::string model = copyFixture("mqo/small.mqo", "small.mqo");
+    dialogs_.answers << QString::fromStdString(model);
+    window_->runCommand(kOpenMqo);
+    window_->finishWork();
+    ASSERT_NE(currentModel(), nullptr);
+    // A folder in the way of the temporary file's rename: the save cannot complete.
+    const fs::path target = dir_.path() / "kept.KZP";
+    fs::create_directories(target / "inside");
+    dialogs_.answers << QString::fromStdString(target.string());
+    window_->runCommand(kSaveKzp);
+    ASSERT_EQ(dialogs_.messages.size(), 1);
+    EXPECT_TRUE(dialogs_.messages[0].contains("kept.KZP")) << dialogs_.messages[0].toStdString();
+    EXPECT_TRUE(fs::is_directory(target / "inside"));
+    EXPECT_EQ(dialogs_.titles.back(), "名前を付けてファイルに保存");
+}
+
+TEST_F(Window, ExitAsksButEscapeDoesNot) {
+    dialogs_.confirmAnswer = false;
+    window_->runCommand(kExit);
+    EXPECT_EQ(dialogs_.confirms, 1);
+    EXPECT_TRUE(window_->isVisible());
+    QTest::keyClick(window_->preview(), Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->isVisible(), 5000);
+    EXPECT_EQ(dialogs_.confirms, 1);
+}
+
+TEST_F(Window, PreviewDrawsFramesAndTheOverlayNamesTheModel) {
+    QTRY_VERIFY_WITH_TIMEOUT(window_->preview()->framesDrawn() > 2, 10000);
+    const Image frame = window_->preview()->grabScene();
+    ASSERT_GT(frame.width, 0);
+    // The background of the scene is grey 128.
+    const std::uint8_t* corner = &frame.rgba[0];
+    EXPECT_EQ(corner[0], 128);
+    EXPECT_EQ(corner[1], 128);
+    EXPECT_EQ(corner[2], 128);
+    // The preview keeps 16:9 of its width.
+    EXPECT_NEAR(window_->preview()->height(), clientHeightFor(window_->preview()->width()), 1);
+}
+
+}  // namespace
+}  // namespace rv
+
+int main(int argc, char** argv) {
+    QSurfaceFormat format;
+    format.setVersion(3, 3);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setDepthBufferSize(24);
+    format.setStencilBufferSize(8);
+    QSurfaceFormat::setDefaultFormat(format);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
