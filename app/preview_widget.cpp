@@ -164,6 +164,11 @@ void PreviewWidget::paintGL() {
     // The target keeps the last frame when this pass drew none.
     if (!pass.rendered)
         device_.present();
+    if (pass.rendered && model_ && !modelFrameLogged_) {
+        modelFrameLogged_ = true;
+        LogLine("preview: first frame with a model %.0f ms after the window was made",
+                double(clock_.nsecsElapsed()) * 1e-6);
+    }
     if (session_->captionDue) {
         session_->captionDue = false;
         emit captionDue();
@@ -177,6 +182,19 @@ void PreviewWidget::paintOverlay() {
     if (!overlay)
         return;
     const std::vector<OverlayLine> lines = overlay();
+    // Back to the state QPainter expects: the scene left culling (clockwise fronts), depth and
+    // its own program and vertex array bound.
+    glBindVertexArray(0);
+    glUseProgram(0);
+    glDisable(GL_CULL_FACE);
+    glFrontFace(GL_CCW);
+    glDisable(GL_DEPTH_TEST);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
     QPainter painter(this);
     QFont font("Noto Sans CJK JP");
     font.setPixelSize(14);

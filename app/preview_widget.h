@@ -111,6 +111,7 @@ private:
     QTimer frameTimer_;
     QElapsedTimer clock_;
     int frames_ = 0;
+    bool modelFrameLogged_ = false;
     double lastFrameMs_ = 0;
 };
 

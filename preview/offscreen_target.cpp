@@ -72,6 +72,7 @@ Image OffscreenTarget::readBack() const {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     std::vector<std::uint8_t> rows(image.rgba.size());
     glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
     // GL rows come bottom-up.
     const std::size_t stride = std::size_t(width_) * 4;
     for (int y = 0; y < height_; ++y)

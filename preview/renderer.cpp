@@ -91,6 +91,7 @@ GLuint uploadTexture(const Image& image) {
     // Rows go up top row first, so (u, v) = (0, 0) is the image's top-left texel as before.
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
                  image.rgba.data());
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);  // the default others expect
     glGenerateMipmap(GL_TEXTURE_2D);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);

@@ -8,8 +8,13 @@
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QSurfaceFormat>
+#include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QTest>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -213,6 +218,68 @@ TEST_F(Window, PreviewDrawsFramesAndTheOverlayNamesTheModel) {
     EXPECT_EQ(corner[2], 128);
     // The preview keeps 16:9 of its width.
     EXPECT_NEAR(window_->preview()->height(), clientHeightFor(window_->preview()->width()), 1);
+}
+
+// Measurements, run by hand: --gtest_also_run_disabled_tests --gtest_filter='*Measure*' with
+// REVIZEVOZ_MEASURE_MODEL=a big .kzp. Prints the time to the first frame with the model, frame
+// times while orbiting, and a batch of every corpus file with the frames drawn meanwhile.
+TEST_F(Window, DISABLED_MeasureOrbitAndCorpusBatch) {
+    const char* big = std::getenv("REVIZEVOZ_MEASURE_MODEL");
+    ASSERT_NE(big, nullptr) << "set REVIZEVOZ_MEASURE_MODEL";
+    QElapsedTimer clock;
+    clock.start();
+    dialogs_.answers << QString::fromUtf8(big);
+    window_->runCommand(kOpenKzp);
+    window_->finishWork();
+    const int before = window_->preview()->framesDrawn();
+    QTRY_VERIFY_WITH_TIMEOUT(window_->preview()->framesDrawn() > before, 20000);
+    std::printf("load to first frame with the model: %lld ms\n", (long long)clock.elapsed());
+
+    // Orbit: right button held, 120 moves, one frame each.
+    PreviewWidget* view = window_->preview();
+    QTest::mousePress(view, Qt::RightButton, {}, QPoint(400, 300));
+    std::vector<double> frames;
+    for (int i = 0; i < 120; ++i) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(400 + i * 3, 300), view->mapToGlobal(QPointF(400 + i * 3, 300)),
+                         Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(view, &move);
+        view->repaint();
+        frames.push_back(view->lastFrameMilliseconds());
+    }
+    QTest::mouseRelease(view, Qt::RightButton, {}, QPoint(760, 300));
+    std::sort(frames.begin(), frames.end());
+    std::printf("orbit frames: median %.1f ms, 90th percentile %.1f ms\n", frames[frames.size() / 2],
+                frames[frames.size() * 9 / 10]);
+
+    // Every corpus file, copied, dropped at once with target X.
+    const fs::path corpus = test::corpusDir();
+    if (corpus.empty())
+        return;
+    QStringList files;
+    int n = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+        const std::string ext = entry.path().extension().string();
+        if (!entry.is_regular_file() || ext == ".md" || ext == ".png" || ext == ".jpg" || ext == ".tga" || ext == ".bmp")
+            continue;
+        const fs::path folder = dir_.path() / std::to_string(n++);
+        fs::create_directories(folder);
+        files << QString::fromStdString(test::copyWithNeighbours(entry.path(), folder).string());
+    }
+    window_->panel()->buttons()->button(1443)->click();
+    const int framesBefore = view->framesDrawn();
+    clock.restart();
+    window_->dropFiles(files);
+    std::vector<double> during;
+    while (window_->batchRunning()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        during.push_back(view->lastFrameMilliseconds());
+    }
+    const double seconds = double(clock.elapsed()) / 1000;
+    std::sort(during.begin(), during.end());
+    std::printf("batch: %d files in %.2f s (%.1f files/s), %d frames drawn meanwhile, frame median %.1f ms\n",
+                int(files.size()), seconds, double(files.size()) / seconds, view->framesDrawn() - framesBefore,
+                during.empty() ? 0.0 : during[during.size() / 2]);
+    dialogs_.messages.clear();
 }
 
 }  // namespace
