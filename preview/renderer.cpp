@@ -578,7 +578,7 @@ FrameCounts PreviewRenderer::drawScene(GLuint framebuffer, int width, int height
     if (model && instance && s.model == model && s.path >= 0 && model->polygonCount() > 0 && instance->visible) {
         const Model& m = *model;
         setWorld(kIdentity);
-        glUniform1i(p.lighting, 1);
+        glUniform1i(p.lighting, view.lighting ? 1 : 0);
         const bool fanPath = s.path == 0;
         glUniform1i(p.vertexSpecular, fanPath ? 1 : 0);
         if (fanPath) {

@@ -31,6 +31,7 @@ struct SceneView {
     std::array<int, 3> clearColour{128, 128, 128};
     bool transparentClear = false;  // clear alpha 0 (thumbnails) instead of 255
     bool grid = true;
+    bool lighting = true;           // the global light switch: off draws the vertex colours unlit
     int selectedBone = -1;          // weight display of render mode 0
 };
 

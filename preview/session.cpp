@@ -17,6 +17,7 @@ SceneView sceneViewFromLibrary(const PreviewSettings& settings) {
     view.ambient = {l.ambient[0], l.ambient[1], l.ambient[2]};
     view.clearColour = l.clearColour;
     view.grid = settings.grid;
+    view.lighting = l.lightOn;
     view.transparentClear = settings.transparentClear;
     return view;
 }
