@@ -260,6 +260,12 @@ void MainWindow::pollWork() {
     }
     if (!menuLoad_ && batch_.busy()) {
         const bool more = batch_.poll();
+        if (more)
+            status_->setText(QString("変換中 %1 / %2 : %3 (残り %4)")
+                                 .arg(batch_.done() + 1)
+                                 .arg(batch_.total())
+                                 .arg(toQt(fileNameOf(batch_.currentFile())))
+                                 .arg(batch_.total() - batch_.done()));
         if (!more) {
             const std::vector<ConvertReport> reports = batch_.takeReports();
             status_->setText(QString("変換終了 %1 ファイル").arg(reports.size()));

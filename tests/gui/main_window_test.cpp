@@ -270,9 +270,19 @@ TEST_F(Window, DISABLED_MeasureOrbitAndCorpusBatch) {
     clock.restart();
     window_->dropFiles(files);
     std::vector<double> during;
+    const char* shots = std::getenv("REVIZEVOZ_SCREENSHOTS");
+    bool shotTaken = false;
     while (window_->batchRunning()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         during.push_back(view->lastFrameMilliseconds());
+        if (shots && !shotTaken && window_->statusText().contains(" / ") && clock.elapsed() > 500) {
+            window_->grab().save(QString(shots) + "/during-drop.png");
+            shotTaken = true;
+        }
+    }
+    if (shots) {
+        QTest::qWait(300);
+        window_->grab().save(QString(shots) + "/after-drop.png");
     }
     const double seconds = double(clock.elapsed()) / 1000;
     std::sort(during.begin(), during.end());
