@@ -20,6 +20,7 @@
 
 #include "app/main_window.h"
 #include "formats/kzp/kzp.h"
+#include "model/registry.h"
 #include "runtime/library.h"
 #include "tests/support/test_support.h"
 
@@ -55,6 +56,7 @@ struct ScriptedDialogs : UserDialogs {
 class Window : public ::testing::Test {
 protected:
     void SetUp() override {
+        registry().releaseAll();  // each test starts without a current model
         window_ = std::make_unique<MainWindow>(dialogs_, SettingsFile{}, std::string());
         bool started = false, ok = false;
         QObject::connect(window_->preview(), &PreviewWidget::runtimeStarted, [&](bool good) {
@@ -195,6 +197,25 @@ TEST_F(Window, FailingSaveShowsOneMessageAndKeepsTheOldFile) {
     EXPECT_TRUE(dialogs_.messages[0].contains("kept.KZP")) << dialogs_.messages[0].toStdString();
     EXPECT_TRUE(fs::is_directory(target / "inside"));
     EXPECT_EQ(dialogs_.titles.back(), "名前を付けてファイルに保存");
+}
+
+TEST_F(Window, SaveCommandsWriteTheirFormatsIncludingGltfAndObj) {
+    window_->runCommand(kSaveKzp);  // no current model: no dialog, nothing written
+    EXPECT_TRUE(dialogs_.titles.isEmpty());
+    dialogs_.answers << QString::fromStdString(copyFixture("mqo/small.mqo", "small.mqo"));
+    window_->runCommand(kOpenMqo);
+    window_->finishWork();
+    ASSERT_NE(currentModel(), nullptr);
+    const std::pair<int, const char*> saves[] = {{kSaveLwo, "s.lwo"}, {kSaveGltf, "s.glb"}, {kSaveObj, "s.obj"}};
+    for (const auto& [command, name] : saves) {
+        dialogs_.answers << QString::fromStdString((dir_.path() / name).string());
+        window_->runCommand(command);
+        EXPECT_TRUE(fs::exists(dir_.path() / name)) << name;
+    }
+    EXPECT_TRUE(fs::exists(dir_.path() / "s.mtl"));
+    EXPECT_EQ(window_->action(kSaveGltf)->text(), "　保存　  ( glTF 2.0 )");
+    EXPECT_EQ(window_->action(kSaveObj)->text(), "　保存　  ( OBJ )");
+    EXPECT_TRUE(dialogs_.messages.isEmpty()) << dialogs_.messages.join("\n").toStdString();
 }
 
 TEST_F(Window, ExitAsksButEscapeDoesNot) {
