@@ -107,8 +107,12 @@ PreviewWidget::~PreviewWidget() {
 void PreviewWidget::show(Model* model, ModelInstance* instance) {
     model_ = model;
     instance_ = instance;
-    if (session_)
+    if (session_) {
+        // Letting go of a model deletes its textures: that needs the widget's context.
+        makeCurrent();
         session_->show(model, instance);
+        doneCurrent();
+    }
     update();
 }
 
