@@ -68,9 +68,8 @@ LoopPassResult PreviewSession::pass(double now, GLuint framebuffer, const std::f
         counts_ = renderer_.drawScene(framebuffer, lib().windowWidth, lib().windowHeight, model_, instance_,
                                       sceneViewFromLibrary(settings), overlay);
         // No shadow map: the effect path is gone for good.
-        if (renderer_.shaderModeRefused() && lib().shaderMode) {
+        if (renderer_.shaderModeRefused())
             lib().shaderMode = false;
-        }
     };
     hooks.invalidateDeviceObjects = [this] { renderer_.release(); };
     hooks.restoreDeviceObjects = [this] {
