@@ -541,7 +541,9 @@ void EffectLibrary::load(EffectKind kind, Slot& slot) {
     LogLine("*** ERROR *** %s.fx", stem.c_str());
     const std::string binaryPath = folder + stem + ".fxo";
     std::optional<std::vector<std::uint8_t>> bytes = readBytes(binaryPath);
-    if (!bytes && !cacheFolder_.empty())
+    // The cache stands in for a broken or missing file, not for a missing folder.
+    std::error_code ec;
+    if (!bytes && !cacheFolder_.empty() && std::filesystem::is_directory(folder, ec))
         bytes = readBytes(cacheFolder_ + "/" + stem + ".fxo");
     std::string why;
     if (bytes && slot.effect.buildFromBinary(*bytes, &why)) {

@@ -115,7 +115,8 @@ private:
 enum class EffectKind { TwoD, ThreeD, Bone, Ground };
 
 // Loads the effects from the data folder's System/HLSL, each at most once: its ".fx" source
-// first, then (not for the ground effect) its ".fxo" program-binary cache, each failure logged;
+// first, then (not for the ground effect) its ".fxo" program-binary cache (beside it, else in the
+// cache folder when System/HLSL exists), each failure logged;
 // when both fail a message with the caption "ERROR" shows the compiler's text (or the path) and
 // the effect stays unavailable. Nothing is opened before an effect is first asked for.
 class EffectLibrary {

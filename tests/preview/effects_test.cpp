@@ -71,6 +71,8 @@ Model makeGroundAndPlate() {
 class Effects : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Program binaries go to a folder of the test's own, not the user's cache.
+        setenv("XDG_CACHE_HOME", cache_.path().c_str(), 1);
         if (!device_.create(kWidth, kHeight))
             GTEST_SKIP() << "no OpenGL 3.3 context can be created here (EGL surfaceless)";
         std::string error;
@@ -109,6 +111,7 @@ protected:
     }
     static int brightness(Pixel p) { return p.r + p.g + p.b; }
 
+    test::TempDir cache_;
     HeadlessDevice device_;
     PreviewRenderer renderer_;
     SceneView view_;
