@@ -288,6 +288,13 @@ int runRender(const std::vector<std::pair<std::string, std::string>>& options, c
                 return usageError("--frames takes a count from 1 to 100000");
         } else if (name == "--fit") {
             render.fit = true;
+        } else if (name == "--shader-mode") {
+            render.shaderMode = true;
+        } else if (name == "--bloom") {
+            render.bloom = true;
+        } else if (name == "--post-effect") {
+            if (!parseNumber(value, render.postEffect) || render.postEffect < 0 || render.postEffect > 6)
+                return usageError("--post-effect takes 0 to 6 (scene, monochrome, sepia, reverse, shade, mosaic, wavy)");
         }
     }
     if (out.empty())
@@ -335,6 +342,9 @@ const std::vector<CliCommand>& commands() {
           {"--zoom", "FACTOR", "camera distance factor, 2.8 unless given (the eye is 15 x zoom away)"},
           {"--fit", nullptr, "aim at the model's centre and zoom so that all of it is in view"},
           {"--frames", "N", "draw N frames (one loop pass each) and write the last"},
+          {"--shader-mode", nullptr, "draw through the effect files: shadow map, reflection, depth of field"},
+          {"--post-effect", "0..6", "with --shader-mode: 0 none, 1 monochrome, 2 sepia, 3 reverse, 4 shade, 5 mosaic, 6 wavy"},
+          {"--bloom", nullptr, "with --shader-mode: bloom around bright parts"},
           {"--verbose", nullptr, "print log lines to stderr"}},
          runRender},
     };

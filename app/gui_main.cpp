@@ -1,5 +1,6 @@
 // The converter window: `revizevoz [FILE]`; a .kzp FILE (any case) is opened at start.
 #include <QApplication>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QSurfaceFormat>
 #include <QThread>
@@ -27,6 +28,16 @@ int main(int argc, char** argv) {
     rv::setMessageSink([&dialogs, &app](const std::string& file, const std::string& text) {
         const QString shown = QString::fromStdString(file.empty() ? text : file + ": " + text);
         auto show = [&] { dialogs.message(app.activeWindow(), shown, false); };
+        if (QThread::currentThread() == app.thread())
+            show();
+        else
+            QMetaObject::invokeMethod(&app, show, Qt::BlockingQueuedConnection);
+    });
+
+    rv::setCaptionedMessageSink([&app](const std::string& caption, const std::string& text) {
+        auto show = [&] {
+            QMessageBox::critical(app.activeWindow(), QString::fromStdString(caption), QString::fromStdString(text));
+        };
         if (QThread::currentThread() == app.thread())
             show();
         else

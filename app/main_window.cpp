@@ -156,6 +156,7 @@ void MainWindow::finishStartUp(const QStringList& arguments) {
         AntiAliasSet(settings_.antiAliasOn != 0);
         preview_->doneCurrent();
         lib().lightOn = settings_.lightOn != 0;
+        lib().shaderMode = settings_.displayWord5 != 0;
     }
     // A KZP file named on the command line is opened; anything else is ignored.
     if (!arguments.isEmpty()) {
@@ -383,6 +384,7 @@ void MainWindow::writeSettings() {
         return;
     settingsWritten_ = true;
     settings_.antiAliasOn = lib().antiAliasOn ? 1 : 0;
+    settings_.displayWord5 = lib().shaderMode ? 1 : 0;
     if (auto failed = rv::writeSettings(settingsPath_, settings_))
         LogLine("*** ERROR *** %s: %s", settingsPath_.c_str(), failed->c_str());
 }
@@ -395,7 +397,9 @@ void MainWindow::handleInput(unsigned actions) {
         AntiAliasSet(!lib().antiAliasOn);
         preview_->doneCurrent();
     }
-    if (actions & (kInputRefreshInfo | kInputToggleAntiAlias))
+    if (actions & kInputToggleShaderMode)
+        lib().shaderMode = !lib().shaderMode;  // a context without a shadow map turns it off again
+    if (actions & (kInputRefreshInfo | kInputToggleAntiAlias | kInputToggleShaderMode))
         preview_->update();
 }
 

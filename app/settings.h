@@ -27,7 +27,7 @@ struct SettingsFile {
     std::int32_t displayWord2 = 0;
     std::int32_t displayWord3 = 1;
     std::int32_t referenceGeometry = 1;  // non-zero draws the reference grid
-    std::int32_t displayWord5 = 0;
+    std::int32_t displayWord5 = 0;  // non-zero: the preview's shader mode (effect path) is on
     std::int32_t displayWord6 = 10000;
 };
 

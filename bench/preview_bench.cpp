@@ -42,7 +42,7 @@ void prepareMode3(benchmark::State& state) {
 }
 BENCHMARK(prepareMode3)->Unit(benchmark::kMillisecond);
 
-// Render mode 0 and 3 frames; with range(1) set the model's bone moves every frame, so mode 3
+// Render mode 0 and 3 frames, and mode 3 through the effect path; with range(1) set the model's bone moves every frame, so mode 3
 // re-skins and re-uploads its vertices; range(2) is the multisample count (4 with anti-aliasing).
 void frame(benchmark::State& state) {
     rv::HeadlessDevice device;
@@ -74,6 +74,10 @@ void frame(benchmark::State& state) {
     // The whole 255 x 255 grid in view from above one corner.
     rv::SceneView view;
     const rv::Vec3 eye{-60, 220, -60}, at{128, 0, 128};
+    // range(3): the effect path (shadow map, scene, depth of field, blend, post effect).
+    view.shaderMode = state.range(3) != 0;
+    view.lightTarget = at;
+    renderer.setEffectFolder(REVIZEVOZ_DATA_DIR);
     view.view = rv::lookAtLH(eye, at, {0, 1, 0});
     view.projection = rv::perspectiveFovLH(3.14159265f / 4, 1280.0f / 720.0f, 0.1f, 65536.0f);
     view.lightPosition = eye;
@@ -89,7 +93,7 @@ void frame(benchmark::State& state) {
     state.counters["triangles"] = triangles;
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(frame)->Args({3, 0, 0})->Args({3, 1, 0})->Args({0, 0, 0})->Args({3, 0, 4})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(frame)->Args({3, 0, 0, 0})->Args({3, 1, 0, 0})->Args({0, 0, 0, 0})->Args({3, 0, 4, 0})->Args({3, 0, 0, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void renderToPng(benchmark::State& state) {
     rv::Model m = gridModel();

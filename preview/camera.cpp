@@ -13,7 +13,7 @@ constexpr float kOrbitFactor = 0.45f;
 constexpr float kFieldOfView = std::numbers::pi_v<float> / 4;
 constexpr float kNearPlane = 0.1f;
 constexpr int kCaptionSteps = 60;
-constexpr int kKeyEscape = 27, kKeyF2 = 113, kKeyF5 = 116;
+constexpr int kKeyEscape = 27, kKeyF2 = 113, kKeyF3 = 114, kKeyF5 = 116;
 
 float radians(float degrees) { return degrees / 360 * 2 * std::numbers::pi_v<float>; }
 
@@ -80,6 +80,8 @@ unsigned applyInputEvent(PreviewCamera& camera, const InputEvent& event) {
             actions |= kInputClose;
         else if (event.key == kKeyF2)
             actions |= kInputToggleAntiAlias | kInputRefreshInfo;
+        else if (event.key == kKeyF3)
+            actions |= kInputToggleShaderMode | kInputRefreshInfo;
         else if (event.key == kKeyF5)
             actions |= kInputRefreshInfo;
         LibKeyEvent(event.key, false);

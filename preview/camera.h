@@ -46,6 +46,7 @@ enum InputAction : unsigned {
     kInputRereadModel = 2,      // re-read the current model (slot 0)
     kInputClose = 4,            // close the main window
     kInputToggleAntiAlias = 8,  // AntiAliasSet(!lib().antiAliasOn)
+    kInputToggleShaderMode = 16,  // lib().shaderMode = !lib().shaderMode (F3)
 };
 
 // Applies an event to the camera and to the library's mouse and key record; returns

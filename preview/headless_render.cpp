@@ -21,6 +21,9 @@ std::optional<Image> renderHeadless(Model* model, ModelInstance* instance, const
     if (!LibInit(device, lib))
         return std::nullopt;
     SetClearColour(options.clearColour[0], options.clearColour[1], options.clearColour[2]);
+    rv::lib().shaderMode = options.shaderMode;
+    rv::lib().postEffect = options.postEffect;
+    rv::lib().bloomOn = options.bloom;
 
     std::optional<Image> image;
     {

@@ -18,6 +18,9 @@ struct HeadlessRenderOptions {
     bool grid = true;
     bool transparentClear = false;
     std::array<int, 3> clearColour{128, 128, 128};
+    bool shaderMode = false;  // the effect path (shadow map, post effects)
+    int postEffect = 0;       // 0..6
+    bool bloom = false;
 };
 
 // Draws `model` (null: the empty scene) as the preview shows it. nullopt when no context can be

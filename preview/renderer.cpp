@@ -8,6 +8,8 @@
 #include "model/mesh.h"
 #include "model/vertex_hash.h"
 #include "preview/camera.h"
+#include "preview/effects.h"
+#include "preview/shader_path.h"
 #include "runtime/paths.h"
 
 namespace rv {
@@ -124,6 +126,24 @@ void setAttributes(bool fan) {
     glVertexAttribPointer(kAttrUV, 2, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<void*>(fan ? 32 : 28));
 }
 
+// Render mode 5's per-vertex bones: two bone numbers (within the bone count) and the weight.
+struct SkinVertex {
+    std::uint8_t bones[4];
+    float weight;
+};
+static_assert(sizeof(SkinVertex) == 8);
+
+// A texture number a group names for an effect (mapA, displacement, mapC): 0 unless it lies
+// within the slot's texture table.
+int effectTextureNumber(const Model& m, int number) {
+    return number >= 1 && number <= kMaxTextureNumber && std::size_t(number) < m.textures.size() ? number : 0;
+}
+
+Vec3 lightDirectionOf(const SceneView& view) {
+    const Vec3 d = normalize(view.lightTarget - view.lightPosition);
+    return d.x == 0 && d.y == 0 && d.z == 0 ? Vec3{0, 0, 1} : d;
+}
+
 // Where a prepared group lies in the shared buffers.
 struct GroupRange {
     GLint baseVertex = 0;
@@ -151,6 +171,7 @@ struct PreviewRenderer::Impl {
     GLuint fanVao = 0, fanBuffer = 0;
     GLuint gridVao = 0, gridBuffer = 0;
     GLuint nullTexture = 0;
+    GLuint skinBuffer = 0;
     GLsizei gridVertexCount = 0;
     std::map<int, GLuint> textures;  // by texture entry
 
@@ -169,14 +190,23 @@ struct PreviewRenderer::Impl {
     std::vector<FanVertex> fan;
     Image nullImage{1, 1, {255, 255, 255, 255}};
 
+    // The effect path, and render modes 5 to 7.
+    EffectLibrary effects;
+    ShaderPath shader;
+    bool gpuSkin = false;            // mode 5's bones go to the bone effect
+    std::vector<Mat4> skinMatrices;  // per bone: rest offset, then the global transform
+
     void releaseGl() {
         for (auto& [index, texture] : textures)
             glDeleteTextures(1, &texture);
         textures.clear();
         if (nullTexture)
             glDeleteTextures(1, &nullTexture);
-        GLuint buffers[] = {vertexBuffer, indexBuffer, fanBuffer, gridBuffer};
-        glDeleteBuffers(4, buffers);
+        GLuint buffers[] = {vertexBuffer, indexBuffer, fanBuffer, gridBuffer, skinBuffer};
+        glDeleteBuffers(5, buffers);
+        skinBuffer = 0;
+        effects.releaseGl();
+        shader.releaseTargets();
         GLuint arrays[] = {vao, fanVao, gridVao};
         glDeleteVertexArrays(3, arrays);
         vao = vertexBuffer = indexBuffer = fanVao = fanBuffer = gridVao = gridBuffer = nullTexture = 0;
@@ -191,6 +221,14 @@ struct PreviewRenderer::Impl {
         glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBuffer);
         setAttributes(false);
+        glGenBuffers(1, &skinBuffer);
+        glBindBuffer(GL_ARRAY_BUFFER, skinBuffer);
+        glEnableVertexAttribArray(kAttrBoneIndices);
+        glVertexAttribIPointer(kAttrBoneIndices, 4, GL_UNSIGNED_BYTE, sizeof(SkinVertex), reinterpret_cast<void*>(0));
+        glEnableVertexAttribArray(kAttrBoneWeight);
+        glVertexAttribPointer(kAttrBoneWeight, 1, GL_FLOAT, GL_FALSE, sizeof(SkinVertex), reinterpret_cast<void*>(4));
+        glVertexAttribI4ui(kAttrBoneIndices, 0, 0, 0, 0);
+        glVertexAttrib1f(kAttrBoneWeight, 1);
 
         glGenVertexArrays(1, &fanVao);
         glGenBuffers(1, &fanBuffer);
@@ -308,6 +346,19 @@ struct PreviewRenderer::Impl {
         glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(vertices * sizeof(PreparedVertex)), nullptr, GL_DYNAMIC_DRAW);
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBuffer);
         glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indexBytes), nullptr, GL_STATIC_DRAW);
+        // Bone numbers come from the file: past the bone count they read as bone 0.
+        std::vector<SkinVertex> skins;
+        skins.reserve(vertices);
+        const int bones = model ? usableBones(*model) : 0;
+        for (const PreparedGroup& group : prepared.groups)
+            for (std::size_t v = 0; v < group.vertices.size(); ++v) {
+                const ModelSkinWeight w = v < group.skin.size() ? group.skin[v] : ModelSkinWeight{0, 0, 1.0f, 0};
+                const int first = w.bone < bones ? w.bone : 0, second = w.bone2 < bones ? w.bone2 : 0;
+                skins.push_back({{std::uint8_t(first), std::uint8_t(second), 0, 0}, w.weight});
+            }
+        glBindBuffer(GL_ARRAY_BUFFER, skinBuffer);
+        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(skins.size() * sizeof(SkinVertex)), skins.data(), GL_STATIC_DRAW);
+        glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
         std::vector<std::uint16_t> narrow;
         for (std::size_t g = 0; g < prepared.groups.size(); ++g) {
             const PreparedGroup& group = prepared.groups[g];
@@ -439,6 +490,182 @@ struct PreviewRenderer::Impl {
         textures[index] = texture;
         return texture;
     }
+
+    // The texture number group g shows: its own, or its current key's while a motion with
+    // keys for it plays; numbers past the slot's table read as 0 (untextured).
+    static int groupTextureNumber(const Model& m, const ModelPlayback& playback, std::size_t g) {
+        const ModelGroup& group = m.groups[g];
+        const ModelMotion* motion = playback.motion >= 0 && playback.motion < m.motionCount()
+                                        ? &m.motions[std::size_t(playback.motion)]
+                                        : nullptr;
+        int texture = group.textured != 0 ? group.textureIndex : 0;
+        if (motion && playback.animating && g < motion->groupKeys.size()) {
+            const ModelGroupKeyTable& table = motion->groupKeys[g];
+            const int keys = std::clamp(table.keyCount, 0, kMaxGroupKeys);
+            if (keys > 0 && group.textured != 0) {
+                int key = g < playback.groupKeys.size() ? playback.groupKeys[g].key : 0;
+                key = std::clamp(key, 0, keys - 1);
+                texture = table.keys[std::size_t(key)].keyTexture;
+            }
+        }
+        if (texture < 0 || texture > kMaxTextureNumber || std::size_t(texture) >= m.textures.size())
+            texture = 0;
+        return texture;
+    }
+
+    static std::array<float, 2> groupScroll(const ModelGroup& group, const ModelPlayback& playback, std::size_t g) {
+        if (group.keyed != 1 || g >= playback.uvOffsets.size())
+            return {0, 0};
+        return {float(std::fmod(playback.uvOffsets[g][0], 1.0)), float(std::fmod(playback.uvOffsets[g][1], 1.0))};
+    }
+
+    // The effect that draws the model in the fixed-function frame: the bone effect for mode 5
+    // skinned on the GPU, the ground effect for modes 6 and 7; null for the fixed-function draw.
+    Effect* groupEffect(const Model& m) {
+        if (path != 3)
+            return nullptr;
+        if (m.renderMode == 5 && gpuSkin)
+            return effects.get(EffectKind::Bone);
+        if (m.renderMode == 6 || m.renderMode == 7)
+            return effects.get(EffectKind::Ground);
+        return nullptr;
+    }
+
+    void setGroupEffect(Effect& e, const Model& m, const ModelInstance& instance, const ModelGroup& group,
+                        GLuint texture, std::array<float, 2> scroll, const SceneView& view) {
+        const Mat4 viewProjection = multiply(view.view, multiply(view.projection, kDepthRemap));
+        const Vec3 d = lightDirectionOf(view);
+        e.setVector("vLightDir", d.x, d.y, d.z, 0);
+        e.setFloat("uv_offset_u", scroll[0]);
+        e.setFloat("uv_offset_v", scroll[1]);
+        e.setInt("TexFlag", texture != 0 ? 1 : 0);
+        if (m.renderMode == 5) {
+            e.setTechnique("BoneTechnique");
+            e.setMatrices("matWorld", skinMatrices);
+            e.setInt("bLight", view.lighting ? 1 : 0);
+            e.setFloat("fTime", float(view.appTime + 0.01));
+            e.setMatrix("mViewProj", viewProjection);
+            e.setTexture("Tex0", texture);
+            return;
+        }
+        e.setTechnique("BumpGroundTechnique");
+        e.setMatrix("World", kIdentity);
+        e.setMatrix("WVProj", viewProjection);
+        e.setVector("LightColor", view.lightColour.x, view.lightColour.y, view.lightColour.z, 1);
+        e.setInt("bLight", view.lighting ? 1 : 0);
+        e.setTexture("Tex1", texture);
+        const int bump = effectTextureNumber(m, group.mapA != 0 ? group.mapATexture : 0);
+        e.setInt("BumpFlag", bump != 0 ? 1 : 0);
+        e.setTexture("Tex2", bump != 0 ? textureFor(m, instance, bump) : nullTexture);
+        const int displacement = effectTextureNumber(m, group.displacement != 0 ? group.displacementTexture : 0);
+        e.setInt("DisplaceFlag", displacement != 0 ? 1 : 0);
+        e.setFloat("DisplaceScale", std::isfinite(group.displacementValue) ? group.displacementValue : 0.0f);
+        e.setTexture("Tex3", displacement != 0 ? textureFor(m, instance, displacement) : nullTexture);
+    }
+
+    // The grid with the fixed-function program, into whatever target is bound.
+    void drawGridFixed(const FixedFunctionProgram& p, const SceneView& view) {
+        const Mat4 wvp = multiply(view.view, multiply(view.projection, kDepthRemap));
+        const std::array<float, 9> normal = normalMatrixOf(view.view);
+        glUseProgram(p.program);
+        glActiveTexture(GL_TEXTURE0);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glUniformMatrix4fv(p.worldViewProjection, 1, GL_FALSE, wvp.data());
+        glUniformMatrix4fv(p.worldView, 1, GL_FALSE, view.view.data());
+        glUniformMatrix3fv(p.normalMatrix, 1, GL_FALSE, normal.data());
+        glUniform1i(p.lighting, 0);
+        glUniform1i(p.vertexSpecular, 0);
+        glUniform1i(p.textured, 0);
+        glUniform1i(p.specularEnable, 0);
+        glUniform1i(p.flatShade, 0);
+        glUniform1i(p.alphaTest, 0);
+        glUniform2f(p.uvOffset, 0, 0);
+        glBindVertexArray(gridVao);
+        glDrawArrays(GL_LINES, 0, gridVertexCount);
+        glBindVertexArray(0);
+        glUniform1i(p.lighting, 1);
+        glUseProgram(0);
+    }
+
+    // The frame through the effects; false when it cannot be drawn (set-up refused, an effect
+    // missing), and the fixed-function frame is drawn instead.
+    bool drawShaderFrame(GLuint framebuffer, int width, int height, const Model* m, ModelInstance* instance,
+                         const SceneView& view, const FixedFunctionProgram& p, FrameCounts& counts) {
+        if (!shader.ensureTargets(width, height))
+            return false;
+        ShaderFrameInput in;
+        in.framebuffer = framebuffer;
+        in.width = width;
+        in.height = height;
+        in.view = &view;
+        in.skinMatrices = gpuSkin ? skinMatrices : std::vector<Mat4>{};
+        if (m && instance && model == m && path >= 0 && m->polygonCount() > 0 && instance->visible) {
+            in.modelLight = m->lighting != 0;
+            in.model = [this, m, instance](const EffectGroupVisitor& visit) {
+                int triangles = 0;
+                const bool fanPath = path == 0;
+                if (!fanPath) {
+                    if (buffersStale)
+                        uploadPrepared();
+                    else if (positionsStale)
+                        uploadPositions();
+                }
+                const GLenum modelFill = m->fillMode == 0 ? GL_POINT : m->fillMode == 1 ? GL_LINE : GL_FILL;
+                for (std::size_t g = 0; g < m->groups.size(); ++g) {
+                    const ModelGroup& group = m->groups[g];
+                    const int style = group.shadeParam;
+                    if (style == kHidden)
+                        continue;
+                    const int number = groupTextureNumber(*m, instance->playback, g);
+                    EffectGroupDraw d;
+                    d.index = g;
+                    d.group = &group;
+                    d.texture = number != 0 ? textureFor(*m, *instance, number) : 0;
+                    const std::array<float, 2> scroll = groupScroll(group, instance->playback, g);
+                    d.du = scroll[0];
+                    d.dv = scroll[1];
+                    d.skinned = gpuSkin;
+                    const int reflection = effectTextureNumber(*m, group.mapC != 0 ? group.mapCTexture : 0);
+                    d.reflectionTexture = reflection != 0 ? textureFor(*m, *instance, reflection) : 0;
+                    glPolygonMode(GL_FRONT_AND_BACK,
+                                  style == kPoints ? GL_POINT : style == kWireframe ? GL_LINE : modelFill);
+                    visit(d, [&] {
+                        if (fanPath) {
+                            glBindVertexArray(fanVao);
+                            glBindBuffer(GL_ARRAY_BUFFER, fanBuffer);
+                            triangles += drawFans(*m, g, -1);
+                        } else if (g < ranges.size() && ranges[g].indexCount > 0) {
+                            const GroupRange& r = ranges[g];
+                            glBindVertexArray(vao);
+                            glDrawElementsBaseVertex(GL_TRIANGLES, r.indexCount,
+                                                     r.wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                                                     reinterpret_cast<void*>(r.indexOffset), r.baseVertex);
+                            triangles += r.indexCount / 3;
+                        }
+                    });
+                }
+                glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+                glBindVertexArray(0);
+                return triangles;
+            };
+        }
+        if (view.grid)
+            in.grid = [this, &p, &view] { drawGridFixed(p, view); };
+        in.restoreFixedState = [] {
+            glEnable(GL_DEPTH_TEST);
+            glDepthFunc(GL_LEQUAL);
+            glDepthMask(GL_TRUE);
+            glEnable(GL_BLEND);
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+            glEnable(GL_CULL_FACE);
+            glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+        };
+        FrameCounts frame;
+        if (!shader.drawFrame(effects, in, frame))
+            return false;
+        counts = frame;
+        return true;
+    }
 };
 
 PreviewRenderer::PreviewRenderer() : impl_(std::make_unique<Impl>()) {}
@@ -477,6 +704,21 @@ void PreviewRenderer::setNullTexture(const Image& image) {
 
 void PreviewRenderer::forgetModel() { impl_->forget(); }
 
+void PreviewRenderer::setEffectFolder(const std::string& dataFolder) {
+    impl_->effects.setDataFolder(dataFolder);
+    impl_->effects.setBinaryCacheFolder(dataFolder.empty() ? std::string() : effectCacheFolder());
+}
+
+void PreviewRenderer::setShadowFormats(bool r32f, bool r16f) { impl_->shader.setFloatFormats(r32f, r16f); }
+
+bool PreviewRenderer::shaderModeRefused() const { return impl_->shader.refused(); }
+
+bool PreviewRenderer::effectTried(int kind) const {
+    return kind >= 0 && kind < 4 && impl_->effects.tried(EffectKind(kind));
+}
+
+bool PreviewRenderer::gpuSkinning() const { return impl_->gpuSkin; }
+
 void PreviewRenderer::modelPass(Model& model, ModelInstance& instance) {
     Impl& s = *impl_;
     if (s.model != &model) {
@@ -491,6 +733,27 @@ void PreviewRenderer::modelPass(Model& model, ModelInstance& instance) {
         return;
 
     computeBoneMatrices(model, instance, s.pose);
+    // Render mode 5 leaves skinning to the bone effect when it loads; the buffers then keep
+    // the prepared positions.
+    s.gpuSkin = model.renderMode == 5 && s.path == 3 && s.effects.get(EffectKind::Bone) != nullptr;
+    if (s.gpuSkin) {
+        s.skinMatrices.resize(s.pose.global.size());
+        for (std::size_t b = 0; b < s.pose.global.size(); ++b) {
+            const Mat4& rest = s.pose.rest[b];
+            s.skinMatrices[b] = multiply(translation(-rest[12], -rest[13], -rest[14]), s.pose.global[b]);
+        }
+        if (s.moved) {
+            for (PreparedGroup& group : s.prepared.groups)
+                for (std::size_t v = 0; v < group.vertices.size() && v < group.sourcePositions.size(); ++v) {
+                    group.vertices[v].x = group.sourcePositions[v].x;
+                    group.vertices[v].y = group.sourcePositions[v].y;
+                    group.vertices[v].z = group.sourcePositions[v].z;
+                }
+            s.positionsStale = true;
+            s.moved = false;
+        }
+        return;
+    }
     const bool moves = poseMoves(s.pose);
     // Positions go back to the prepared ones once, when the pose returns to rest.
     if (!moves && !s.moved)
@@ -522,6 +785,13 @@ FrameCounts PreviewRenderer::drawScene(GLuint framebuffer, int width, int height
         return counts;
     Impl& s = *impl_;
     const FixedFunctionProgram& p = program_;
+
+    if (view.shaderMode && !s.shader.refused() &&
+        s.drawShaderFrame(framebuffer, width, height, model, instance, view, p, counts)) {
+        if (overlay)
+            overlay();
+        return counts;
+    }
 
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glViewport(0, 0, width, height);
@@ -645,8 +915,21 @@ FrameCounts PreviewRenderer::drawScene(GLuint framebuffer, int width, int height
                     ++counts.drawCalls;
             } else if (g < s.ranges.size() && s.ranges[g].indexCount > 0) {
                 const GroupRange& r = s.ranges[g];
-                glDrawElementsBaseVertex(GL_TRIANGLES, r.indexCount, r.wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-                                         reinterpret_cast<void*>(r.indexOffset), r.baseVertex);
+                if (Effect* effect = s.groupEffect(m)) {
+                    s.setGroupEffect(*effect, m, *instance, group, texture != 0 ? s.textureFor(m, *instance, texture) : 0,
+                                     {du, dv}, view);
+                    for (int pass = 0; pass < effect->passCount(); ++pass) {
+                        effect->beginPass(pass);
+                        glDrawElementsBaseVertex(GL_TRIANGLES, r.indexCount,
+                                                 r.wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                                                 reinterpret_cast<void*>(r.indexOffset), r.baseVertex);
+                    }
+                    Effect::endPass();
+                    glUseProgram(p.program);
+                } else {
+                    glDrawElementsBaseVertex(GL_TRIANGLES, r.indexCount, r.wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                                             reinterpret_cast<void*>(r.indexOffset), r.baseVertex);
+                }
                 counts.triangles += r.indexCount / 3;
                 ++counts.drawCalls;
             }

@@ -33,6 +33,15 @@ struct SceneView {
     bool grid = true;
     bool lighting = true;           // the global light switch: off draws the vertex colours unlit
     int selectedBone = -1;          // weight display of render mode 0
+
+    // The effect path.
+    bool shaderMode = false;
+    Vec3 lightTarget{0, 0, 0};      // where the light aims: the camera's look-at point
+    bool bloomOn = false;
+    float bloomPower = 0.5f;
+    int postEffect = 0;             // 0..6
+    std::array<float, 3> effect2D{0, 0, 0};
+    double appTime = 0;
 };
 
 struct FrameCounts {
@@ -41,7 +50,9 @@ struct FrameCounts {
 };
 
 // The render path a model's renderMode comes to here: 0 fans on the CPU each frame, 3 the
-// prepared buffers, 8 the prepared buffers of the quad-subdivided copy.
+// prepared buffers, 8 the prepared buffers of the quad-subdivided copy. Modes 5 to 7 draw the
+// prepared buffers through their effects (the bone and the ground effect) when those load, and
+// as mode 3 when they do not.
 int drawPathOf(const Model& model);
 
 class PreviewRenderer {
@@ -60,6 +71,18 @@ public:
 
     // The texture drawn for a missing image.
     void setNullTexture(const Image& image);
+
+    // The data folder whose System/HLSL holds the effect files; empty (the default) leaves
+    // every effect unavailable without a word.
+    void setEffectFolder(const std::string& dataFolder);
+    // Which floating-point shadow-map formats the context may use (a seam for tests).
+    void setShadowFormats(bool r32f, bool r16f);
+    // Set once the effect path found no shadow map format: shader mode stays off from then on.
+    bool shaderModeRefused() const;
+    // Whether the effect's files were opened (EffectKind as int: 0 2-D, 1 3-D, 2 bone, 3 ground).
+    bool effectTried(int kind) const;
+    // Whether the last model pass left render mode 5's skinning to the GPU.
+    bool gpuSkinning() const;
 
     // The per-frame model pass: playback, bone matrices, skinning and, when the model's
     // renderModeDirty is set (or the model changed), the preparation of its render mode.

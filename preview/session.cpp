@@ -19,6 +19,13 @@ SceneView sceneViewFromLibrary(const PreviewSettings& settings) {
     view.grid = settings.grid;
     view.lighting = l.lightOn;
     view.transparentClear = settings.transparentClear;
+    view.shaderMode = l.shaderMode;
+    view.lightTarget = l.lookAt;
+    view.bloomOn = l.bloomOn;
+    view.bloomPower = l.bloomPower;
+    view.postEffect = l.postEffect;
+    view.effect2D = l.effect2D;
+    view.appTime = l.lastFrameTime;
     return view;
 }
 
@@ -27,6 +34,7 @@ PreviewSession::PreviewSession(RenderDevice& device) : device_(device) {
     if (!renderer_.init(&error))
         LogLine("*** ERROR *** preview: %s", error.c_str());
     renderer_.setNullTexture(lib().nullTexture);
+    renderer_.setEffectFolder(lib().dataFolder);
 }
 
 void PreviewSession::show(Model* model, ModelInstance* instance) {
@@ -59,6 +67,9 @@ LoopPassResult PreviewSession::pass(double now, GLuint framebuffer, const std::f
     hooks.render = [this, framebuffer, &overlay] {
         counts_ = renderer_.drawScene(framebuffer, lib().windowWidth, lib().windowHeight, model_, instance_,
                                       sceneViewFromLibrary(settings), overlay);
+        // No shadow map: the effect path is gone for good.
+        if (renderer_.shaderModeRefused())
+            lib().shaderMode = false;
     };
     hooks.invalidateDeviceObjects = [this] { renderer_.release(); };
     hooks.restoreDeviceObjects = [this] {

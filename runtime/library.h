@@ -61,6 +61,14 @@ struct LibraryState {
     Vec3 lightPosition{0, 0, -15};
     Vec3 lightColour{1, 1, 1};
 
+    // The effect path: off in the converter until the user switches it on; a context without a
+    // floating-point shadow map turns it off for good.
+    bool shaderMode = false;
+    bool bloomOn = false;
+    float bloomPower = 0.5f;
+    int postEffect = 0;                      // 0..6: the 2-D technique that finishes the frame
+    std::array<float, 3> effect2D{0, 0, 0};  // "op" of the 2-D effect
+
     // The transforms the drawing sets; ProjectToScreen multiplies them.
     Vec3 eye{0, 0, -15}, lookAt{0, 0, 0}, up{0, 1, 0};
     Mat4 world = kIdentity;

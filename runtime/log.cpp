@@ -15,6 +15,7 @@ struct Sinks {
     std::mutex mutex;
     LogSink log;
     MessageSink message;
+    CaptionedMessageSink captioned;
 };
 
 // Never destroyed: the loader logs while the process's statics are torn down.
@@ -65,6 +66,26 @@ void ShowMessage(const std::string& file, const std::string& text) {
         std::fprintf(stderr, "%s: %s\n", file.c_str(), text.c_str());
     // The time spent reading the message must not count as a stalled frame.
     ResyncTiming();
+}
+
+void ShowCaptionedMessage(const std::string& caption, const std::string& text) {
+    CaptionedMessageSink sink;
+    {
+        std::lock_guard lock(sinks().mutex);
+        sink = sinks().captioned;
+    }
+    if (!sink) {
+        ShowMessage(caption, text);
+        return;
+    }
+    sink(caption, text);
+    ResyncTiming();
+}
+
+CaptionedMessageSink setCaptionedMessageSink(CaptionedMessageSink sink) {
+    std::lock_guard lock(sinks().mutex);
+    std::swap(sinks().captioned, sink);
+    return sink;
 }
 
 LogSink setLogSink(LogSink sink) {

@@ -19,6 +19,11 @@ void logText(const std::string& line);
 // Shows a message the user must see (a message box in the GUI), then asks the frame loop to
 // resynchronise its timing.
 void ShowMessage(const std::string& file, const std::string& text);
+// A message under its own caption (the effect loader's "ERROR"). Without a captioned sink it goes
+// to the message sink with the caption in place of the file name.
+using CaptionedMessageSink = std::function<void(const std::string& caption, const std::string& text)>;
+void ShowCaptionedMessage(const std::string& caption, const std::string& text);
+CaptionedMessageSink setCaptionedMessageSink(CaptionedMessageSink sink);
 
 // Installs a sink and returns the previous one. Safe to call from any thread.
 LogSink setLogSink(LogSink sink);
