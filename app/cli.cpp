@@ -33,6 +33,7 @@ struct CliCommand {
     const char* help;
     std::vector<CliOption> options;
     int (*run)(const std::vector<std::pair<std::string, std::string>>& options, const std::vector<std::string>& files);
+    const char* operands = "FILE...";
 };
 
 // "kzp|lwo|mx|x", from the writer table.
@@ -324,6 +325,70 @@ int runRender(const std::vector<std::pair<std::string, std::string>>& options, c
     return 0;
 }
 
+// Thumbnails: file managers run this for every model file they show, so a huge file is skipped
+// rather than loaded.
+constexpr std::uintmax_t kMaxThumbnailInputBytes = std::uintmax_t(100) << 20;
+constexpr int kDefaultThumbnailSize = 256, kMinThumbnailSize = 16, kMaxThumbnailSize = 1024;
+// A fixed oblique view that shows the front, one side and the top.
+constexpr float kThumbnailYaw = -35, kThumbnailPitch = 30;
+
+int runThumbnail(const std::vector<std::pair<std::string, std::string>>& options, const std::vector<std::string>& files) {
+    if (files.size() < 2 || files.size() > 3)
+        return usageError("thumbnail needs FILE OUT.png and an optional SIZE");
+    int size = kDefaultThumbnailSize;
+    if (files.size() == 3 && (!parseNumber(files[2], size) || size < kMinThumbnailSize || size > kMaxThumbnailSize))
+        return usageError("SIZE is the thumbnail's width and height in pixels, " + std::to_string(kMinThumbnailSize) +
+                          " to " + std::to_string(kMaxThumbnailSize) + " (for example 256)");
+    installSinks(has(options, "--verbose"));
+    const std::string& file = files[0];
+    const std::string& out = files[1];
+    if (!readerForName(file)) {
+        std::fprintf(stderr, "revizevoz-cli: %s: not a model file of a supported format\n", file.c_str());
+        return 1;
+    }
+    if (const std::optional<std::string> why = checkInputFile(file)) {
+        std::fprintf(stderr, "revizevoz-cli: %s: %s\n", file.c_str(), why->c_str());
+        return 1;
+    }
+    std::error_code ec;
+    const std::uintmax_t bytes = std::filesystem::file_size(file, ec);
+    if (!ec && bytes > kMaxThumbnailInputBytes) {
+        std::fprintf(stderr, "revizevoz-cli: %s: the file is %ju bytes long, over the thumbnail limit of 100 MiB\n",
+                     file.c_str(), bytes);
+        return 1;
+    }
+    LoadResult loaded = loadModelFile(file);
+    printWarnings(loaded.warnings);
+    if (!loaded.model) {
+        std::fprintf(stderr, "revizevoz-cli: %s\n", loaded.error->message().c_str());
+        return 1;
+    }
+    // An empty picture would be cached as the file's thumbnail; without one the file manager
+    // keeps showing the file-type icon.
+    if (loaded.model->polygons.empty()) {
+        std::fprintf(stderr, "revizevoz-cli: %s: no polygons to draw\n", file.c_str());
+        return 1;
+    }
+    HeadlessRenderOptions render;
+    render.width = render.height = size;
+    render.yaw = kThumbnailYaw;
+    render.pitch = kThumbnailPitch;
+    render.fit = true;
+    render.grid = false;
+    render.transparentClear = true;
+    const std::optional<Image> image = renderHeadless(loaded.model.get(), &loaded.instance, render);
+    if (!image)
+        return 1;  // the message is out already
+    const std::optional<std::vector<std::byte>> png = encodePng(*image);
+    const std::optional<std::string> failed =
+        png ? writeFileAtomic(out, *png) : std::optional<std::string>("no pixels");
+    if (failed) {
+        std::fprintf(stderr, "revizevoz-cli: %s: cannot write the picture: %s\n", out.c_str(), failed->c_str());
+        return 1;
+    }
+    return 0;
+}
+
 const std::vector<CliCommand>& commands() {
     static const std::vector<CliCommand> table{
         {"convert", "convert each FILE to the target, beside its source",
@@ -347,6 +412,10 @@ const std::vector<CliCommand>& commands() {
           {"--bloom", nullptr, "with --shader-mode: bloom around bright parts"},
           {"--verbose", nullptr, "print log lines to stderr"}},
          runRender},
+        {"thumbnail", "draw FILE fitted into a SIZE x SIZE PNG (256 unless given) on a transparent "
+                      "background, for file managers",
+         {{"--verbose", nullptr, "print log lines to stderr"}},
+         runThumbnail, "FILE OUT.png [SIZE]"},
     };
     return table;
 }
@@ -357,7 +426,7 @@ std::string synopsis(const CliCommand& command) {
         const std::string text = o.value ? std::string(o.name) + " " + valueName(o) : o.name;
         line += o.required ? " " + text : " [" + text + "]";
     }
-    return line + " FILE...";
+    return line + " " + command.operands;
 }
 
 void printUsage(std::FILE* out) {

@@ -1,4 +1,4 @@
-// The converter window: `revizevoz [FILE]`; a .kzp FILE (any case) is opened at start.
+// The converter window: `revizevoz [FILE...]`; the first FILE of a format it reads is opened at start.
 #include <QApplication>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -21,6 +21,9 @@ int main(int argc, char** argv) {
     format.setStencilBufferSize(8);
     QSurfaceFormat::setDefaultFormat(format);
     QApplication app(argc, argv);
+    // The WM class and Wayland app id that tie the window to revizevoz.desktop (StartupWMClass).
+    QApplication::setApplicationName("revizevoz");
+    QGuiApplication::setDesktopFileName("revizevoz");
     rv::keepModelMemoryForReuse();
 
     rv::QtDialogs dialogs;

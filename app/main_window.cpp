@@ -158,11 +158,14 @@ void MainWindow::finishStartUp(const QStringList& arguments) {
         lib().lightOn = settings_.lightOn != 0;
         lib().shaderMode = settings_.displayWord5 != 0;
     }
-    // A KZP file named on the command line is opened; anything else is ignored.
-    if (!arguments.isEmpty()) {
-        const std::string path = arguments.front().toStdString();
-        if (equalsIgnoreCase(extensionOf(path), "kzp"))
+    // The first file of a format we read is opened: a file manager passes every file the user
+    // opened with us, of any of the seven formats. The rest are ignored.
+    for (const QString& argument : arguments) {
+        const std::string path = argument.toStdString();
+        if (readerForName(path)) {
             startLoad(path, true);
+            break;
+        }
     }
     panel_ = new ConversionPanel(this);
     panel_->placeBeside(this);

@@ -7,6 +7,21 @@
 #include "runtime/library.h"
 
 namespace rv {
+namespace {
+
+// Drawn over a transparent clear, edges and translucent faces hold colour premultiplied by their
+// alpha; a PNG wants it straight.
+void unpremultiply(Image& image) {
+    for (std::size_t i = 0; i + 3 < image.rgba.size(); i += 4) {
+        const unsigned a = image.rgba[i + 3];
+        if (a == 0 || a == 255)
+            continue;
+        for (std::size_t c = 0; c < 3; ++c)
+            image.rgba[i + c] = std::uint8_t(std::min(255u, (image.rgba[i + c] * 255u + a / 2) / a));
+    }
+}
+
+}  // namespace
 
 std::optional<Image> renderHeadless(Model* model, ModelInstance* instance, const HeadlessRenderOptions& options) {
     HeadlessDevice device;
@@ -48,6 +63,8 @@ std::optional<Image> renderHeadless(Model* model, ModelInstance* instance, const
             session.pass(now, device.framebuffer());
         }
         image = device.readBack();
+        if (options.transparentClear)
+            unpremultiply(*image);
         session.show(nullptr, nullptr);
     }
     return image;

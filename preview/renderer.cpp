@@ -795,8 +795,11 @@ FrameCounts PreviewRenderer::drawScene(GLuint framebuffer, int width, int height
 
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glViewport(0, 0, width, height);
-    glClearColor(float(view.clearColour[0] & 0xff) / 255.0f, float(view.clearColour[1] & 0xff) / 255.0f,
-                 float(view.clearColour[2] & 0xff) / 255.0f, view.transparentClear ? 0.0f : 1.0f);
+    if (view.transparentClear)
+        glClearColor(0, 0, 0, 0);
+    else
+        glClearColor(float(view.clearColour[0] & 0xff) / 255.0f, float(view.clearColour[1] & 0xff) / 255.0f,
+                     float(view.clearColour[2] & 0xff) / 255.0f, 1.0f);
     glClearDepth(1.0);
     glClearStencil(0);
     glDepthMask(GL_TRUE);
@@ -807,7 +810,13 @@ FrameCounts PreviewRenderer::drawScene(GLuint framebuffer, int width, int height
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
     glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    if (view.transparentClear) {
+        // Over a clear of alpha 0 the alpha must gather coverage (a + d(1 - a)); the colour then
+        // comes out premultiplied against the black clear, which the read-back undoes.
+        glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    } else {
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    }
     glBlendEquation(GL_FUNC_ADD);
     // Clockwise on screen is the front; counter-clockwise triangles are culled.
     glEnable(GL_CULL_FACE);

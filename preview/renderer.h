@@ -29,7 +29,7 @@ struct SceneView {
     Vec3 lightColour{1, 1, 1};
     Vec3 ambient{0.15f, 0.15f, 0.15f};
     std::array<int, 3> clearColour{128, 128, 128};
-    bool transparentClear = false;  // clear alpha 0 (thumbnails) instead of 255
+    bool transparentClear = false;  // clear to black at alpha 0 (thumbnails); colours come out premultiplied
     bool grid = true;
     bool lighting = true;           // the global light switch: off draws the vertex colours unlit
     int selectedBone = -1;          // weight display of render mode 0

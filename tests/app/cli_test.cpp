@@ -145,5 +145,53 @@ TEST(Cli, RenderWritesTheSamePngEachTimeAndFailsCleanlyWithoutAContext) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("c.png")));
 }
 
+// The size in a PNG's IHDR, or 0 when the bytes are no PNG.
+std::pair<std::uint32_t, std::uint32_t> pngSize(const std::vector<std::byte>& png) {
+    if (png.size() < 24 || std::memcmp(png.data(), "\x89PNG", 4) != 0)
+        return {0, 0};
+    auto be32 = [&](std::size_t at) {
+        return std::uint32_t(png[at]) << 24 | std::uint32_t(png[at + 1]) << 16 | std::uint32_t(png[at + 2]) << 8 |
+               std::uint32_t(png[at + 3]);
+    };
+    return {be32(16), be32(20)};
+}
+
+TEST(Cli, ThumbnailServesFileManagerSizesAndRefusesNonsense) {
+    test::TempDir dir;
+    std::filesystem::copy_file(std::string(REVIZEVOZ_TEST_DATA) + "/../../samples/cube.mqo", dir.file("cube.mqo"));
+    const CliRun first = runCli("thumbnail cube.mqo t.png", dir.path().string());
+    if (first.status == 1 && first.out.find("Could not initialize") != std::string::npos)
+        GTEST_SKIP() << "no OpenGL context here: " << first.out;
+    ASSERT_EQ(first.status, 0) << first.out;
+    EXPECT_EQ(pngSize(test::readBytes(dir.file("t.png"))), std::make_pair(256u, 256u));
+    for (const std::uint32_t size : {128u, 512u, 1024u}) {
+        const std::string out = "t" + std::to_string(size) + ".png";
+        ASSERT_EQ(runCli("thumbnail cube.mqo " + out + " " + std::to_string(size), dir.path().string()).status, 0);
+        EXPECT_EQ(pngSize(test::readBytes(dir.file(out))), std::make_pair(size, size));
+    }
+    for (const char* args : {"cube.mqo", "cube.mqo n.png 0", "cube.mqo n.png -256", "cube.mqo n.png 256px",
+                             "cube.mqo n.png big", "cube.mqo n.png 100000", "cube.mqo n.png 256 256"})
+        EXPECT_EQ(runCli(std::string("thumbnail ") + args, dir.path().string()).status, 2) << args;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("n.png")));
+}
+
+TEST(Cli, ThumbnailOfWhatItCannotDrawWritesNothing) {
+    test::TempDir dir;
+    test::writeText(dir.file("keep.png"), "the thumbnail from before");
+    test::writeText(dir.file("bad.kzp"), "KZP");
+    test::writeText(dir.file("notes.txt"), "not a model");
+    test::writeText(dir.file("empty.mqo"), "Metasequoia Document\nFormat Text Ver 1.0\n\nEof\n");
+    // Over 100 MiB: skipped by its size, never read (the file is sparse).
+    test::writeText(dir.file("huge.mqo"), "");
+    std::filesystem::resize_file(dir.file("huge.mqo"), (std::uintmax_t(100) << 20) + 1);
+    for (const auto& [file, says] : {std::pair{"bad.kzp", "bad.kzp"}, {"notes.txt", "not a model file"},
+                                     {"empty.mqo", "no polygons"}, {"huge.mqo", "100 MiB"}, {"gone.mqo", "gone.mqo"}}) {
+        const CliRun r = runCli(std::string("thumbnail ") + file + " keep.png", dir.path().string());
+        EXPECT_EQ(r.status, 1) << file << ": " << r.out;
+        EXPECT_NE(r.out.find(says), std::string::npos) << file << ": " << r.out;
+        EXPECT_EQ(test::readBytes(dir.file("keep.png")), test::bytesOf("the thumbnail from before")) << file;
+    }
+}
+
 }  // namespace
 }  // namespace rv

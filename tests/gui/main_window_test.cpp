@@ -63,7 +63,7 @@ protected:
             started = true;
             ok = good;
             if (good)
-                window_->finishStartUp({});
+                window_->finishStartUp(startArguments_);
         });
         window_->show();
         QTRY_VERIFY_WITH_TIMEOUT(started, 10000);
@@ -83,9 +83,27 @@ protected:
     }
 
     test::TempDir dir_;
+    QStringList startArguments_;  // the command line after the program name
     ScriptedDialogs dialogs_;
     std::unique_ptr<MainWindow> window_;
 };
+
+// A file manager passes every file the user opened with the program, in any of the seven formats.
+class WindowStartedWithFiles : public Window {
+protected:
+    void SetUp() override {
+        for (const auto& [from, name] : {std::pair{"mqo/small.mqo", "notes.txt"}, {"mqo/small.mqo", "a.mqo"},
+                                         {"kzp/two_groups_2009000.kzp", "b.kzp"}})
+            startArguments_ << QString::fromStdString(copyFixture(from, name));
+        Window::SetUp();
+    }
+};
+
+TEST_F(WindowStartedWithFiles, OpensTheFirstFileOfAFormatItReads) {
+    QTRY_VERIFY_WITH_TIMEOUT(currentModel() != nullptr, 10000);
+    EXPECT_EQ(currentModel()->fileName, "a.mqo");
+    EXPECT_TRUE(dialogs_.messages.isEmpty()) << dialogs_.messages.join("\n").toStdString();
+}
 
 TEST_F(Window, MenuHasEveryCommandWithItsText) {
     const std::pair<int, const char*> items[] = {
