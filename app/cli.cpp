@@ -265,6 +265,21 @@ bool parseNumber(const std::string& text, T& out) {
     return ec == std::errc() && ptr == end;
 }
 
+// Draws a loaded model headless and writes the PNG through a temporary file; the exit status.
+int renderToFile(LoadResult& loaded, const HeadlessRenderOptions& render, const std::string& out) {
+    const std::optional<Image> image = renderHeadless(loaded.model.get(), &loaded.instance, render);
+    if (!image)
+        return 1;  // the message is out already
+    const std::optional<std::vector<std::byte>> png = encodePng(*image);
+    const std::optional<std::string> failed =
+        png ? writeFileAtomic(out, *png) : std::optional<std::string>("no pixels");
+    if (failed) {
+        std::fprintf(stderr, "revizevoz-cli: %s: cannot write the picture: %s\n", out.c_str(), failed->c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int runRender(const std::vector<std::pair<std::string, std::string>>& options, const std::vector<std::string>& files) {
     if (files.size() != 1)
         return usageError("render needs exactly one FILE");
@@ -312,17 +327,7 @@ int runRender(const std::vector<std::pair<std::string, std::string>>& options, c
         std::fprintf(stderr, "revizevoz-cli: %s\n", loaded.error->message().c_str());
         return 1;
     }
-    const std::optional<Image> image = renderHeadless(loaded.model.get(), &loaded.instance, render);
-    if (!image)
-        return 1;  // the message is out already
-    const std::optional<std::vector<std::byte>> png = encodePng(*image);
-    const std::optional<std::string> failed =
-        png ? writeFileAtomic(out, *png) : std::optional<std::string>("no pixels");
-    if (failed) {
-        std::fprintf(stderr, "revizevoz-cli: %s: cannot write the picture: %s\n", out.c_str(), failed->c_str());
-        return 1;
-    }
-    return 0;
+    return renderToFile(loaded, render, out);
 }
 
 // Thumbnails: file managers run this for every model file they show, so a huge file is skipped
@@ -376,17 +381,7 @@ int runThumbnail(const std::vector<std::pair<std::string, std::string>>& options
     render.fit = true;
     render.grid = false;
     render.transparentClear = true;
-    const std::optional<Image> image = renderHeadless(loaded.model.get(), &loaded.instance, render);
-    if (!image)
-        return 1;  // the message is out already
-    const std::optional<std::vector<std::byte>> png = encodePng(*image);
-    const std::optional<std::string> failed =
-        png ? writeFileAtomic(out, *png) : std::optional<std::string>("no pixels");
-    if (failed) {
-        std::fprintf(stderr, "revizevoz-cli: %s: cannot write the picture: %s\n", out.c_str(), failed->c_str());
-        return 1;
-    }
-    return 0;
+    return renderToFile(loaded, render, out);
 }
 
 const std::vector<CliCommand>& commands() {

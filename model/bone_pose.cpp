@@ -4,21 +4,10 @@
 #include <cmath>
 
 #include "model/motion.h"
+#include "runtime/matrix.h"
 
 namespace rv {
 namespace {
-
-BoneMatrix multiply(const BoneMatrix& a, const BoneMatrix& b) {
-    BoneMatrix m{};
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c) {
-            float sum = 0;
-            for (int k = 0; k < 4; ++k)
-                sum += a[std::size_t(r * 4 + k)] * b[std::size_t(k * 4 + c)];
-            m[std::size_t(r * 4 + c)] = sum;
-        }
-    return m;
-}
 
 std::array<float, 3> lerp(const std::array<float, 3>& a, const std::array<float, 3>& b, float t) {
     return {a[0] + (b[0] - a[0]) * t, a[1] + (b[1] - a[1]) * t, a[2] + (b[2] - a[2]) * t};

@@ -3,6 +3,7 @@
 
 #include "model/mesh.h"
 #include "model/vertex_hash.h"
+#include "runtime/matrix.h"
 
 namespace rv {
 namespace {
@@ -13,18 +14,6 @@ constexpr float kFar = 99999.0f;  // start of every bounds search
 
 Matrix translation(const std::array<float, 3>& t) {
     return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, t[0], t[1], t[2], 1};
-}
-
-Matrix multiply(const Matrix& a, const Matrix& b) {
-    Matrix m{};
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c) {
-            float sum = 0;
-            for (int k = 0; k < 4; ++k)
-                sum += a[std::size_t(r * 4 + k)] * b[std::size_t(k * 4 + c)];
-            m[std::size_t(r * 4 + c)] = sum;
-        }
-    return m;
 }
 
 void widen(ModelVertex& min, ModelVertex& max, const ModelVertex& p) {

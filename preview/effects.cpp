@@ -51,21 +51,7 @@ GLuint compileStage(GLenum kind, const std::string& common, const std::string& b
     const std::string text = std::string("#version 330 core\n") +
                              (kind == GL_VERTEX_SHADER ? "#define VERTEX_STAGE\n" : "#define FRAGMENT_STAGE\n") +
                              common + "\n" + body;
-    const char* source = text.c_str();
-    const GLuint shader = glCreateShader(kind);
-    glShaderSource(shader, 1, &source, nullptr);
-    glCompileShader(shader);
-    GLint ok = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (!ok) {
-        char log[4096] = {};
-        glGetShaderInfoLog(shader, sizeof log, nullptr, log);
-        if (error)
-            *error = log;
-        glDeleteShader(shader);
-        return 0;
-    }
-    return shader;
+    return compileShader(kind, text.c_str(), error);
 }
 
 void bindInputs(GLuint program) {

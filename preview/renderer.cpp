@@ -513,6 +513,7 @@ struct PreviewRenderer::Impl {
         return texture;
     }
 
+    // Textures repeat, so only the fraction of the scroll matters; it keeps float precision.
     static std::array<float, 2> groupScroll(const ModelGroup& group, const ModelPlayback& playback, std::size_t g) {
         if (group.keyed != 1 || g >= playback.uvOffsets.size())
             return {0, 0};
@@ -871,11 +872,7 @@ FrameCounts PreviewRenderer::drawScene(GLuint framebuffer, int width, int height
             glBindVertexArray(s.vao);
         }
 
-        // Texture animation: the current key of a keyed group names the texture.
         const ModelPlayback& playback = instance->playback;
-        const ModelMotion* motion = playback.motion >= 0 && playback.motion < m.motionCount()
-                                        ? &m.motions[std::size_t(playback.motion)]
-                                        : nullptr;
         const GLenum modelFill = m.fillMode == 0 ? GL_POINT : m.fillMode == 1 ? GL_LINE : GL_FILL;
 
         for (std::size_t g = 0; g < m.groups.size(); ++g) {
@@ -884,19 +881,7 @@ FrameCounts PreviewRenderer::drawScene(GLuint framebuffer, int width, int height
             if (style == kHidden)
                 continue;
 
-            int texture = group.textured != 0 ? group.textureIndex : 0;
-            if (motion && playback.animating && g < motion->groupKeys.size()) {
-                const ModelGroupKeyTable& table = motion->groupKeys[g];
-                const int keys = std::clamp(table.keyCount, 0, kMaxGroupKeys);
-                if (keys > 0 && group.textured != 0) {
-                    int key = g < playback.groupKeys.size() ? playback.groupKeys[g].key : 0;
-                    key = std::clamp(key, 0, keys - 1);
-                    texture = table.keys[std::size_t(key)].keyTexture;
-                }
-            }
-            // Numbers past the slot's table draw untextured, like 0.
-            if (texture < 0 || texture > kMaxTextureNumber || std::size_t(texture) >= m.textures.size())
-                texture = 0;
+            const int texture = Impl::groupTextureNumber(m, playback, g);
             if (texture != 0) {
                 glBindTexture(GL_TEXTURE_2D, s.textureFor(m, *instance, texture));
                 glUniform1i(p.textured, 1);
@@ -909,13 +894,8 @@ FrameCounts PreviewRenderer::drawScene(GLuint framebuffer, int width, int height
             glUniform1i(p.flatShade, style == kFlat ? 1 : 0);
             glUniform1i(p.alphaTest, group.groupOption != 0 ? 1 : 0);
             glUniform1f(p.alphaRef, float(group.groupOptionValue & 0xff));
-            float du = 0, dv = 0;
-            if (group.keyed == 1 && g < playback.uvOffsets.size()) {
-                // Textures repeat, so only the fraction matters; it keeps float precision.
-                du = float(std::fmod(playback.uvOffsets[g][0], 1.0));
-                dv = float(std::fmod(playback.uvOffsets[g][1], 1.0));
-            }
-            glUniform2f(p.uvOffset, du, dv);
+            const std::array<float, 2> scroll = Impl::groupScroll(group, playback, g);
+            glUniform2f(p.uvOffset, scroll[0], scroll[1]);
 
             if (fanPath) {
                 const int triangles = s.drawFans(m, g, view.selectedBone);
@@ -926,7 +906,7 @@ FrameCounts PreviewRenderer::drawScene(GLuint framebuffer, int width, int height
                 const GroupRange& r = s.ranges[g];
                 if (Effect* effect = s.groupEffect(m)) {
                     s.setGroupEffect(*effect, m, *instance, group, texture != 0 ? s.textureFor(m, *instance, texture) : 0,
-                                     {du, dv}, view);
+                                     scroll, view);
                     for (int pass = 0; pass < effect->passCount(); ++pass) {
                         effect->beginPass(pass);
                         glDrawElementsBaseVertex(GL_TRIANGLES, r.indexCount,

@@ -111,7 +111,9 @@ void main() {
 }
 )";
 
-GLuint compile(GLenum kind, const char* source, std::string* error) {
+}  // namespace
+
+GLuint compileShader(GLenum kind, const char* source, std::string* error) {
     const GLuint shader = glCreateShader(kind);
     glShaderSource(shader, 1, &source, nullptr);
     glCompileShader(shader);
@@ -128,13 +130,11 @@ GLuint compile(GLenum kind, const char* source, std::string* error) {
     return shader;
 }
 
-}  // namespace
-
 bool buildFixedFunctionProgram(FixedFunctionProgram& out, std::string* error) {
-    const GLuint vs = compile(GL_VERTEX_SHADER, kVertexShader, error);
+    const GLuint vs = compileShader(GL_VERTEX_SHADER, kVertexShader, error);
     if (!vs)
         return false;
-    const GLuint fs = compile(GL_FRAGMENT_SHADER, kFragmentShader, error);
+    const GLuint fs = compileShader(GL_FRAGMENT_SHADER, kFragmentShader, error);
     if (!fs) {
         glDeleteShader(vs);
         return false;

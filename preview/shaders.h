@@ -21,6 +21,9 @@ struct FixedFunctionProgram {
     GLint textured = -1, sampler = -1, alphaTest = -1, alphaRef = -1, uvOffset = -1;
 };
 
+// Compiles one shader stage; 0 (with the compiler's log in `error`) when it fails.
+GLuint compileShader(GLenum kind, const char* source, std::string* error);
+
 // Compiles and links the program; false (with the compiler's log in `error`) when it fails.
 bool buildFixedFunctionProgram(FixedFunctionProgram& out, std::string* error);
 
