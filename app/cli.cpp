@@ -232,6 +232,23 @@ void printInfo(const Model& m, bool json) {
                 m.boundsMax.y, m.boundsMax.z);
 }
 
+// Whether FILE names one of the readable formats; says why not on stderr.
+bool supportedOrSay(const std::string& file) {
+    if (readerForName(file))
+        return true;
+    std::fprintf(stderr, "revizevoz-cli: %s: not a model file of a supported format\n", file.c_str());
+    return false;
+}
+
+// Loads FILE, printing its warnings, and its error when nothing could be read.
+LoadResult loadOrSay(const std::string& file) {
+    LoadResult loaded = loadModelFile(file);
+    printWarnings(loaded.warnings);
+    if (!loaded.model)
+        std::fprintf(stderr, "revizevoz-cli: %s\n", loaded.error->message().c_str());
+    return loaded;
+}
+
 int runInfo(const std::vector<std::pair<std::string, std::string>>& options, const std::vector<std::string>& files) {
     if (files.empty())
         return usageError("info needs at least one FILE");
@@ -239,15 +256,8 @@ int runInfo(const std::vector<std::pair<std::string, std::string>>& options, con
     installSinks(has(options, "--verbose"));
     bool allOk = true;
     for (const std::string& file : files) {
-        if (!readerForName(file)) {
-            std::fprintf(stderr, "revizevoz-cli: %s: not a model file of a supported format\n", file.c_str());
-            allOk = false;
-            continue;
-        }
-        const LoadResult loaded = loadModelFile(file);
-        printWarnings(loaded.warnings);
+        const LoadResult loaded = supportedOrSay(file) ? loadOrSay(file) : LoadResult{};
         if (!loaded.model) {
-            std::fprintf(stderr, "revizevoz-cli: %s\n", loaded.error->message().c_str());
             allOk = false;
             continue;
         }
@@ -317,16 +327,11 @@ int runRender(const std::vector<std::pair<std::string, std::string>>& options, c
         return usageError("render needs -o OUT.png");
     installSinks(has(options, "--verbose"));
     const std::string& file = files.front();
-    if (!readerForName(file)) {
-        std::fprintf(stderr, "revizevoz-cli: %s: not a model file of a supported format\n", file.c_str());
+    if (!supportedOrSay(file))
         return 1;
-    }
-    LoadResult loaded = loadModelFile(file);
-    printWarnings(loaded.warnings);
-    if (!loaded.model) {
-        std::fprintf(stderr, "revizevoz-cli: %s\n", loaded.error->message().c_str());
+    LoadResult loaded = loadOrSay(file);
+    if (!loaded.model)
         return 1;
-    }
     return renderToFile(loaded, render, out);
 }
 
@@ -347,10 +352,8 @@ int runThumbnail(const std::vector<std::pair<std::string, std::string>>& options
     installSinks(has(options, "--verbose"));
     const std::string& file = files[0];
     const std::string& out = files[1];
-    if (!readerForName(file)) {
-        std::fprintf(stderr, "revizevoz-cli: %s: not a model file of a supported format\n", file.c_str());
+    if (!supportedOrSay(file))
         return 1;
-    }
     if (const std::optional<std::string> why = checkInputFile(file)) {
         std::fprintf(stderr, "revizevoz-cli: %s: %s\n", file.c_str(), why->c_str());
         return 1;
@@ -362,12 +365,9 @@ int runThumbnail(const std::vector<std::pair<std::string, std::string>>& options
                      file.c_str(), bytes);
         return 1;
     }
-    LoadResult loaded = loadModelFile(file);
-    printWarnings(loaded.warnings);
-    if (!loaded.model) {
-        std::fprintf(stderr, "revizevoz-cli: %s\n", loaded.error->message().c_str());
+    LoadResult loaded = loadOrSay(file);
+    if (!loaded.model)
         return 1;
-    }
     // An empty picture would be cached as the file's thumbnail; without one the file manager
     // keeps showing the file-type icon.
     if (loaded.model->polygons.empty()) {

@@ -14,12 +14,7 @@
 #include "runtime/log.h"
 
 int main(int argc, char** argv) {
-    QSurfaceFormat format;
-    format.setVersion(3, 3);
-    format.setProfile(QSurfaceFormat::CoreProfile);
-    format.setDepthBufferSize(24);
-    format.setStencilBufferSize(8);
-    QSurfaceFormat::setDefaultFormat(format);
+    rv::setPreviewSurfaceFormat();
     QApplication app(argc, argv);
     // The WM class and Wayland app id that tie the window to revizevoz.desktop (StartupWMClass).
     QApplication::setApplicationName("revizevoz");

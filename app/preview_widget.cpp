@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QSurfaceFormat>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -58,6 +59,15 @@ bool WidgetDevice::reset(int, int) {
 bool WidgetDevice::present() {
     target_.blitTo(widget_.defaultFramebufferObject());
     return true;
+}
+
+void setPreviewSurfaceFormat() {
+    QSurfaceFormat format;
+    format.setVersion(3, 3);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setDepthBufferSize(24);
+    format.setStencilBufferSize(8);
+    QSurfaceFormat::setDefaultFormat(format);
 }
 
 int virtualKeyOf(int qtKey) {

@@ -115,6 +115,10 @@ private:
     double lastFrameMs_ = 0;
 };
 
+// Makes every OpenGL surface the preview's: 3.3 core with depth 24 and stencil 8. Call before the
+// QApplication is made.
+void setPreviewSurfaceFormat();
+
 // A Qt key as the virtual-key code the camera and the runtime take (0 for none).
 int virtualKeyOf(int qtKey);
 

@@ -929,21 +929,8 @@ FrameCounts PreviewRenderer::drawScene(GLuint framebuffer, int width, int height
     }
 
     // The application's drawing: the grid, unlit, in world space.
-    setWorld(kIdentity);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    if (view.grid) {
-        glUniform1i(p.lighting, 0);
-        glUniform1i(p.vertexSpecular, 0);
-        glUniform1i(p.textured, 0);
-        glUniform1i(p.specularEnable, 0);
-        glUniform1i(p.flatShade, 0);
-        glUniform1i(p.alphaTest, 0);
-        glUniform2f(p.uvOffset, 0, 0);
-        glBindVertexArray(s.gridVao);
-        glDrawArrays(GL_LINES, 0, s.gridVertexCount);
-        glBindVertexArray(0);
-        glUniform1i(p.lighting, 1);
-    }
+    if (view.grid)
+        s.drawGridFixed(p, view);
     glUseProgram(0);
     if (overlay)
         overlay();

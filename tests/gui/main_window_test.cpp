@@ -335,12 +335,7 @@ TEST_F(Window, DISABLED_MeasureOrbitAndCorpusBatch) {
 }  // namespace rv
 
 int main(int argc, char** argv) {
-    QSurfaceFormat format;
-    format.setVersion(3, 3);
-    format.setProfile(QSurfaceFormat::CoreProfile);
-    format.setDepthBufferSize(24);
-    format.setStencilBufferSize(8);
-    QSurfaceFormat::setDefaultFormat(format);
+    rv::setPreviewSurfaceFormat();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
