@@ -1,20 +1,81 @@
 #include "app/batch.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include "runtime/paths.h"
 
 namespace rv {
 
-void DropBatch::add(const std::vector<std::string>& files, ConversionTarget target) {
-    for (const std::string& file : files)
+namespace {
+
+bool hiddenName(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    return !name.empty() && name[0] == '.';
+}
+
+void collectFolder(const std::filesystem::path& folder, DroppedFiles& out, int depth) {
+    std::error_code ec;
+    std::vector<std::filesystem::path> entries;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (!hiddenName(it->path()))
+            entries.push_back(it->path());
+    std::sort(entries.begin(), entries.end());
+    for (const std::filesystem::path& entry : entries) {
+        // Links to folders are not followed, so that a loop of links cannot run forever.
+        if (std::filesystem::is_directory(std::filesystem::symlink_status(entry, ec))) {
+            if (depth < 64)
+                collectFolder(entry, out, depth + 1);
+        } else if (readerForName(entry.string())) {
+            out.models.push_back(entry.string());
+        } else if (std::filesystem::is_regular_file(entry, ec)) {
+            out.skipped.push_back(entry.string());
+        }
+    }
+}
+
+}  // namespace
+
+DroppedFiles modelFilesIn(const std::vector<std::string>& paths) {
+    DroppedFiles out;
+    for (const std::string& path : paths) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(path, ec))
+            collectFolder(path, out, 0);
+        else if (readerForName(path))
+            out.models.push_back(path);
+        else
+            out.skipped.push_back(path);
+    }
+    return out;
+}
+
+void DropBatch::add(const std::vector<std::string>& paths, ConversionTarget target) {
+    DroppedFiles dropped = modelFilesIn(paths);
+    for (const std::string& file : dropped.models)
         queue_.push_back({file, target});
+    for (const std::string& file : dropped.skipped) {
+        ConvertReport report;
+        report.source = file;
+        report.skipped = true;
+        report.error = file + ": not a model file";
+        record(std::move(report));
+    }
 }
 
 bool DropBatch::poll(bool wait) {
     if (current_ && (wait || current_->load.ready()))
         finishCurrent();
-    if (!current_ && !queue_.empty()) {
+    while (!current_ && !queue_.empty()) {
         Entry next = queue_.front();
         queue_.pop_front();
+        if (isSameFile(next.file, outputPathFor(next.file, next.target))) {
+            ConvertReport report;
+            report.source = next.file;
+            report.error = replacesSourceError(next.file);
+            record(std::move(report));
+            continue;
+        }
         if (hooks_.releaseModel)
             hooks_.releaseModel();
         current_.emplace();
@@ -36,13 +97,13 @@ void DropBatch::finishCurrent() {
     if (!loaded.model) {
         report.error = loaded.error ? loaded.error->message() : entry.file + ": no model was loaded";
     } else {
-        report.nothingRead = loaded.model->polygons.empty();
         report.output = outputPathFor(entry.file, entry.target);
-        SaveOutcome saved = saveModel(*loaded.model, entry.target, report.output);
-        report.ok = saved.ok;
-        report.error = std::move(saved.error);
-        report.warnings.insert(report.warnings.end(), saved.warnings.begin(), saved.warnings.end());
+        writeConverted(*loaded.model, entry.target, report);
     }
+    record(std::move(report));
+}
+
+void DropBatch::record(ConvertReport report) {
     reports_.push_back(std::move(report));
     if (hooks_.fileDone)
         hooks_.fileDone(reports_.size(), total(), reports_.back());
@@ -55,11 +116,15 @@ std::vector<ConvertReport> DropBatch::takeReports() {
 }
 
 std::string batchFailureMessage(const std::vector<ConvertReport>& reports) {
-    std::string lines;
+    std::string lines, skipped, warnings;
     std::size_t failed = 0;
     for (const ConvertReport& r : reports) {
         const std::string name = sjisToUtf8(r.source).value_or(r.source);
-        if (!r.ok) {
+        for (const std::string& w : r.warnings)
+            warnings += "\n" + w;
+        if (r.skipped) {
+            skipped += "\n" + r.error;
+        } else if (!r.ok) {
             ++failed;
             lines += "\n" + (r.error.empty() ? name + ": not converted" : r.error);
         } else if (r.nothingRead) {
@@ -67,10 +132,14 @@ std::string batchFailureMessage(const std::vector<ConvertReport>& reports) {
             lines += "\n" + name + ": no polygons were read; " + fileNameOf(r.output) + " holds an empty model";
         }
     }
-    if (failed == 0)
-        return {};
-    return std::to_string(failed) + " / " + std::to_string(reports.size()) +
-           " のファイルは変換できませんでした。" + lines;
+    std::string message;
+    if (failed > 0)
+        message = std::to_string(failed) + " / " + std::to_string(reports.size()) + " のファイルは変換できませんでした。" + lines;
+    if (!skipped.empty())
+        message += (message.empty() ? "" : "\n") + skipped.substr(1);
+    if (!warnings.empty())
+        message += (message.empty() ? "" : "\n") + warnings.substr(1);
+    return message;
 }
 
 }  // namespace rv

@@ -21,9 +21,10 @@ public:
     };
     explicit DropBatch(Hooks hooks) : hooks_(std::move(hooks)) {}
 
-    // Queues files to convert to `target`, after whatever is queued already; a drop during a
-    // batch joins it.
-    void add(const std::vector<std::string>& files, ConversionTarget target);
+    // Queues dropped paths to convert to `target`, after whatever is queued already; a drop
+    // during a batch joins it. Folders give the model files inside them (see modelFilesIn); other
+    // files are reported as skipped at once.
+    void add(const std::vector<std::string>& paths, ConversionTarget target);
 
     // Does what can be done now: finishes the current file when its load is ready (with `wait`,
     // waits for it) and writes its output, then starts loading the next one. Returns true while
@@ -51,6 +52,7 @@ private:
         PathLoad load;
     };
     void finishCurrent();
+    void record(ConvertReport report);
 
     Hooks hooks_;
     std::deque<Entry> queue_;
@@ -58,8 +60,16 @@ private:
     std::vector<ConvertReport> reports_;
 };
 
-// One message for the files of a batch that failed or read no polygons, naming each with its
-// reason; empty when every file converted whole.
+// What a drop holds: the model files among the paths, folders looked into recursively (entries
+// in name order, hidden ones passed over), and the files that are not model files.
+struct DroppedFiles {
+    std::vector<std::string> models;
+    std::vector<std::string> skipped;
+};
+DroppedFiles modelFilesIn(const std::vector<std::string>& paths);
+
+// One message for the files of a batch that failed, read no polygons, were skipped or lost
+// something on the way, naming each with its reason; empty when every file converted whole.
 std::string batchFailureMessage(const std::vector<ConvertReport>& reports);
 
 }  // namespace rv

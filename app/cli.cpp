@@ -155,7 +155,6 @@ int runConvert(const std::vector<std::pair<std::string, std::string>>& options, 
             return 1;
         }
     }
-    convert.refuseUnknownExtension = true;
 
     bool allOk = true;
     convertFiles(files, convert, directSource(), [&](std::size_t done, std::size_t total, const ConvertReport& r) {

@@ -1,8 +1,12 @@
 #include "app/driver.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
+#include "formats/common/export_support.h"
 #include "formats/common/file_io.h"
 #include "formats/dxf/dxf.h"
 #include "formats/gltf/gltf.h"
@@ -30,13 +34,13 @@ constexpr ReaderEntry kReaders[] = {
 };
 
 constexpr WriterEntry kWriters[] = {
-    {ConversionTarget::Kzp, "KZP", writeKzp},
-    {ConversionTarget::Lwo, "LWO", writeLwo},
-    {ConversionTarget::Mx, "MX", writeMx},
-    {ConversionTarget::X, "X", writeX},
-    {ConversionTarget::Glb, "glb", writeGlb},
-    {ConversionTarget::Gltf, "gltf", writeGltf},
-    {ConversionTarget::Obj, "obj", writeObj},
+    {ConversionTarget::Kzp, "KZP", writeKzp, "KZP", kKeepsAll},
+    {ConversionTarget::Lwo, "LWO", writeLwo, "LWOB", 0},
+    {ConversionTarget::Mx, "MX", writeMx, "MX", kKeepsTextures | kKeepsNormals | kKeepsUVs},
+    {ConversionTarget::X, "X", writeX, "DirectX .x", kKeepsTextures | kKeepsNormals | kKeepsUVs},
+    {ConversionTarget::Glb, "glb", writeGlb, "glTF", kKeepsAll},
+    {ConversionTarget::Gltf, "gltf", writeGltf, "glTF", kKeepsAll},
+    {ConversionTarget::Obj, "obj", writeObj, "OBJ", kKeepsTextures | kKeepsNormals | kKeepsUVs},
 };
 
 // The absolute folder of `path`, without a trailing '/'.
@@ -47,6 +51,23 @@ std::string absoluteFolderOf(const std::string& path) {
     if (absolute.size() > 1 && absolute.back() == '/')
         absolute.pop_back();
     return absolute;
+}
+
+// One line for the texture files a model names that could not be found or decoded.
+std::string missingTexturesWarning(const std::string& path, const std::vector<std::string>& names) {
+    std::string list;
+    for (const std::string& name : names)
+        list += (list.empty() ? "" : ", ") + sjisToUtf8(name).value_or(name);
+    return path + ": " + (names.size() == 1 ? "texture file " : "texture files ") + list +
+           (names.size() == 1 ? " was" : " were") + " not found or could not be decoded";
+}
+
+// "a, b and c".
+std::string listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    return text;
 }
 
 LoadResult failedLoad(const std::string& path, FormatError error) {
@@ -105,11 +126,17 @@ LoadResult loadModelFile(const std::string& path) {
     if (reader) {
         ReadContext ctx;
         ctx.path = path;
-        ctx.loadTexture = [&result](Model& m, int entry, const std::string& name) {
-            return LoadModelTexture(m, entry, name, result.instance.textures);
+        std::vector<std::string> missing;
+        ctx.loadTexture = [&result, &missing](Model& m, int entry, const std::string& name) {
+            const bool loaded = LoadModelTexture(m, entry, name, result.instance.textures);
+            if (!loaded && std::find(missing.begin(), missing.end(), name) == missing.end())
+                missing.push_back(name);
+            return loaded;
         };
         std::optional<FormatError> error = reader->read(*bytes, *model, ctx);
         result.warnings = std::move(ctx.warnings);
+        if (!error && !missing.empty())
+            result.warnings.push_back(missingTexturesWarning(path, missing));
         if (error) {
             error->file = path;
             LogLine("*** ERROR *** %s", error->message().c_str());
@@ -172,6 +199,50 @@ LoadOutcome loadByPath(const std::string& path) {
 
 const Model* currentModel() { return registry().isLoaded(0) ? registry().get(0) : nullptr; }
 
+std::string lossWarning(const Model& model, ConversionTarget target, const std::string& outputPath) {
+    const WriterEntry& writer = writerFor(target);
+    std::vector<std::string> lost;
+    const bool textured = std::any_of(model.groups.begin(), model.groups.end(),
+                                      [&](const ModelGroup& g) { return groupTexture(model, g) != nullptr; });
+    if (textured && !(writer.keeps & kKeepsTextures))
+        lost.push_back("textures");
+    if (!model.normals.empty() && !(writer.keeps & kKeepsNormals))
+        lost.push_back("normals");
+    if (!model.uvs.empty() && !(writer.keeps & kKeepsUVs))
+        lost.push_back("texture coordinates");
+    if (model.boneCount > 2 && !(writer.keeps & kKeepsSkeleton))
+        lost.push_back("the skeleton and motions");
+    std::vector<std::string> parts;
+    if (!lost.empty())
+        parts.push_back(listed(lost) + " are not kept by " + writer.formatName);
+    const std::size_t groups = model.groups.size();
+    if (target == ConversionTarget::Lwo) {
+        const std::size_t surfaces = lwoSurfaceCount(model);
+        if (surfaces != groups && !model.polygons.empty())
+            parts.push_back(std::to_string(groups) + (groups == 1 ? " group becomes " : " groups become ") +
+                            std::to_string(surfaces) + (surfaces == 1 ? " surface" : " surfaces"));
+    } else if (target == ConversionTarget::X && groups > 1) {
+        parts.push_back(std::to_string(groups) + " groups share one material");
+    }
+    if (parts.empty())
+        return {};
+    std::string text = outputPath + ": " + parts[0];
+    for (std::size_t i = 1; i < parts.size(); ++i)
+        text += "; " + parts[i];
+    return text;
+}
+
+bool isSameFile(const std::string& source, const std::string& output) {
+    struct stat a {}, b {};
+    if (::stat(source.c_str(), &a) != 0 || ::stat(output.c_str(), &b) != 0)
+        return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string replacesSourceError(const std::string& source) {
+    return source + ": not converted: the output would replace the source file";
+}
+
 SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath) {
     SaveOutcome outcome;
     WriteContext ctx;
@@ -195,6 +266,9 @@ SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::st
             outcome.ok = true;
     }
     outcome.warnings = std::move(ctx.warnings);
+    if (outcome.ok)
+        if (std::string lost = lossWarning(model, target, outputPath); !lost.empty())
+            outcome.warnings.push_back(std::move(lost));
     for (const std::string& warning : outcome.warnings)
         logText(warning);
     if (!outcome.ok)
@@ -221,6 +295,14 @@ std::string outputPathFor(const std::string& source, ConversionTarget target, co
     return folder.empty() ? file : joinPath(folder, file);
 }
 
+void writeConverted(const Model& model, ConversionTarget target, ConvertReport& report) {
+    report.nothingRead = model.polygons.empty();
+    SaveOutcome saved = saveModel(model, target, report.output);
+    report.ok = saved.ok;
+    report.error = std::move(saved.error);
+    report.warnings.insert(report.warnings.end(), saved.warnings.begin(), saved.warnings.end());
+}
+
 std::vector<ConvertReport> convertFiles(const std::vector<std::string>& files, const ConvertOptions& options,
                                         const ModelSource& source, const ConvertProgress& progress) {
     std::vector<ConvertReport> reports;
@@ -228,23 +310,21 @@ std::vector<ConvertReport> convertFiles(const std::vector<std::string>& files, c
     for (const std::string& file : files) {
         ConvertReport report;
         report.source = file;
-        if (options.refuseUnknownExtension && !readerForName(file)) {
+        if (!readerForName(file)) {
             std::string known;
             for (const ReaderEntry& entry : kReaders)
                 known += std::string(known.empty() ? "" : ", ") + entry.extension;
             report.error = file + ": not a model file of a supported format (" + known + ")";
+        } else if (isSameFile(file, outputPathFor(file, options.target, options.outDir))) {
+            report.error = replacesSourceError(file);
         } else {
             LoadOutcome loaded = source(file);
             report.warnings = std::move(loaded.warnings);
             if (!loaded.model) {
                 report.error = loaded.error ? loaded.error->message() : file + ": no model was loaded";
             } else {
-                report.nothingRead = loaded.model->polygons.empty();
                 report.output = outputPathFor(file, options.target, options.outDir);
-                SaveOutcome saved = saveModel(*loaded.model, options.target, report.output);
-                report.ok = saved.ok;
-                report.error = std::move(saved.error);
-                report.warnings.insert(report.warnings.end(), saved.warnings.begin(), saved.warnings.end());
+                writeConverted(*loaded.model, options.target, report);
             }
         }
         reports.push_back(std::move(report));

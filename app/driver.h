@@ -22,10 +22,21 @@ struct ReaderEntry {
     ReadFn read;
     bool startsFirstMotion = false;  // models of the format play motion 0 once loaded
 };
+// What a target's file holds of a model, beyond positions, polygons and groups.
+enum TargetKeeps : unsigned {
+    kKeepsTextures = 1u << 0,
+    kKeepsNormals = 1u << 1,
+    kKeepsUVs = 1u << 2,
+    kKeepsSkeleton = 1u << 3,  // bones, skin weights and motions
+    kKeepsAll = ~0u,
+};
+
 struct WriterEntry {
     ConversionTarget target;
     const char* extension;  // of the output: "KZP", "LWO", "MX", "X", "glb", "gltf", "obj"; any case names the target
     WriteFn write;
+    const char* formatName;  // as loss warnings name it
+    unsigned keeps;          // TargetKeeps
 };
 
 // The readers, in the order extensions are compared.
@@ -76,6 +87,16 @@ struct SaveOutcome {
     std::string error;
     std::vector<std::string> warnings;
 };
+// One line naming what writing `model` as `target` to `outputPath` drops ("a.LWO: textures and
+// normals are not kept by LWOB; 5 groups become 3 surfaces"); empty when nothing is lost.
+std::string lossWarning(const Model& model, ConversionTarget target, const std::string& outputPath);
+
+// True when `output` exists and is the very file `source` is (same device and inode, links
+// followed), whatever the spelling of either path.
+bool isSameFile(const std::string& source, const std::string& output);
+// The report's error for a source whose output would be the source itself.
+std::string replacesSourceError(const std::string& source);
+
 // Writes a model with the target's writer, through temporary files: the output and the files that
 // come with it (a .gltf's .bin, an .obj's .mtl and textures) all appear, or none changes.
 SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath);
@@ -89,7 +110,6 @@ std::string outputPathFor(const std::string& source, ConversionTarget target, co
 struct ConvertOptions {
     ConversionTarget target = ConversionTarget::Kzp;
     std::string outDir;                  // empty: beside the source
-    bool refuseUnknownExtension = false; // the CLI refuses; the GUI converts an empty model
 };
 struct ConvertReport {
     std::string source, output;
@@ -97,12 +117,16 @@ struct ConvertReport {
     std::string error;
     std::vector<std::string> warnings;
     bool nothingRead = false;  // the file loaded but held no polygons
+    bool skipped = false;      // not a model file: nothing was read or written
 };
+// Writes a loaded model to report.output with the target's writer and fills in the report.
+void writeConverted(const Model& model, ConversionTarget target, ConvertReport& report);
 using ConvertProgress = std::function<void(std::size_t done, std::size_t total, const ConvertReport& report)>;
 // Where a batch takes each model from.
 using ModelSource = std::function<LoadOutcome(const std::string& path)>;
 
-// Converts each file in the order given, one at a time; a failed file does not stop the batch.
+// Converts each file in the order given, one at a time; a failed file does not stop the batch. A
+// file that is none of the seven formats, or whose output would be the file itself, is refused.
 std::vector<ConvertReport> convertFiles(const std::vector<std::string>& files, const ConvertOptions& options,
                                         const ModelSource& source, const ConvertProgress& progress = {});
 // The window's batch: each file through the current model.

@@ -88,7 +88,10 @@ MainWindow::MainWindow(UserDialogs& dialogs, const SettingsFile& settings, std::
           [this](std::size_t done, std::size_t total, const ConvertReport& report) {
               for (const std::string& w : report.warnings)
                   logText(w);
-              status_->setText(QString("変換 %1 / %2 : %3").arg(done).arg(total).arg(toQt(fileNameOf(report.source))));
+              QString text = QString("変換 %1 / %2 : %3").arg(done).arg(total).arg(toQt(fileNameOf(report.source)));
+              if (!report.warnings.empty())
+                  text += " : " + toQt(report.warnings.front());
+              status_->setText(text);
           }}) {
     settingsFromFile_ = !settingsPath_.empty() && QFileInfo::exists(QString::fromStdString(settingsPath_));
     setWindowTitle("REVizevoz 2015");
@@ -163,7 +166,7 @@ void MainWindow::finishStartUp(const QStringList& arguments) {
     for (const QString& argument : arguments) {
         const std::string path = argument.toStdString();
         if (readerForName(path)) {
-            startLoad(path, true);
+            startLoad(path, false);
             break;
         }
     }
@@ -231,15 +234,20 @@ void MainWindow::saveCommand(int command) {
     if (chosen.isEmpty())
         return;
     const SaveOutcome saved = saveModel(*model, found->target, chosen.toStdString());
+    std::string told;
     for (const std::string& w : saved.warnings)
-        logText(w);
+        told += (told.empty() ? "" : "\n") + w;
+    status_->setText(toQt(told).replace('\n', "; "));
     if (!saved.ok)
         dialogs_.message(this, toQt(saved.error), true);
+    else if (!told.empty())
+        dialogs_.message(this, toQt(told), false);
 }
 
-void MainWindow::startLoad(const std::string& path, bool) {
+void MainWindow::startLoad(const std::string& path, bool fromMenu) {
     if (menuLoad_ || batch_.busy())
         return;
+    menuLoadFromMenu_ = fromMenu;
     releaseCurrent();
     menuLoad_ = beginLoadByPath(path);
     workTimer_.start();
@@ -254,15 +262,23 @@ void MainWindow::pollWork() {
         PathLoad load = std::move(*menuLoad_);
         menuLoad_.reset();
         const LoadOutcome outcome = finishLoadByPath(load);
-        for (const std::string& w : outcome.warnings)
+        std::string told;
+        for (const std::string& w : outcome.warnings) {
             logText(w);
+            told += (told.empty() ? "" : "\n") + w;
+        }
         if (outcome.model)
             showCurrent();
+        // What the file lost on the way in (textures not found, parts left out) is told once.
+        status_->setText(toQt(told).replace('\n', "; "));
+        if (outcome.model && !told.empty() && menuLoadFromMenu_)
+            dialogs_.message(this, toQt(told), false);
         else if (outcome.error && !outcome.error->userMessage)
             dialogs_.message(this, toQt(outcome.error->message()), true);
         ResyncTiming();
     }
-    if (!menuLoad_ && batch_.busy()) {
+    // A batch whose files were all skipped is over before it began: its report is still due.
+    if (!menuLoad_ && (batch_.busy() || batch_.done() > 0)) {
         const bool more = batch_.poll();
         if (more)
             status_->setText(QString("変換中 %1 / %2 : %3 (残り %4)")

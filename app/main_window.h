@@ -87,7 +87,9 @@ private:
     void buildMenu();
     void openCommand(int command);
     void saveCommand(int command);
-    void startLoad(const std::string& path, bool showErrors);
+    // A load from the menu tells its losses in a message; one from the command line only in the
+    // status line.
+    void startLoad(const std::string& path, bool fromMenu);
     void pollWork();
     void showCurrent();
     void releaseCurrent();
@@ -108,6 +110,7 @@ private:
     QStringList arguments_;
     DropBatch batch_;
     std::optional<PathLoad> menuLoad_;
+    bool menuLoadFromMenu_ = false;
     QTimer workTimer_;
     bool closeWhenIdle_ = false;
     bool adjusting_ = false;

@@ -58,13 +58,17 @@ void subChunkU16(ByteWriter& out, const char* tag, std::uint16_t value) {
     out.u16(value);
 }
 
-}  // namespace
-
-std::optional<FormatError> writeLwo(const Model& model, WriteContext& ctx) {
-    // Surfaces in order of first use; a polygon's surface is that of its first corner's colour.
+// Surfaces in order of first use; a polygon's surface is that of its first corner's colour.
+struct SurfaceTable {
     std::vector<Rgb> surfaces;
+    std::vector<std::uint16_t> polygonSurface;  // 1-based surface numbers
+};
+
+std::optional<FormatError> assignSurfaces(const Model& model, SurfaceTable& table) {
+    std::vector<Rgb>& surfaces = table.surfaces;
     std::unordered_map<std::uint32_t, std::uint16_t> surfaceOfColour;
-    std::vector<std::uint16_t> polygonSurface(model.polygons.size());
+    std::vector<std::uint16_t>& polygonSurface = table.polygonSurface;
+    polygonSurface.assign(model.polygons.size(), 0);
     const ModelGroup fallbackGroup;
     for (std::size_t p = 0; p < model.polygons.size(); ++p) {
         const ModelPolygon& polygon = model.polygons[p];
@@ -97,6 +101,22 @@ std::optional<FormatError> writeLwo(const Model& model, WriteContext& ctx) {
         }
         polygonSurface[p] = found->second;
     }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::size_t lwoSurfaceCount(const Model& model) {
+    SurfaceTable table;
+    return assignSurfaces(model, table) ? 0 : table.surfaces.size();
+}
+
+std::optional<FormatError> writeLwo(const Model& model, WriteContext& ctx) {
+    SurfaceTable table;
+    if (auto error = assignSurfaces(model, table))
+        return error;
+    const std::vector<Rgb>& surfaces = table.surfaces;
+    const std::vector<std::uint16_t>& polygonSurface = table.polygonSurface;
 
     std::vector<std::byte> bytes;
     ByteWriter out(bytes, ByteWriter::Endian::Big);

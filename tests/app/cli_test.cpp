@@ -68,6 +68,20 @@ TEST(Cli, ConvertPrintsOneLinePerFileAndExitsOneWhenAnyFails) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("b.KZP")));
 }
 
+TEST(Cli, ConvertingAFileToItselfIsRefusedAndTheRestConverts) {
+    test::TempDir dir;
+    writeSmallKzp(dir.file("a.KZP"));
+    writeSmallKzp(dir.file("b.kzp"));
+    const std::vector<std::byte> before = test::readBytes(dir.file("a.KZP"));
+    const CliRun run = runCli("convert --to kzp ./a.KZP b.kzp", dir.path().string());
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("revizevoz-cli: ./a.KZP: not converted: the output would replace the source file"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("b.kzp -> b.KZP"), std::string::npos) << run.out;
+    EXPECT_EQ(test::readBytes(dir.file("a.KZP")), before);
+}
+
 TEST(Cli, OutDirCollectsTheOutputsAndIsCreatedWhenMissing) {
     test::TempDir dir;
     writeSmallKzp(dir.file("a.kzp"));

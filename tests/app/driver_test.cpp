@@ -126,16 +126,10 @@ TEST(ConvertDropped, EachFileBesideItsSourceAndFailuresDoNotStopTheBatch) {
     EXPECT_EQ(progress, (std::vector<std::size_t>{1, 2, 3, 4}));
 }
 
-TEST(ConvertDropped, UnknownExtensionIsConvertedEmptyUnlessRefused) {
+TEST(ConvertDropped, UnknownExtensionIsRefusedAndNothingWritten) {
     test::TempDir dir;
     test::writeText(dir.file("a.foo"), "whatever");
-    ConvertOptions options;
-    auto reports = convertDropped({dir.file("a.foo")}, options);
-    ASSERT_TRUE(reports[0].ok) << reports[0].error;
-    EXPECT_TRUE(std::filesystem::exists(dir.file("a.KZP")));
-    std::filesystem::remove(dir.file("a.KZP"));
-    options.refuseUnknownExtension = true;
-    reports = convertDropped({dir.file("a.foo")}, options);
+    const auto reports = convertDropped({dir.file("a.foo")}, ConvertOptions{});
     EXPECT_FALSE(reports[0].ok);
     EXPECT_FALSE(std::filesystem::exists(dir.file("a.KZP")));
 }
@@ -147,6 +141,69 @@ TEST(SaveCurrent, WriterFailureLeavesTheExistingFileAlone) {
     const SaveOutcome bad = saveCurrent(ConversionTarget::Kzp, dir.file("missing/folder/a.KZP"));
     EXPECT_FALSE(bad.ok);
     EXPECT_NE(bad.error.find("missing/folder/a.KZP"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace rv
+
+namespace rv {
+namespace {
+
+// A source whose output would be the source itself is left alone, however the paths are spelled.
+TEST(SameFile, AConversionNeverReplacesItsSource) {
+    test::TempDir dir;
+    writeSmallKzp(dir.file("a.KZP"));
+    writeSmallKzp(dir.file("b.kzp"));
+    std::filesystem::create_directory_symlink(dir.path(), dir.file("alias"));
+    const std::vector<std::byte> before = test::readBytes(dir.file("a.KZP"));
+    std::filesystem::permissions(dir.file("a.KZP"), std::filesystem::perms::owner_read);
+
+    ConvertOptions options;
+    options.target = ConversionTarget::Kzp;
+    for (const std::string& outDir : {std::string(), dir.file("."), dir.file("alias")}) {
+        options.outDir = outDir;
+        const auto reports = convertDropped({dir.file("a.KZP"), dir.file("b.kzp")}, options);
+        ASSERT_EQ(reports.size(), 2u);
+        EXPECT_FALSE(reports[0].ok);
+        EXPECT_EQ(reports[0].error, dir.file("a.KZP") + ": not converted: the output would replace the source file");
+        EXPECT_TRUE(reports[1].ok) << reports[1].error;  // the rest of the batch goes on
+    }
+    EXPECT_EQ(test::readBytes(dir.file("a.KZP")), before);
+    EXPECT_EQ(std::filesystem::status(dir.file("a.KZP")).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read);
+    EXPECT_TRUE(isSameFile(dir.file("a.KZP"), dir.file("alias/./a.KZP")));
+    EXPECT_FALSE(isSameFile(dir.file("a.KZP"), dir.file("missing.KZP")));
+}
+
+TEST(LossWarnings, NameWhatTheTargetDrops) {
+    Model m = test::makeSmallModel();
+    m.groups[0].textured = 1;
+    m.groups[0].textureIndex = 1;
+    m.textures.push_back(ModelTexture{});
+    m.textures[1].kind = 1;
+    m.textures[1].fileName = "wood.png";
+    m.colors = {{9, 9, 9, 255}, {9, 9, 9, 255}};  // one polygon colour: one LWO surface
+    EXPECT_EQ(lossWarning(m, ConversionTarget::Lwo, "m.LWO"),
+              "m.LWO: textures, normals and texture coordinates are not kept by LWOB; 2 groups become 1 surface");
+    EXPECT_EQ(lossWarning(m, ConversionTarget::X, "m.X"), "m.X: 2 groups share one material");
+    EXPECT_EQ(lossWarning(m, ConversionTarget::Kzp, "m.KZP"), "");
+    m.boneCount = 5;
+    EXPECT_EQ(lossWarning(m, ConversionTarget::Mx, "m.MX"), "m.MX: the skeleton and motions are not kept by MX");
+}
+
+TEST(LoadModelFile, TexturesThatCannotBeHadAreOneWarning) {
+    test::TempDir dir;
+    test::writeText(dir.file("t.mqo"),
+                    "Metasequoia Document\nFormat Text Ver 1.0\nMaterial 2 {\n"
+                    "\t\"a\" col(1 1 1 1) tex(\"gone.png\")\n\t\"b\" col(1 1 1 1) tex(\"broken.bmp\")\n}\n"
+                    "Object \"o\" {\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
+                    "\tface 2 {\n\t\t3 V(0 1 2) M(0) UV(0 0 1 0 0 1)\n\t\t3 V(0 2 1) M(1) UV(0 0 1 0 0 1)\n\t}\n}\nEof\n");
+    test::writeText(dir.file("broken.bmp"), "BM but not an image");
+    const LoadResult result = loadModelFile(dir.file("t.mqo"));
+    ASSERT_NE(result.model, nullptr);
+    ASSERT_EQ(result.warnings.size(), 1u);
+    EXPECT_EQ(result.warnings[0],
+              dir.file("t.mqo") + ": texture files gone.png, broken.bmp were not found or could not be decoded");
 }
 
 }  // namespace
