@@ -75,6 +75,7 @@ std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, 
             ctx.texture(model, entry, model.textures[std::size_t(entry)].fileName);
             group.name = cutAtLastDot(model.textures[std::size_t(entry)].fileName);
             group.textureIndex = entry;
+            group.textured = 1;
         }
     }
 

@@ -92,9 +92,10 @@ TEST(XCorpus, EveryFileLoadsWithItsCounts) {
         EXPECT_EQ(m.textureCount(), it->second.textures);
         EXPECT_EQ(missing, it->second.missingImages);
         EXPECT_EQ(m.positions.size(), m.skin.size());
-        // Viewers draw every one of these files: no group is invisible.
+        // Viewers draw every one of these files: no group is invisible, and a named image is drawn.
         for (const ModelGroup& g : m.groups) {
             EXPECT_GT(g.color.alpha, 0) << g.name;
+            EXPECT_EQ(g.textured, g.textureIndex > 0 ? 1 : 0) << g.name;
         }
         for (const ModelPolygon& p : m.polygons) {
             ASSERT_EQ(p.cornerCount, 3);

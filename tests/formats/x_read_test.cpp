@@ -75,8 +75,10 @@ TEST(XRead, MaterialsBecomeGroupsAndTexturesLoadAtOnce) {
     EXPECT_FLOAT_EQ(m.groups[0].color.blue, 0.6f * 255);
     EXPECT_FLOAT_EQ(m.groups[0].color.alpha, 255);
     EXPECT_EQ(m.groups[0].edgeParam, 10);
+    EXPECT_EQ(m.groups[0].textured, 0);
     EXPECT_EQ(m.groups[1].name, "wood");
     EXPECT_EQ(m.groups[1].textureIndex, 1);
+    EXPECT_EQ(m.groups[1].textured, 1);  // drawn and exported with its texture
     EXPECT_FLOAT_EQ(m.groups[1].color.alpha, 127.5f);
     EXPECT_EQ(m.groups[1].edgeParam, 10);
     ASSERT_EQ(m.textureCount(), 2);
@@ -106,6 +108,7 @@ TEST(XRead, GroupNamesAreTextureNamesCutAtTheLastDot) {
     const Model empty = loadText(twoMaterials(""));
     EXPECT_EQ(empty.textureCount(), 1);
     EXPECT_EQ(empty.groups[1].textureIndex, 0);
+    EXPECT_EQ(empty.groups[1].textured, 0);
 }
 
 TEST(XRead, FacesPastTheLimitAreDroppedWithAWarning) {
