@@ -324,6 +324,30 @@ TEST_F(Render, EveryRenderModeDrawsAndModeEightDrawsTheSubdividedCopy) {
     EXPECT_LE(capped, 2 * kMaxPolygons);
 }
 
+TEST_F(Render, AnyNonZeroMirrorWordDrawsTheMirroredHalf) {
+    view_.grid = false;
+    // A plane over x = 1 .. 5: its mirror image over x = -5 .. -1 has a vertex at (-3, 0, 0),
+    // where the lit colour is the vertex's own.
+    for (std::uint32_t mode : {3u, 0u}) {
+        for (std::int32_t word : {0, 1, 2, -1}) {
+            Model plane = makePlane(4, 2, {255, 0, 0, 255});
+            for (ModelVertex& p : plane.positions)
+                p.x += 3;
+            plane.renderMode = mode;
+            plane.groups[0].materialParams[kMirrorWord] = std::uint32_t(word);
+            draw(&plane);
+            const Pixel mirrored = atWorld({-3, 0, 0});
+            if (word == 0) {
+                EXPECT_EQ(mirrored.r, 128) << "mode " << mode;
+            } else {
+                EXPECT_NEAR(mirrored.r, 255 * facing({-3, 0, 0}), 2) << "mode " << mode << ", word " << word;
+                EXPECT_EQ(mirrored.g, 0) << "mode " << mode << ", word " << word;
+            }
+            EXPECT_NEAR(atWorld({3, 0, 0}).r, 255 * facing({3, 0, 0}), 2) << "mode " << mode;
+        }
+    }
+}
+
 // An .x mesh without materials, and one whose material has diffuse alpha 0, are drawn opaque:
 // white and red, not the grey background.
 TEST_F(Render, XMeshesWithoutMaterialsOrAlphaShowOpaque) {
