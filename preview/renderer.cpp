@@ -300,7 +300,7 @@ struct PreviewRenderer::Impl {
     // A mirrored group also shows its x-negated half, wound the other way so that it faces out.
     void addMirroredCopies(const Model& m) {
         for (std::size_t g = 0; g < prepared.groups.size() && g < m.groups.size(); ++g) {
-            if (m.groups[g].mirror() != 1)
+            if (m.groups[g].mirror() == 0)
                 continue;
             PreparedGroup& group = prepared.groups[g];
             const std::size_t n = group.vertices.size();
@@ -456,7 +456,7 @@ struct PreviewRenderer::Impl {
             }
         }
         std::size_t count = fan.size();
-        if (group.mirror() == 1) {
+        if (group.mirror() != 0) {
             for (std::size_t v = 0; v < count; v += 3) {
                 FanVertex a = fan[v], b = fan[v + 1], c = fan[v + 2];
                 for (FanVertex* x : {&a, &b, &c}) {

@@ -151,6 +151,16 @@ int coordinateSlot(int code) {
     return -1;
 }
 
+// True for the group codes whose value is a number (integer, float or flag) by the DXF group code
+// table. Such a value is never empty, so blank lines before it are padding; a string value may be
+// empty and its blank line is the value.
+bool hasNumericValue(int code) {
+    return (code >= 10 && code <= 99 && !(code >= 80 && code <= 89)) || (code >= 110 && code <= 149) ||
+           (code >= 160 && code <= 179) || (code >= 210 && code <= 239) || (code >= 270 && code <= 299) ||
+           (code >= 370 && code <= 389) || (code >= 400 && code <= 409) || (code >= 420 && code <= 429) ||
+           (code >= 440 && code <= 469) || (code >= 1010 && code <= 1071);
+}
+
 // A coordinate value as "%f" reads it: the leading number, rest ignored. False when there is no
 // number or it does not fit a float.
 bool coordinateOf(std::string_view s, float& out) {
@@ -161,8 +171,8 @@ bool coordinateOf(std::string_view s, float& out) {
     return true;
 }
 
-// Reads the next code/value pair. Empty lines before a code or a coordinate are skipped; any other
-// value may be empty. A code line that is not a number is passed over on its own, which finds the
+// Reads the next code/value pair. Empty lines before a code or a numeric value are skipped; a
+// string value may be empty. A code line that is not a number is passed over on its own, which finds the
 // pairs again after a stray line. False at the end of the file. With `entitiesOnly`, values of
 // codes other than 0 are passed over unread.
 bool nextPair(DxfLines& in, DxfPair& pair, bool entitiesOnly = false) {
@@ -179,7 +189,7 @@ bool nextPair(DxfLines& in, DxfPair& pair, bool entitiesOnly = false) {
         pair.codeOffset = in.lineStart();
         break;
     }
-    if (coordinateSlot(pair.code) >= 0)
+    if (hasNumericValue(pair.code))
         in.skipBlankLines();
     if (entitiesOnly && pair.code != 0) {
         in.skip();

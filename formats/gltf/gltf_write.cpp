@@ -108,7 +108,9 @@ std::array<float, 3> unitNormal(const Model& model, const ModelPolygon& polygon,
 struct MeshTables {
     std::vector<float> positions, normals, uvs, colors, weights;
     std::vector<std::uint8_t> joints;
-    std::vector<std::vector<std::uint32_t>> indices;  // per group: triangles
+    // Per group, one index list per primitive mode: triangles, lines (2-corner polygons) and
+    // points (1-corner polygons), so that no polygon of the model is lost.
+    std::vector<std::vector<std::uint32_t>> triangles, lines, points;
 };
 
 std::optional<FormatError> buildTables(const Model& model, MeshTables& t) {
@@ -117,7 +119,9 @@ std::optional<FormatError> buildTables(const Model& model, MeshTables& t) {
     const bool skinned = gltf::hasSkeleton(model);
     std::unordered_map<VertexKey, std::uint32_t, VertexKeyHash> vertices;
     vertices.reserve(model.polygons.size() * 4);
-    t.indices.resize(model.groups.size());
+    t.triangles.resize(model.groups.size());
+    t.lines.resize(model.groups.size());
+    t.points.resize(model.groups.size());
     auto vertexOf = [&](const ModelPolygon& polygon, const ModelCorner& c) {
         const VertexKey key{c.position, inTable(c.normal, model.normals) ? c.normal : -1,
                             withColors && inTable(c.color, model.colors) ? c.color : -1,
@@ -154,14 +158,24 @@ std::optional<FormatError> buildTables(const Model& model, MeshTables& t) {
     };
     for (std::size_t p = 0; p < model.polygons.size(); ++p) {
         const ModelPolygon& polygon = model.polygons[p];
-        if (polygon.cornerCount < 3 || !inTable(polygon.group, model.groups))
-            continue;  // lines have no place in a triangle mesh
+        if (polygon.cornerCount < 1 || !inTable(polygon.group, model.groups))
+            continue;
         if (auto refused = checkPolygonCorners(model, p))
             return refused;
         std::array<std::uint32_t, 4> v{};
         for (int c = 0; c < polygon.cornerCount; ++c)
             v[std::size_t(c)] = vertexOf(polygon, polygon.corners[std::size_t(c)]);
-        std::vector<std::uint32_t>& out = t.indices[std::size_t(polygon.group)];
+        const std::size_t g = std::size_t(polygon.group);
+        if (polygon.cornerCount == 1) {
+            t.points[g].push_back(v[0]);
+            continue;
+        }
+        if (polygon.cornerCount == 2) {
+            t.lines[g].push_back(v[0]);
+            t.lines[g].push_back(v[1]);
+            continue;
+        }
+        std::vector<std::uint32_t>& out = t.triangles[g];
         // The fan (0, k+1, k+2), wound the other way for the right-handed system.
         for (int k = 0; k + 2 < polygon.cornerCount; ++k) {
             out.push_back(v[0]);
@@ -182,14 +196,24 @@ bool startsWith(const std::vector<std::byte>& bytes, std::initializer_list<unsig
     return true;
 }
 
+// The glTF textures made so far, by texture entry and by image file: entries naming the same
+// file (an .x file repeats the name in every material) share one embedded image.
+struct EmbeddedTextures {
+    std::map<int, int> byEntry;
+    std::map<std::string, int> byFile;
+};
+
 // The glTF texture of texture entry `entry`, embedded once; -1 when its image cannot be had.
-int textureOf(Builder& b, const Model& model, int entry, WriteContext& ctx, std::map<int, int>& done) {
-    if (const auto it = done.find(entry); it != done.end())
+int textureOf(Builder& b, const Model& model, int entry, WriteContext& ctx, EmbeddedTextures& done) {
+    if (const auto it = done.byEntry.find(entry); it != done.byEntry.end())
         return it->second;
     const ModelTexture& texture = model.textures[std::size_t(entry)];
     std::optional<std::vector<std::byte>> data;
     std::string mime;
-    if (const auto path = textureFile(model, texture)) {
+    const auto path = textureFile(model, texture);
+    if (path) {
+        if (const auto it = done.byFile.find(*path); it != done.byFile.end())
+            return done.byEntry[entry] = it->second;
         if (auto bytes = readFile(*path)) {
             if (startsWith(*bytes, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'})) {
                 mime = "image/png";
@@ -225,12 +249,14 @@ int textureOf(Builder& b, const Model& model, int entry, WriteContext& ctx, std:
         b.doc.textures.push_back(t);
         index = int(b.doc.textures.size()) - 1;
     }
-    done[entry] = index;
+    done.byEntry[entry] = index;
+    if (path)
+        done.byFile[*path] = index;
     return index;
 }
 
 tinygltf::Material materialOf(Builder& b, const Model& model, const ModelGroup& group, bool vertexColors,
-                              bool translucentVertices, WriteContext& ctx, std::map<int, int>& textures) {
+                              bool translucentVertices, WriteContext& ctx, EmbeddedTextures& textures) {
     tinygltf::Material material;
     material.name = exportText(group.name);
     // With corner colours the preview ignores the group colour: the vertex colours carry it all.
@@ -313,30 +339,42 @@ std::optional<FormatError> build(const Model& model, WriteContext& ctx, Builder&
         shared.attributes["WEIGHTS_0"] = gltf::addFloats(b, t.weights, 4, TINYGLTF_TYPE_VEC4, TINYGLTF_TARGET_ARRAY_BUFFER, false);
     }
 
-    // 65535 is the restart index, which a triangle list must not use.
+    // 65535 is the restart index, which an index list must not use.
     const bool narrow = vertexCount <= 65535;
-    std::map<int, int> textures;
+    EmbeddedTextures textures;
     tinygltf::Mesh mesh;
     mesh.name = node.name;
     for (std::size_t g = 0; g < model.groups.size(); ++g) {
-        const std::vector<std::uint32_t>& indices = t.indices[g];
-        if (indices.empty())
-            continue;
-        bool translucent = false;
-        for (std::size_t i = 0; !t.colors.empty() && i < indices.size() && !translucent; ++i)
-            translucent = t.colors[std::size_t(indices[i]) * 4 + 3] < 1;
-        tinygltf::Primitive primitive = shared;
-        if (narrow) {
-            const std::vector<std::uint16_t> small(indices.begin(), indices.end());
-            primitive.indices = b.addAccessor(small.data(), small.size(), TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
-                                              TINYGLTF_TYPE_SCALAR, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
-        } else {
-            primitive.indices = b.addAccessor(indices.data(), indices.size(), TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT,
-                                              TINYGLTF_TYPE_SCALAR, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+        const std::vector<std::uint32_t>* lists[] = {&t.triangles[g], &t.lines[g], &t.points[g]};
+        static constexpr int kModes[] = {TINYGLTF_MODE_TRIANGLES, TINYGLTF_MODE_LINE, TINYGLTF_MODE_POINTS};
+        bool translucent = false, any = false;
+        for (const std::vector<std::uint32_t>* indices : lists) {
+            any = any || !indices->empty();
+            for (std::size_t i = 0; !t.colors.empty() && i < indices->size() && !translucent; ++i)
+                translucent = t.colors[std::size_t((*indices)[i]) * 4 + 3] < 1;
         }
+        if (!any)
+            continue;
+        // One material per group, shared by its triangles, lines and points.
         b.doc.materials.push_back(materialOf(b, model, model.groups[g], !t.colors.empty(), translucent, ctx, textures));
-        primitive.material = int(b.doc.materials.size()) - 1;
-        mesh.primitives.push_back(primitive);
+        const int material = int(b.doc.materials.size()) - 1;
+        for (int k = 0; k < 3; ++k) {
+            const std::vector<std::uint32_t>& indices = *lists[k];
+            if (indices.empty())
+                continue;
+            tinygltf::Primitive primitive = shared;
+            primitive.mode = kModes[k];
+            if (narrow) {
+                const std::vector<std::uint16_t> small(indices.begin(), indices.end());
+                primitive.indices = b.addAccessor(small.data(), small.size(), TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
+                                                  TINYGLTF_TYPE_SCALAR, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+            } else {
+                primitive.indices = b.addAccessor(indices.data(), indices.size(), TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT,
+                                                  TINYGLTF_TYPE_SCALAR, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+            }
+            primitive.material = material;
+            mesh.primitives.push_back(primitive);
+        }
     }
     b.doc.meshes.push_back(mesh);
     b.doc.nodes[0].mesh = 0;

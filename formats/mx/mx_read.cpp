@@ -133,7 +133,10 @@ std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model,
         ModelPolygon& polygon = model.polygons[f];
         polygon.cornerCount = 4;
         polygon.group = face.group;
-        model.groups[std::size_t(face.group)].textureIndex = textureIndex;
+        ModelGroup& group = model.groups[std::size_t(face.group)];
+        group.textureIndex = textureIndex;
+        // MX has no switch of its own: a group is textured when its face names an image.
+        group.textured = model.textures[std::size_t(textureIndex)].kind == 1 ? 1 : 0;
         // Coordinates are in pixels of the face's image; without a loaded image they stay as written.
         float width = 1, height = 1;
         if (loaded[std::size_t(textureIndex)]) {

@@ -106,7 +106,7 @@ std::optional<FormatError> writeObj(const Model& model, WriteContext& ctx) {
     std::vector<std::vector<std::size_t>> byGroup(model.groups.size());
     for (std::size_t p = 0; p < model.polygons.size(); ++p) {
         const ModelPolygon& polygon = model.polygons[p];
-        if (polygon.cornerCount >= 2 && inTable(polygon.group, model.groups))
+        if (polygon.cornerCount >= 1 && inTable(polygon.group, model.groups))
             byGroup[std::size_t(polygon.group)].push_back(p);
     }
 
@@ -151,12 +151,15 @@ std::optional<FormatError> writeObj(const Model& model, WriteContext& ctx) {
                 uvs = uvs && inTable(polygon.corners[std::size_t(c)].uv, model.uvs);
                 normals = normals && inTable(polygon.corners[std::size_t(c)].normal, model.normals);
             }
-            const bool line = n == 2;
-            obj << (line ? "l" : "f");
+            // A point names its position only; a line its positions and texture coordinates.
+            const bool point = n == 1, line = n == 2;
+            obj << (point ? "p" : line ? "l" : "f");
             // Corner 0 first, the rest reversed: the same face wound for the right-handed system.
             for (int k = 0; k < n; ++k) {
                 const ModelCorner& c = polygon.corners[std::size_t(k == 0 ? 0 : n - k)];
                 obj << " " << std::int64_t(c.position) + 1;
+                if (point)
+                    continue;
                 if (uvs)
                     obj << "/" << std::int64_t(c.uv) + 1;
                 if (normals && !line)

@@ -97,7 +97,11 @@ std::optional<FormatError> readMaterial(const XDocument& doc, const XObject& o, 
     return std::nullopt;
 }
 
-XMaterial defaultMaterial() { return XMaterial{}; }
+XMaterial defaultMaterial() {
+    XMaterial m;
+    m.standIn = true;
+    return m;
+}
 
 std::uint32_t floatBitsOf(double dword) { return std::uint32_t(dword); }
 

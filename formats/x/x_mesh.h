@@ -22,6 +22,7 @@ struct XMaterial {
     std::array<float, 3> emissive{0, 0, 0};
     bool hasTexture = false;
     std::string texture;  // bytes as stored in the file
+    bool standIn = false;  // the loader's default for a mesh that has no Material of its own
 };
 
 struct XMesh {

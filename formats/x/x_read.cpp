@@ -22,6 +22,17 @@ std::string cutAtLastDot(const std::string& name) {
     return dot == std::string::npos ? std::string() : name.substr(0, dot);
 }
 
+// The colour a D3DX viewer shows: it draws without blending, so a diffuse alpha of 0 (common in
+// exported files) is opaque, and a mesh without materials is plain white rather than the loader's
+// grey stand-in.
+ModelColor groupColorOf(const XMaterial& material) {
+    if (material.standIn)
+        return {255, 255, 255, 255};
+    const auto& d = material.diffuse;
+    const float alpha = d[3] == 0 ? 255.0f : d[3] * 255.0f;
+    return {d[0] * 255.0f, d[1] * 255.0f, d[2] * 255.0f, alpha};
+}
+
 }  // namespace
 
 std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, ReadContext& ctx) {
@@ -54,8 +65,7 @@ std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, 
         ModelGroup& group = model.groups[std::size_t(i)];
         group.textureIndex = 0;
         group.edgeParam = 10;
-        group.color = {material.diffuse[0] * 255.0f, material.diffuse[1] * 255.0f, material.diffuse[2] * 255.0f,
-                       material.diffuse[3] * 255.0f};
+        group.color = groupColorOf(material);
         if (material.hasTexture && !material.texture.empty() && model.textureCount() < kMaxXTextures) {
             const int entry = model.textureCount();
             ModelTexture texture;
@@ -65,6 +75,7 @@ std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, 
             ctx.texture(model, entry, model.textures[std::size_t(entry)].fileName);
             group.name = cutAtLastDot(model.textures[std::size_t(entry)].fileName);
             group.textureIndex = entry;
+            group.textured = 1;
         }
     }
 

@@ -169,12 +169,24 @@ std::string withBlankLines(const std::string& text, const std::string& blank) {
     return out;
 }
 
-TEST(DxfRead, BlankLinesBeforeACoordinateAreSkipped) {
+TEST(DxfRead, BlankLinesBeforeANumberAreSkipped) {
     const Model plain = readOk(dxf(face(kSquare)));
     for (const std::string blank : {"\n", "\t\n", "  \t \r\n", "\n \n\t\n"})
         expectSameMesh(readOk(withBlankLines(dxf(face(kSquare)), blank)), plain);
     // A value of another code may be empty: the layer name here, before the coordinates.
     expectSameMesh(readOk(dxf(face(kSquare, kUsualOrder, "8\n\n"))), plain);
+    // Before any number, not only a coordinate: a flag of 70, a colour of 62, a 32-bit integer,
+    // a line weight, an extended-data integer, a thickness. Misread, the blank line would be the
+    // value and the number the next code.
+    for (const std::string before : {"8\n0\n70\n\n7\n", "62\n\t\n7\n8\n0\n", "90\n\n7\n", "370\n \n7\n",
+                                     "1071\n\n7\n", "39\n\n0.5\n", "280\n\n1\n", "1040\n\n2.5\n"}) {
+        expectSameMesh(readOk(dxf(face(kSquare, kUsualOrder, before))), plain);
+        expectSameMesh(readOk(dxf(face(kSquare, kLightWaveOrder, before, "70\n\n7\n") + face(kSquare))),
+                       readOk(dxf(face(kSquare, kLightWaveOrder) + face(kSquare))));
+    }
+    // String values may still be empty, also those of codes numbered between numeric ones.
+    for (const std::string before : {"100\n\n", "300\n\n", "1000\n\n", "999\n\n", "410\n\n"})
+        expectSameMesh(readOk(dxf(face(kSquare, kUsualOrder, before))), plain);
     // Blank lines up to the end of the file are no value.
     expectRefused("0\n3DFACE\n10\n0\n20\n0\n30\n0\n11\n1\n21\n0\n31\n0\n12\n1\n22\n1\n32\n0\n13\n0\n23\n1\n33\n \n\t\n",
                   "of code 33");

@@ -111,9 +111,12 @@ TEST(GltfWrite, GroupsBecomePrimitivesWithTheirMaterialsTexturesAndTurn) {
     const tinygltf::Model doc = load(path);
     ASSERT_EQ(doc.meshes.size(), 1u);
     const auto& prims = doc.meshes[0].primitives;
-    ASSERT_EQ(prims.size(), 4u);
-    EXPECT_EQ(doc.accessors[std::size_t(prims[0].indices)].count, 6u);  // the quad's two; the line left out
+    ASSERT_EQ(prims.size(), 5u);
+    EXPECT_EQ(doc.accessors[std::size_t(prims[0].indices)].count, 6u);  // the quad's two triangles
     EXPECT_EQ(doc.accessors[std::size_t(prims[0].indices)].componentType, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT);
+    // The line of group 0 follows as a primitive of its own with the group's material.
+    EXPECT_EQ(prims[1].mode, TINYGLTF_MODE_LINE);
+    EXPECT_EQ(prims[1].material, prims[0].material);
     EXPECT_EQ(prims[0].attributes.count("COLOR_0"), 0u);
 
     // The quad's triangles face the turned face normal when wound counter-clockwise.
@@ -169,6 +172,98 @@ TEST(GltfWrite, GroupsBecomePrimitivesWithTheirMaterialsTexturesAndTurn) {
         for (const auto& [file, count] : errors)
             EXPECT_EQ(count, 0) << file << "\n" << log;
     }
+}
+
+TEST(GltfWrite, LinesAndPointsKeepEveryPolygon) {
+    Model m = test::makeSmallModel();  // a quad in group 0, a triangle in group 1
+    ModelPolygon line;
+    line.cornerCount = 2;
+    line.group = 1;
+    line.corners[0].position = 0;
+    line.corners[1].position = 2;
+    m.polygons.push_back(line);
+    ModelPolygon point;
+    point.cornerCount = 1;
+    point.group = 1;
+    m.positions.push_back({7, -8, 9});  // used by the point alone: it must widen the bounds
+    m.skin.resize(m.positions.size());
+    point.corners[0].position = std::int32_t(m.positions.size()) - 1;
+    m.polygons.push_back(point);
+    point.corners[0].position = 3;
+    m.polygons.push_back(point);
+    computeNormals(m);
+    postLoad(m);
+
+    test::TempDir dir;
+    const std::string path = dir.file("mixed.glb");
+    ASSERT_TRUE(saveModel(m, ConversionTarget::Glb, path).ok);
+    const tinygltf::Model doc = load(path);
+    const auto& prims = doc.meshes[0].primitives;
+    ASSERT_EQ(prims.size(), 4u);
+    EXPECT_EQ(prims[0].mode, TINYGLTF_MODE_TRIANGLES);
+    EXPECT_EQ(prims[1].mode, TINYGLTF_MODE_TRIANGLES);
+    EXPECT_EQ(prims[2].mode, TINYGLTF_MODE_LINE);
+    EXPECT_EQ(prims[3].mode, TINYGLTF_MODE_POINTS);
+    EXPECT_EQ(doc.accessors[std::size_t(prims[2].indices)].count, 2u);
+    EXPECT_EQ(doc.accessors[std::size_t(prims[3].indices)].count, 2u);
+    EXPECT_EQ(doc.materials.size(), 2u);
+    EXPECT_EQ(prims[2].material, prims[1].material);
+    EXPECT_EQ(prims[3].material, prims[1].material);
+    const std::vector<double> pos = values(doc, prims[3].attributes.at("POSITION"));
+    const std::vector<double> idx = values(doc, prims[3].indices);
+    EXPECT_EQ(pos[std::size_t(idx[0]) * 3 + 2], -9);  // turned like every other position
+
+    // Readers no one here wrote see all of it: 3 triangles, 1 line and 2 points.
+    const std::string obj = dir.file("mixed.obj");
+    ASSERT_TRUE(saveModel(m, ConversionTarget::Obj, obj).ok);
+    if (test::haveAssimp()) {
+        for (const std::string& file : {path, obj}) {
+            const auto info = test::assimpInfo(file);
+            ASSERT_TRUE(info.has_value()) << file;
+            EXPECT_EQ(info->faces, 6) << file;
+            EXPECT_NEAR(info->max[0], 7, 1e-6) << file;
+            EXPECT_NEAR(info->min[2], -9, 1e-6) << file;
+        }
+    }
+    std::string log;
+    const auto errors = test::gltfValidatorErrors({path}, &log);
+    if (!test::gltfValidator().empty()) {
+        EXPECT_EQ(errors.at(path), 0) << log;
+    }
+}
+
+TEST(GltfWrite, TexturedXGroupsEmbedEachImageOnce) {
+    test::TempDir dir;
+    Image image;
+    image.width = image.height = 2;
+    image.rgba.assign(16, 90);
+    const std::vector<std::byte> png = *encodePng(image);
+    test::writeBytes(dir.file("wood.png"), png);
+    // Two materials naming the same image, as exporters write one material per colour.
+    const std::string material = "  Material {\n   1;1;1;1;;\n   0;\n   0;0;0;;\n   0;0;0;;\n"
+                                 "   TextureFilename {\n    \"wood.png\";\n   }\n  }\n";
+    test::writeText(dir.file("box.x"),
+                    "xof 0303txt 0032\nMesh {\n 4;\n 0;0;0;, 1;0;0;, 0;1;0;, 1;1;0;;\n 2;\n 3;0,1,2;, 3;1,3,2;;\n"
+                    " MeshTextureCoords {\n  4;\n  0;0;, 1;0;, 0;1;, 1;1;;\n }\n"
+                    " MeshMaterialList {\n  2;\n  2;\n  0,\n  1;\n" + material + material + " }\n}\n");
+    const LoadResult loaded = loadModelFile(dir.file("box.x"));
+    ASSERT_NE(loaded.model, nullptr);
+    ASSERT_EQ(loaded.model->groupCount(), 2);
+    EXPECT_EQ(loaded.model->groups[0].textured, 1);
+    EXPECT_EQ(loaded.model->groups[1].textured, 1);
+
+    const std::string path = dir.file("box.glb");
+    const SaveOutcome saved = saveModel(*loaded.model, ConversionTarget::Glb, path);
+    ASSERT_TRUE(saved.ok) << saved.error;
+    EXPECT_TRUE(saved.warnings.empty());
+    const tinygltf::Model doc = load(path);
+    ASSERT_EQ(doc.images.size(), 1u);  // once, though two texture entries name it
+    ASSERT_EQ(doc.materials.size(), 2u);
+    EXPECT_EQ(doc.materials[0].pbrMetallicRoughness.baseColorTexture.index, 0);
+    EXPECT_EQ(doc.materials[1].pbrMetallicRoughness.baseColorTexture.index, 0);
+    const tinygltf::BufferView& view = doc.bufferViews[std::size_t(doc.images[0].bufferView)];
+    ASSERT_EQ(view.byteLength, png.size());
+    EXPECT_EQ(std::memcmp(doc.buffers[0].data.data() + view.byteOffset, png.data(), png.size()), 0);
 }
 
 // glTF node transforms, sampled at time t from the animation's channels.

@@ -143,6 +143,10 @@ TEST(MxRead, TextureSlotsAndDivisors) {
     EXPECT_EQ(m.groups[0].textureIndex, 1);
     EXPECT_EQ(m.groups[1].textureIndex, 2);
     EXPECT_EQ(m.groups[2].textureIndex, 0);
+    // MX has no texturing switch: a group naming an image is textured, or it would draw plain.
+    EXPECT_EQ(m.groups[0].textured, 1);
+    EXPECT_EQ(m.groups[1].textured, 1);
+    EXPECT_EQ(m.groups[2].textured, 0);
     EXPECT_EQ(m.uvs[m.polygons[0].corners[3].uv], (ModelUV{24.0f / 64, 12.0f / 32}));
     EXPECT_EQ(m.uvs[m.polygons[1].corners[3].uv], (ModelUV{24, 12}));  // image did not load
     EXPECT_EQ(m.uvs[m.polygons[2].corners[3].uv], (ModelUV{24, 12}));

@@ -51,6 +51,11 @@ TEST(ObjWrite, KeepsPolygonsTurnedWithFlippedVAndExactNumbers) {
     line.corners[0] = {4, 0, 0, 3};
     line.corners[1] = {3, 0, 0, 2};
     m.polygons.push_back(line);
+    ModelPolygon point;
+    point.cornerCount = 1;
+    point.group = 1;
+    point.corners[0] = {4, 0, 0, 3};
+    m.polygons.push_back(point);
 
     // A decimal-comma locale must not leak into the numbers.
     const char* previous = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
@@ -74,9 +79,11 @@ TEST(ObjWrite, KeepsPolygonsTurnedWithFlippedVAndExactNumbers) {
     ASSERT_EQ(vt.size(), m.uvs.size());
     EXPECT_EQ(vt[1], "vt 0.5 0.75");
     EXPECT_EQ(starting(obj, "vn ").size(), m.normals.size());
-    // The quad stays a quad, corner 0 first and the others reversed; the line stays a line.
+    // The quad stays a quad, corner 0 first and the others reversed; the line stays a line and
+    // the point a point (OBJ points take positions only).
     EXPECT_EQ(starting(obj, "f "), (std::vector<std::string>{"f 1/1/1 4/4/1 3/3/1 2/2/1", "f 2/1/1 3/3/1 5/2/1"}));
     EXPECT_EQ(starting(obj, "l "), std::vector<std::string>{"l 5/4 4/3"});
+    EXPECT_EQ(starting(obj, "p "), std::vector<std::string>{"p 5"});
     EXPECT_EQ(starting(obj, "usemtl "), (std::vector<std::string>{"usemtl グループ_1", "usemtl second"}));
 
     const std::vector<std::string> mtl = linesOf(dir.file("small.mtl"));

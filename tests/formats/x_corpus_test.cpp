@@ -26,7 +26,7 @@ struct Expected {
 
 // Counted from the files (triangle counts agree with Assimp's reading of the same files).
 const std::map<std::string, Expected> kExpected = {
-    {"assimp/BCN_Epileptic.X", {5126, 1, 1, 0}},  // no materials: the loader's default one
+    {"assimp/BCN_Epileptic.X", {5126, 1, 1, 0}},  // no materials: one white group
     {"assimp/fromtruespace_bin32.x", {6656, 1, 1, 0}},
     {"assimp/kwxport_test_cubewithvcolors.x", {12, 3, 4, 0}},  // absolute Windows paths
     {"assimp/test.x", {12, 1, 2, 0}},                          // ".\\test.png", TextureFileName
@@ -92,6 +92,11 @@ TEST(XCorpus, EveryFileLoadsWithItsCounts) {
         EXPECT_EQ(m.textureCount(), it->second.textures);
         EXPECT_EQ(missing, it->second.missingImages);
         EXPECT_EQ(m.positions.size(), m.skin.size());
+        // Viewers draw every one of these files: no group is invisible, and a named image is drawn.
+        for (const ModelGroup& g : m.groups) {
+            EXPECT_GT(g.color.alpha, 0) << g.name;
+            EXPECT_EQ(g.textured, g.textureIndex > 0 ? 1 : 0) << g.name;
+        }
         for (const ModelPolygon& p : m.polygons) {
             ASSERT_EQ(p.cornerCount, 3);
             ASSERT_LT(std::size_t(p.group), m.groups.size());

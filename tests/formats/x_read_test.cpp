@@ -75,8 +75,10 @@ TEST(XRead, MaterialsBecomeGroupsAndTexturesLoadAtOnce) {
     EXPECT_FLOAT_EQ(m.groups[0].color.blue, 0.6f * 255);
     EXPECT_FLOAT_EQ(m.groups[0].color.alpha, 255);
     EXPECT_EQ(m.groups[0].edgeParam, 10);
+    EXPECT_EQ(m.groups[0].textured, 0);
     EXPECT_EQ(m.groups[1].name, "wood");
     EXPECT_EQ(m.groups[1].textureIndex, 1);
+    EXPECT_EQ(m.groups[1].textured, 1);  // drawn and exported with its texture
     EXPECT_FLOAT_EQ(m.groups[1].color.alpha, 127.5f);
     EXPECT_EQ(m.groups[1].edgeParam, 10);
     ASSERT_EQ(m.textureCount(), 2);
@@ -106,6 +108,7 @@ TEST(XRead, GroupNamesAreTextureNamesCutAtTheLastDot) {
     const Model empty = loadText(twoMaterials(""));
     EXPECT_EQ(empty.textureCount(), 1);
     EXPECT_EQ(empty.groups[1].textureIndex, 0);
+    EXPECT_EQ(empty.groups[1].textured, 0);
 }
 
 TEST(XRead, FacesPastTheLimitAreDroppedWithAWarning) {
@@ -182,12 +185,31 @@ TEST(XRead, PositionsAndIndicesComeThroughUnchanged) {
     EXPECT_EQ(m.positionCount(), 3);  // welded: unused vertices go
 }
 
-TEST(XRead, FilesWithoutMaterialsGetTheLoadersDefault) {
-    const Model m = loadText("xof 0303txt 0032\n" + kTriangle + "}\n");
-    ASSERT_EQ(m.groupCount(), 1);
-    EXPECT_EQ(m.groups[0].color, (ModelColor{127.5f, 127.5f, 127.5f, 0}));
-    EXPECT_EQ(m.groups[0].textureIndex, 0);
-    EXPECT_EQ(m.textureCount(), 1);
+// D3DX viewers draw without blending: a diffuse alpha of 0 and a mesh without materials (the
+// loader's grey stand-in, alpha 0) show opaque, and would be invisible if taken as written.
+TEST(XRead, MaterialsAreOpaqueAsViewersDrawThem) {
+    const Model none = loadText("xof 0303txt 0032\n" + kTriangle + "}\n");
+    ASSERT_EQ(none.groupCount(), 1);
+    EXPECT_EQ(none.groups[0].color, (ModelColor{255, 255, 255, 255}));
+    EXPECT_EQ(none.groups[0].textureIndex, 0);
+    EXPECT_EQ(none.textureCount(), 1);
+
+    const Model zero = loadText("xof 0303txt 0032\n" + kTriangle + " MeshMaterialList {\n  1;\n  1;\n  0;;\n" +
+                                material("0.2;0.4;0.6;0.0") + " }\n}\n");
+    EXPECT_EQ(zero.groups[0].color, (ModelColor{0.2f * 255, 0.4f * 255, 0.6f * 255, 255}));
+    // Other alpha values stay: 0.5 in the second material of twoMaterials.
+    EXPECT_FLOAT_EQ(loadText(twoMaterials("")).groups[1].color.alpha, 127.5f);
+
+    // A mesh without materials between meshes with materials: its own white group.
+    const std::string withRed = "Mesh {\n3;\n0;0;0;,1;0;0;,0;1;0;;\n1;\n3;0,1,2;;\nMeshMaterialList {\n1;\n1;\n0;;\n" +
+                                material("1;0;0;0") + "}\n}\n";
+    const Model mixed = loadText("xof 0303txt 0032\n" + withRed + "Mesh {\n3;\n0;0;1;,1;0;1;,0;1;1;;\n1;\n3;0,1,2;;\n}\n" + withRed);
+    ASSERT_EQ(mixed.groupCount(), 3);
+    EXPECT_EQ(mixed.groups[0].color, (ModelColor{255, 0, 0, 255}));
+    EXPECT_EQ(mixed.groups[1].color, (ModelColor{255, 255, 255, 255}));
+    EXPECT_EQ(mixed.groups[2].color, (ModelColor{255, 0, 0, 255}));
+    ASSERT_EQ(mixed.polygonCount(), 3);
+    EXPECT_EQ(mixed.polygons[1].group, 1);
 }
 
 TEST(XRead, MaterialsPastTheGroupLimitPutTheirFacesInTheFirstGroup) {

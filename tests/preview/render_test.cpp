@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "formats/x/x.h"
 #include "model/mesh.h"
 #include "preview/headless_device.h"
 #include "preview/renderer.h"
@@ -321,6 +322,60 @@ TEST_F(Render, EveryRenderModeDrawsAndModeEightDrawsTheSubdividedCopy) {
     const int capped = draw(&plane).triangles;
     EXPECT_GT(capped, 8 * 16);
     EXPECT_LE(capped, 2 * kMaxPolygons);
+}
+
+TEST_F(Render, AnyNonZeroMirrorWordDrawsTheMirroredHalf) {
+    view_.grid = false;
+    // A plane over x = 1 .. 5: its mirror image over x = -5 .. -1 has a vertex at (-3, 0, 0),
+    // where the lit colour is the vertex's own.
+    for (std::uint32_t mode : {3u, 0u}) {
+        for (std::int32_t word : {0, 1, 2, -1}) {
+            Model plane = makePlane(4, 2, {255, 0, 0, 255});
+            for (ModelVertex& p : plane.positions)
+                p.x += 3;
+            plane.renderMode = mode;
+            plane.groups[0].materialParams[kMirrorWord] = std::uint32_t(word);
+            draw(&plane);
+            const Pixel mirrored = atWorld({-3, 0, 0});
+            if (word == 0) {
+                EXPECT_EQ(mirrored.r, 128) << "mode " << mode;
+            } else {
+                EXPECT_NEAR(mirrored.r, 255 * facing({-3, 0, 0}), 2) << "mode " << mode << ", word " << word;
+                EXPECT_EQ(mirrored.g, 0) << "mode " << mode << ", word " << word;
+            }
+            EXPECT_NEAR(atWorld({3, 0, 0}).r, 255 * facing({3, 0, 0}), 2) << "mode " << mode;
+        }
+    }
+}
+
+// An .x mesh without materials, and one whose material has diffuse alpha 0, are drawn opaque:
+// white and red, not the grey background.
+TEST_F(Render, XMeshesWithoutMaterialsOrAlphaShowOpaque) {
+    view_.grid = false;
+    // A square facing -z, wound clockwise as seen from there.
+    const std::string square = "xof 0303txt 0032\nMesh {\n 4;\n -5;5;0;, 5;5;0;, 5;-5;0;, -5;-5;0;;\n 1;\n 4;0,1,2,3;;\n";
+    const std::string red = " MeshMaterialList {\n  1;\n  1;\n  0;;\n  Material {\n   1;0;0;0;;\n   0;\n   0;0;0;;\n"
+                            "   0;0;0;;\n  }\n }\n";
+    const struct {
+        std::string file;
+        Pixel expected;
+    } cases[] = {{square + "}\n", {255, 255, 255, 255}}, {square + red + "}\n", {255, 0, 0, 255}}};
+    for (const auto& c : cases) {
+        const std::vector<std::byte> bytes(reinterpret_cast<const std::byte*>(c.file.data()),
+                                           reinterpret_cast<const std::byte*>(c.file.data() + c.file.size()));
+        Model m;
+        ReadContext ctx;
+        const auto error = readX(bytes, m, ctx);
+        ASSERT_FALSE(error.has_value()) << error->message();
+        draw(&m);
+        // Lit at the four corners alike and interpolated: the centre has the corners' N.L.
+        const float lit = facing({5, 5, 0});
+        const Pixel p = atWorld({0, 0, 0});
+        EXPECT_NEAR(p.r, c.expected.r * lit, 1);
+        EXPECT_NEAR(p.g, c.expected.g * lit, 1);
+        EXPECT_NEAR(p.b, c.expected.b * lit, 1);
+        EXPECT_EQ(p.a, 255);
+    }
 }
 
 TEST_F(Render, SameSceneSamePixels) {
