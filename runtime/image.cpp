@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "runtime/dds.h"
 #include "runtime/paths.h"
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -51,6 +52,10 @@ std::optional<Image> decodeKzi(std::span<const std::byte> bytes) {
 std::optional<Image> decodeImage(std::span<const std::byte> bytes, const std::string& extension) {
     if (equalsIgnoreCase(extension, "kzi"))
         return decodeKzi(bytes);
+    // stb_image does not read DDS, the usual texture file of Direct3D models. Found by content, as
+    // D3DX does: a PNG named .dds still loads.
+    if (bytes.size() >= 4 && std::memcmp(bytes.data(), "DDS ", 4) == 0)
+        return decodeDds(bytes);
     if (bytes.empty() || bytes.size() > std::size_t(INT32_MAX))
         return std::nullopt;
     const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());

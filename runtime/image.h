@@ -15,8 +15,9 @@ struct Image {
     std::vector<std::uint8_t> rgba;  // width * height * 4, rows top to bottom
 };
 
-// Decodes BMP, JPEG, PNG, TGA, PSD, GIF and the "kzi" raw image; `extension` (any case) selects
-// kzi and the PSD alpha rule. nullopt when the bytes are not a decodable image.
+// Decodes BMP, JPEG, PNG, TGA, PSD, GIF, DDS (found by its "DDS " magic) and the "kzi" raw image;
+// `extension` (any case) selects kzi and the PSD alpha rule. nullopt when the bytes are not a
+// decodable image.
 std::optional<Image> decodeImage(std::span<const std::byte> bytes, const std::string& extension);
 
 // Reads and decodes an image file.

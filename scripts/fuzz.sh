@@ -24,7 +24,12 @@ case $target in
   x_compressed_fuzz) kind='zip' ;;
   *) kind='' ;;
 esac
-if [ -d "../shared/corpus/$format" ]; then
+# Textures sit beside the models of every format, so image targets search the whole corpus.
+case $target in
+  dds_fuzz) where=../shared/corpus ;;
+  *) where=../shared/corpus/$format ;;
+esac
+if [ -d "$where" ]; then
   real=build-fuzz/seeds/$target
   rm -rf "$real"
   mkdir -p "$real"
@@ -32,8 +37,8 @@ if [ -d "../shared/corpus/$format" ]; then
     if [ -n "$kind" ] && [[ "$(head -c 12 "$file" | tail -c 4)" != *"$kind"* ]]; then
       continue
     fi
-    cp "$file" "$real/$(echo "${file#../shared/corpus/$format/}" | tr / _)"
-  done < <(find "../shared/corpus/$format" -type f -iname "*.$format" -print0)
+    cp "$file" "$real/$(echo "${file#"$where"/}" | tr / _)"
+  done < <(find "$where" -type f -iname "*.$format" -print0)
   seeds+=("$real")
   # Real files run to megabytes: mutating whole ones would run a few inputs a second. Longer
   # files are cut to this length as they are loaded.

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libstb-dev
+  zlib1g-dev libstb-dev libsquish-dev
   libepoxy-dev libegl-dev libegl-mesa0 libgl1-mesa-dri  # the preview's OpenGL through EGL
   clang libclang-rt-14-dev  # fuzz targets
   assimp-utils              # interop tests read our .x, .glb and .obj output with it
