@@ -188,6 +188,22 @@ TEST_F(Window, FailedFilesOfABatchAreNamedInOneMessage) {
     EXPECT_FALSE(dialogs_.messages[0].contains("good.mqo: not"));
 }
 
+TEST_F(Window, DroppedFoldersGiveTheirModelsAndOtherFilesAreNamed) {
+    fs::create_directories(dir_.path() / "drop/sub");
+    copyFixture("mqo/small.mqo", "drop/sub/a.mqo");
+    test::writeText((dir_.path() / "drop/notes.txt").string(), "not a model");
+    window_->dropFiles({QString::fromStdString((dir_.path() / "drop").string())});
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->batchRunning() && !dialogs_.messages.isEmpty(), 20000);
+    EXPECT_TRUE(fs::exists(dir_.path() / "drop/sub/a.KZP"));
+    EXPECT_FALSE(fs::exists(dir_.path() / "drop/notes.KZP"));
+    EXPECT_TRUE(dialogs_.messages.back().contains("notes.txt: not a model file")) << dialogs_.messages.back().toStdString();
+    // A drop of nothing but other files still reports.
+    dialogs_.messages.clear();
+    window_->dropFiles({QString::fromStdString((dir_.path() / "drop/notes.txt").string())});
+    QTRY_VERIFY_WITH_TIMEOUT(!dialogs_.messages.isEmpty(), 5000);
+    EXPECT_TRUE(dialogs_.messages.back().contains("notes.txt: not a model file"));
+}
+
 TEST_F(Window, SecondOpenDialogStartsWhereTheFirstChose) {
     fs::create_directories(dir_.path() / "models");
     const std::string model = copyFixture("mqo/small.mqo", "models/small.mqo");
