@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/driver.h"
 #include "formats/x/x.h"
 #include "model/mesh.h"
 #include "preview/headless_device.h"
 #include "preview/renderer.h"
+#include "runtime/image_write.h"
 #include "runtime/matrix.h"
+#include "tests/support/test_support.h"
 
 namespace rv {
 namespace {
@@ -376,6 +379,32 @@ TEST_F(Render, XMeshesWithoutMaterialsOrAlphaShowOpaque) {
         EXPECT_NEAR(p.b, c.expected.b * lit, 1);
         EXPECT_EQ(p.a, 255);
     }
+}
+
+TEST_F(Render, TexturedXGroupsDrawTheirTexture) {
+    view_.grid = false;
+    test::TempDir dir;
+    Image texel;
+    texel.width = texel.height = 1;
+    texel.rgba = {0, 128, 255, 255};
+    const auto png = encodePng(texel);
+    ASSERT_TRUE(png.has_value());
+    test::writeBytes(dir.file("t.png"), *png);
+    test::writeText(dir.file("m.x"),
+                    "xof 0303txt 0032\nMesh {\n 4;\n -5;5;0;, 5;5;0;, 5;-5;0;, -5;-5;0;;\n 1;\n 4;0,1,2,3;;\n"
+                    " MeshMaterialList {\n  1;\n  1;\n  0;;\n  Material {\n   1;1;1;1;;\n   0;\n   0;0;0;;\n"
+                    "   0;0;0;;\n   TextureFilename { \"t.png\"; }\n  }\n }\n"
+                    " MeshTextureCoords {\n  4;\n  0;0;, 1;0;, 1;1;, 0;1;;\n }\n}\n");
+    LoadResult loaded = loadModelFile(dir.file("m.x"));
+    ASSERT_NE(loaded.model, nullptr) << loaded.error->message();
+    EXPECT_TRUE(loaded.warnings.empty());
+    draw(loaded.model.get(), &loaded.instance);
+    // The white material modulates the texture: its colour times the corners' N.L.
+    const float lit = facing({5, 5, 0});
+    const Pixel p = atWorld({0, 0, 0});
+    EXPECT_NEAR(p.r, 0 * lit, 1);
+    EXPECT_NEAR(p.g, 128 * lit, 1);
+    EXPECT_NEAR(p.b, 255 * lit, 1);
 }
 
 TEST_F(Render, SameSceneSamePixels) {
