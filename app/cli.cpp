@@ -405,7 +405,7 @@ const std::vector<CliCommand>& commands() {
           {"--post-effect", "0..6", "with --shader-mode: 0 none, 1 monochrome, 2 sepia, 3 reverse, 4 shade, 5 mosaic, 6 wavy"},
           {"--bloom", nullptr, "with --shader-mode: bloom around bright parts"},
           {"--verbose", nullptr, "print log lines to stderr"}},
-         runRender},
+         runRender, "FILE"},
         {"thumbnail", "draw FILE fitted into a SIZE x SIZE PNG (256 unless given) on a transparent "
                       "background, for file managers",
          {{"--verbose", nullptr, "print log lines to stderr"}},
@@ -437,7 +437,7 @@ void printUsage(std::FILE* out) {
     for (const CliCommand& command : table) {
         std::fprintf(out, "\n%s: %s\n", command.name, command.help);
         for (const CliOption& o : command.options)
-            std::fprintf(out, "  %-10s %-14s %s\n", o.name, valueName(o).c_str(), o.help);
+            std::fprintf(out, "  %-13s %-14s %s\n", o.name, valueName(o).c_str(), o.help);
     }
 }
 
@@ -509,6 +509,11 @@ int runCli(int argc, char** argv) {
                                       [&](const CliCommand& c) { return name == c.name; });
     if (command == commands().end())
         return usageError("unknown command '" + name + "'" + suggestion(name, names) + " (" + known + ")");
+    // "COMMAND --help" prints the usage; after "--" it would name a file.
+    if (std::find(args.begin(), std::find(args.begin(), args.end(), "--"), "--help") != args.end()) {
+        printUsage(stdout);
+        return 0;
+    }
     std::vector<std::pair<std::string, std::string>> options;
     std::vector<std::string> files;
     std::string error;

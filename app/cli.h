@@ -1,4 +1,4 @@
-// The headless converter: `revizevoz-cli convert|info ...`.
+// The headless converter: `revizevoz-cli convert|info|render|thumbnail ...`.
 #pragma once
 
 namespace rv {

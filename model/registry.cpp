@@ -16,8 +16,8 @@ std::string baseDirectory() {
     return ec ? std::string() : cwd.string();
 }
 
-// The original gave up after 600 idle rounds of 1 ms; the line is still logged then, but the wait
-// goes on until the loader has finished with the request.
+// After 600 idle rounds of 1 ms the time-out line is logged, but the wait goes on until the loader
+// has finished with the request: nothing may touch a model it is still filling.
 LoadResult waitFor(std::future<LoadResult>& pending, int slot) {
     using namespace std::chrono;
     if (pending.wait_for(milliseconds(600)) != std::future_status::ready)

@@ -10,7 +10,7 @@
 
 namespace rv {
 
-// The OpenGL limits nearest to the capabilities the original read from its device. Needs a
+// The OpenGL limits nearest to the Direct3D 9 device capabilities the runtime reports. Needs a
 // current context.
 GpuInfo queryGpuInfo();
 // Whether a GL_RENDERER string names a software rasterizer (llvmpipe and the like).

@@ -25,7 +25,7 @@ struct FanVertex {
 };
 static_assert(sizeof(FanVertex) == 40);
 
-// Maps the original's depth range 0..1 onto OpenGL's -1..1: z' = 2z - w.
+// Maps Direct3D's depth range 0..1 onto OpenGL's -1..1: z' = 2z - w.
 constexpr Mat4 kDepthRemap{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 2, 0, 0, 0, -1, 1};
 
 // Draw styles of a group.

@@ -24,7 +24,7 @@ namespace rv {
 // The camera, light and frame settings of one frame.
 struct SceneView {
     Mat4 view = kIdentity;
-    Mat4 projection = kIdentity;  // left-handed, depth 0..1 as the original set it
+    Mat4 projection = kIdentity;  // left-handed, depth 0..1 as Direct3D sets it
     Vec3 lightPosition{0, 0, -15};  // world space: the eye
     Vec3 lightColour{1, 1, 1};
     Vec3 ambient{0.15f, 0.15f, 0.15f};

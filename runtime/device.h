@@ -7,7 +7,7 @@
 
 namespace rv {
 
-// The nearest OpenGL limits to the capabilities the original read from its device.
+// The nearest OpenGL limits to the Direct3D 9 device capabilities the runtime reports.
 struct GpuInfo {
     int vertexBlendMatrices = 0;
     int vertexBlendMatrixIndex = 0;

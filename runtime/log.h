@@ -12,7 +12,7 @@ using LogSink = std::function<void(const std::string& line)>;
 // `file` may be empty; the CLI prints "revizevoz-cli: FILE: MESSAGE".
 using MessageSink = std::function<void(const std::string& file, const std::string& text)>;
 
-// printf-style; the line is cut at 255 bytes like the original log.
+// printf-style; the line is cut at 255 bytes, as the log list keeps it.
 void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void logText(const std::string& line);
 

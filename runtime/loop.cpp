@@ -44,7 +44,7 @@ void resetLostDevice(RenderDevice& device, const LoopHooks& hooks) {
         s.singleStep = true;
 }
 
-// Format names of the GL back buffer in the terms of the original statistics line: the default
+// Format names of the GL back buffer in the Direct3D terms of the statistics line: the default
 // framebuffer is taken as 32-bit colour without a used alpha (X8R8G8B8), the depth buffer by its
 // depth and stencil bits.
 const char* depthFormatName(int depthBits, int stencilBits) {

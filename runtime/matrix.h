@@ -1,4 +1,4 @@
-// 4x4 matrices in the row-vector convention of the original drawing: p' = p x M, translation in
+// 4x4 matrices in Direct3D's row-vector convention: p' = p x M, translation in
 // row 3, element (r, c) at m[r * 4 + c]. The 16 floats are also the column-major storage of the
 // column-vector matrix, so they go to glUniformMatrix4fv untransposed.
 #pragma once

@@ -53,6 +53,10 @@ TEST(Cli, UsageErrorsExitTwo) {
     EXPECT_EQ(runCli("convert --to kzp --bogus a.kzp").status, 2);
     EXPECT_EQ(runCli("info").status, 2);
     EXPECT_EQ(runCli("--help").status, 0);
+    const CliRun help = runCli("render --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("revizevoz-cli render -o OUT.png"), std::string::npos) << help.out;
+    EXPECT_EQ(help.out.find("[--verbose] FILE...\n       revizevoz-cli thumbnail"), std::string::npos) << help.out;
 }
 
 TEST(Cli, ConvertPrintsOneLinePerFileAndExitsOneWhenAnyFails) {
