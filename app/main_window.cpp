@@ -107,7 +107,7 @@ MainWindow::MainWindow(UserDialogs& dialogs, const SettingsFile& settings, std::
     connect(&workTimer_, &QTimer::timeout, this, &MainWindow::pollWork);
 
     // The stored rectangle when it was valid; else a 1280-wide window with a 16:9 preview.
-    if (rectangleValid(settings_) && settings_.windowWidth >= 100 && settings_.windowHeight >= 100)
+    if (settings_.windowWidth >= 100 && settings_.windowHeight >= 100)
         setGeometry(settings_.windowLeft, settings_.windowTop, settings_.windowWidth, settings_.windowHeight);
     else
         resize(1280, clientHeightFor(1280) + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
