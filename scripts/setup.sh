@@ -13,6 +13,7 @@ packages=(
   qt6-base-dev libqt6opengl6-dev     # the window
   fonts-noto-cjk                     # Japanese texts in the window
   xvfb xauth                         # window tests without a display
+  openbox                            # a window manager for the placement tests on Xvfb
   desktop-file-utils appstream shared-mime-info libglib2.0-bin  # the install test validates and looks up file types
   locales                   # a decimal-comma locale for the locale test
 )

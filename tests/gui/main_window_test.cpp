@@ -10,13 +10,20 @@
 #include <QSurfaceFormat>
 #include <QElapsedTimer>
 #include <QMouseEvent>
+#include <QDir>
+#include <QProcess>
+#include <QScreen>
 #include <QTest>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+
+#include <time.h>
 
 #include "app/main_window.h"
 #include "formats/kzp/kzp.h"
@@ -53,6 +60,30 @@ struct ScriptedDialogs : UserDialogs {
     void openUrl(const QUrl&) override {}
 };
 
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    // A null value unsets the variable.
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
 class Window : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -83,6 +114,8 @@ protected:
     }
 
     test::TempDir dir_;
+    // Recent files and the last folder go to this test's own folder.
+    ScopedEnv config_{"XDG_CONFIG_HOME", (dir_.path() / "config").string()};
     QStringList startArguments_;  // the command line after the program name
     ScriptedDialogs dialogs_;
     std::unique_ptr<MainWindow> window_;
@@ -129,13 +162,21 @@ TEST_F(Window, MenuHasEveryCommandWithItsText) {
         EXPECT_EQ(a->data().toInt(), id);
     }
     const QList<QAction*> top = window_->menuBar()->actions();
-    ASSERT_EQ(top.size(), 2);
+    ASSERT_EQ(top.size(), 3);
     EXPECT_EQ(top[0]->text(), "ファイル");
+    EXPECT_EQ(top[2]->text(), "ヘルプ");
     const QList<QAction*> file = top[0]->menu()->actions();
-    // Eight loads, a separator, six saves, a separator, exit.
-    ASSERT_EQ(file.size(), 17);
-    EXPECT_TRUE(file[8]->isSeparator());
-    EXPECT_TRUE(file[15]->isSeparator());
+    // Eight loads, recent files, a separator, seven saves, a separator, the panel, a separator, exit.
+    ASSERT_EQ(file.size(), 21);
+    EXPECT_EQ(file[8]->menu(), window_->recentMenu());
+    EXPECT_TRUE(file[9]->isSeparator());
+    EXPECT_TRUE(file[17]->isSeparator());
+    EXPECT_TRUE(file[19]->isSeparator());
+    // The habits of desktop programs.
+    EXPECT_EQ(window_->action(kOpenAny)->shortcut(), QKeySequence(QKeySequence::Open));
+    EXPECT_EQ(window_->action(kSaveTarget)->shortcut(), QKeySequence(QKeySequence::Save));
+    EXPECT_EQ(window_->action(kExit)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(window_->action(kHelpKeys)->shortcut(), QKeySequence(Qt::Key_F1));
 }
 
 TEST_F(Window, PanelStartsAtKzpAndPicksTheTarget) {
@@ -146,7 +187,71 @@ TEST_F(Window, PanelStartsAtKzpAndPicksTheTarget) {
     EXPECT_EQ(panel->target(), ConversionTarget::Kzp);
     panel->buttons()->button(1442)->click();
     EXPECT_EQ(panel->target(), ConversionTarget::Mx);
-    EXPECT_EQ(panel->size(), QSize(68, 116));
+    // glTF and OBJ after X.
+    ASSERT_EQ(panel->buttons()->buttons().size(), 6);
+    EXPECT_EQ(panel->buttons()->button(1444)->text(), "glTF");
+    EXPECT_EQ(panel->buttons()->button(1446)->text(), "OBJ");
+    panel->buttons()->button(1446)->click();
+    EXPECT_EQ(panel->target(), ConversionTarget::Obj);
+    // A tool window of the main window, so window managers keep it above it.
+    EXPECT_TRUE(panel->windowFlags() & Qt::Tool);
+    ASSERT_NE(panel->windowHandle(), nullptr);
+    EXPECT_EQ(panel->windowHandle()->transientParent(), window_->windowHandle());
+}
+
+TEST_F(Window, CtrlSSavesToThePanelsTarget) {
+    dialogs_.answers << QString::fromStdString(copyFixture("mqo/small.mqo", "small.mqo"));
+    window_->runCommand(kOpenMqo);
+    window_->finishWork();
+    ASSERT_NE(currentModel(), nullptr);
+    window_->panel()->buttons()->button(1444)->click();  // glTF
+    dialogs_.answers << QString::fromStdString((dir_.path() / "out.glb").string());
+    window_->runCommand(kSaveTarget);
+    EXPECT_TRUE(fs::exists(dir_.path() / "out.glb"));
+}
+
+TEST_F(Window, RecentFilesKeepTheLastTenAndDropMissingOnes) {
+    EXPECT_FALSE(window_->recentMenu()->isEnabled());
+    std::vector<std::string> files;
+    for (int i = 0; i < 12; ++i)
+        files.push_back(copyFixture("mqo/small.mqo", "m" + std::to_string(i) + ".mqo"));
+    for (const std::string& f : files) {
+        dialogs_.answers << QString::fromStdString(f);
+        window_->runCommand(kOpenAny);
+        window_->finishWork();
+    }
+    // A file opened again moves to the top instead of appearing twice.
+    dialogs_.answers << QString::fromStdString(files[5]);
+    window_->runCommand(kOpenAny);
+    window_->finishWork();
+    QStringList recent = window_->recentFiles();
+    ASSERT_EQ(recent.size(), kRecentFileCount);
+    EXPECT_EQ(recent[0].toStdString(), files[5]);
+    EXPECT_EQ(recent[1].toStdString(), files[11]);
+    EXPECT_EQ(recent.count(QString::fromStdString(files[5])), 1);
+    EXPECT_FALSE(recent.contains(QString::fromStdString(files[0])));
+    ASSERT_EQ(window_->recentMenu()->actions().size(), kRecentFileCount);
+
+    // A missing file: dropped from the list with a message, nothing opened.
+    fs::remove(files[11]);
+    window_->recentMenu()->actions()[1]->trigger();
+    window_->finishWork();
+    ASSERT_EQ(dialogs_.messages.size(), 1);
+    EXPECT_TRUE(dialogs_.messages[0].contains("m11.mqo"));
+    EXPECT_EQ(window_->recentFiles().size(), kRecentFileCount - 1);
+    EXPECT_EQ(currentModel()->fileName, "m5.mqo");
+    // An existing one opens.
+    window_->recentMenu()->actions()[2]->trigger();
+    window_->finishWork();
+    EXPECT_EQ(currentModel()->fileName, "m9.mqo");
+    EXPECT_EQ(window_->recentFiles()[0].toStdString(), files[9]);
+
+    // The next start has the same list.
+    const QStringList kept = window_->recentFiles();
+    window_.reset();
+    MainWindow again(dialogs_, SettingsFile{}, std::string());
+    EXPECT_EQ(again.recentFiles(), kept);
+    EXPECT_EQ(fs::path(again.lastDirectory().toStdString()), dir_.path());
 }
 
 TEST_F(Window, DroppedFilesConvertBesideTheirSourcesAndLaterDropsQueue) {
@@ -195,7 +300,7 @@ TEST_F(Window, SecondOpenDialogStartsWhereTheFirstChose) {
     EXPECT_EQ(currentModel()->polygonCount() > 0, true);
     window_->runCommand(kOpenAny);  // cancelled
     ASSERT_EQ(dialogs_.openFolders.size(), 2);
-    EXPECT_EQ(dialogs_.openFolders[0], QCoreApplication::applicationDirPath());
+    EXPECT_EQ(dialogs_.openFolders[0], QDir::homePath());
     EXPECT_EQ(fs::path(dialogs_.openFolders[1].toStdString()), dir_.path() / "models");
     EXPECT_EQ(dialogs_.titles[0], "読み込む MQO ファイルを選択して下さい");
 }
@@ -247,7 +352,7 @@ TEST_F(Window, ExitAsksButEscapeDoesNot) {
 }
 
 TEST_F(Window, PreviewDrawsFramesAndTheOverlayNamesTheModel) {
-    QTRY_VERIFY_WITH_TIMEOUT(window_->preview()->framesDrawn() > 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(window_->preview()->framesDrawn() > 0, 10000);
     const Image frame = window_->preview()->grabScene();
     ASSERT_GT(frame.width, 0);
     // The background of the scene is grey 128.
@@ -257,6 +362,231 @@ TEST_F(Window, PreviewDrawsFramesAndTheOverlayNamesTheModel) {
     EXPECT_EQ(corner[2], 128);
     // The preview keeps 16:9 of its width.
     EXPECT_NEAR(window_->preview()->height(), clientHeightFor(window_->preview()->width()), 1);
+}
+
+double processCpuSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// The pixels of the scene that are not the grey 128 background.
+QRect modelPixels(const Image& frame) {
+    QRect box;
+    for (int y = 0; y < frame.height; ++y)
+        for (int x = 0; x < frame.width; ++x) {
+            const std::uint8_t* p = &frame.rgba[(std::size_t(y) * frame.width + x) * 4];
+            if (p[0] != 128 || p[1] != 128 || p[2] != 128)
+                box |= QRect(x, y, 1, 1);
+        }
+    return box;
+}
+
+TEST_F(Window, StillModelDoesNotRedrawOrUseTheProcessor) {
+    dialogs_.answers << QString::fromStdString(copyFixture("mqo/small.mqo", "small.mqo"));
+    window_->runCommand(kOpenMqo);
+    window_->finishWork();
+    ASSERT_NE(currentModel(), nullptr);
+    PreviewWidget* view = window_->preview();
+    QTRY_VERIFY_WITH_TIMEOUT(view->framesDrawn() > 0, 10000);
+    ASSERT_FALSE(view->animating());
+    QTest::qWait(500);
+    const int frames = view->framesDrawn();
+    const double cpu = processCpuSeconds();
+    QTest::qWait(4000);
+    const double used = (processCpuSeconds() - cpu) / 4;
+    EXPECT_LE(view->framesDrawn() - frames, 1);
+    EXPECT_LT(used, 0.05) << "share of one core used while idle";
+    std::printf("idle: %.1f %% of one core\n", used * 100);
+
+    // Input draws: a wheel step, one frame or so.
+    QWheelEvent wheel(QPointF(100, 100), view->mapToGlobal(QPointF(100, 100)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(view, &wheel);
+    QTRY_VERIFY_WITH_TIMEOUT(view->framesDrawn() > frames, 5000);
+}
+
+// A model opened is framed from the default angles: its picture fills at least half the view's
+// width or height and touches no edge.
+void expectFramed(PreviewWidget* view) {
+    QTRY_VERIFY_WITH_TIMEOUT(view->framesDrawn() > 0, 10000);
+    view->repaint();
+    const Image frame = view->grabScene();
+    ASSERT_GT(frame.width, 0);
+    const QRect box = modelPixels(frame);
+    ASSERT_FALSE(box.isEmpty());
+    EXPECT_TRUE(box.width() >= frame.width / 2 || box.height() >= frame.height / 2)
+        << box.width() << " x " << box.height() << " of " << frame.width << " x " << frame.height;
+    EXPECT_GT(box.left(), 0);
+    EXPECT_GT(box.top(), 0);
+    EXPECT_LT(box.right(), frame.width - 1);
+    EXPECT_LT(box.bottom(), frame.height - 1);
+    EXPECT_EQ(view->session()->camera.yaw, kDefaultYaw);
+    EXPECT_EQ(view->session()->camera.pitch, kDefaultPitch);
+}
+
+TEST_F(Window, OpenedModelsAreFramed) {
+    window_->preview()->setGrid(false);
+    // Turned away first: opening frames from the default angles all the same.
+    window_->preview()->session()->camera.yaw = 130;
+    // A closed slab, wide and flat: whichever way its faces wind, its picture is the whole box's.
+    const std::string slab = (dir_.path() / "slab.mqo").string();
+    std::ofstream(slab) << "Metasequoia Document\nFormat Text Ver 1.0\n\n"
+                           "Material 1 {\n\t\"grey\" col(0.2 0.2 0.2 1)\n}\n"
+                           "Object \"slab\" {\n\tvertex 8 {\n"
+                           "\t\t-400 0 -300\n\t\t400 0 -300\n\t\t400 0 300\n\t\t-400 0 300\n"
+                           "\t\t-400 30 -300\n\t\t400 30 -300\n\t\t400 30 300\n\t\t-400 30 300\n\t}\n"
+                           "\tface 6 {\n"
+                           "\t\t4 V(0 1 2 3) M(0)\n\t\t4 V(7 6 5 4) M(0)\n\t\t4 V(0 4 5 1) M(0)\n"
+                           "\t\t4 V(1 5 6 2) M(0)\n\t\t4 V(2 6 7 3) M(0)\n\t\t4 V(3 7 4 0) M(0)\n\t}\n}\nEof\n";
+    dialogs_.answers << QString::fromStdString(slab);
+    window_->runCommand(kOpenMqo);
+    window_->finishWork();
+    ASSERT_NE(currentModel(), nullptr);
+    expectFramed(window_->preview());
+
+    // A flat, wide model from the corpus, the case a bounding sphere leaves small.
+    const fs::path corpus = test::corpusDir();
+    if (corpus.empty() || !fs::exists(corpus / "mqo/lsb/wyvern.mqo"))
+        return;
+    dialogs_.answers << QString::fromStdString(test::copyWithNeighbours(corpus / "mqo/lsb/wyvern.mqo", dir_.path()).string());
+    window_->runCommand(kOpenMqo);
+    window_->finishWork();
+    ASSERT_NE(currentModel(), nullptr);
+    expectFramed(window_->preview());
+}
+
+TEST_F(Window, F2SmoothsTheEdgesOnScreen) {
+    if (!lib().antiAliasSupported)
+        GTEST_SKIP() << "no 4-sample anti-aliasing in this context";
+    dialogs_.answers << QString::fromStdString(copyFixture("mqo/small.mqo", "small.mqo"));
+    window_->runCommand(kOpenMqo);
+    window_->finishWork();
+    PreviewWidget* view = window_->preview();
+    if (lib().antiAliasOn)
+        QTest::keyClick(view, Qt::Key_F2);
+    ASSERT_FALSE(lib().antiAliasOn);
+    // What the widget shows, not the scene's own buffer.
+    const QImage off = view->grabFramebuffer();
+    QTest::keyClick(view, Qt::Key_F2);
+    ASSERT_TRUE(lib().antiAliasOn);
+    const QImage on = view->grabFramebuffer();
+    ASSERT_EQ(off.size(), on.size());
+    int changed = 0;
+    for (int y = 0; y < on.height(); ++y)
+        for (int x = 0; x < on.width(); ++x)
+            changed += off.pixel(x, y) != on.pixel(x, y);
+    EXPECT_GT(changed, 100) << "edge pixels that anti-aliasing changed";
+    EXPECT_TRUE(window_->statusText().contains("ON")) << window_->statusText().toStdString();
+}
+
+// Openbox on the test's display for the placement tests; null when there is none to start.
+std::unique_ptr<QProcess> windowManager;
+
+bool ensureWindowManager() {
+    if (windowManager)
+        return windowManager->state() == QProcess::Running;
+    windowManager = std::make_unique<QProcess>();
+    windowManager->start("openbox", {"--sm-disable"});
+    if (!windowManager->waitForStarted(3000))
+        return false;
+    QTest::qWait(1000);  // until it manages the screen
+    return windowManager->state() == QProcess::Running;
+}
+
+// A window started as the program starts it, from a settings file.
+std::unique_ptr<MainWindow> startWindow(UserDialogs& dialogs, const std::string& settingsPath) {
+    registry().releaseAll();
+    auto window = std::make_unique<MainWindow>(dialogs, readSettings(settingsPath), settingsPath);
+    MainWindow* w = window.get();
+    auto started = std::make_shared<bool>(false);
+    QObject::connect(w->preview(), &PreviewWidget::runtimeStarted, w, [started, w](bool ok) {
+        *started = true;
+        if (ok)
+            w->finishStartUp({});
+    });
+    window->show();
+    for (int i = 0; i < 1000 && !*started; ++i)
+        QTest::qWait(10);
+    QTest::qWait(800);  // framed and placed
+    return window;
+}
+
+void expectNearRect(const QRect& got, const QRect& want, const char* what) {
+    EXPECT_NEAR(got.left(), want.left(), 2) << what;
+    EXPECT_NEAR(got.top(), want.top(), 2) << what;
+    EXPECT_NEAR(got.width(), want.width(), 2) << what;
+    EXPECT_NEAR(got.height(), want.height(), 2) << what;
+}
+
+TEST(WindowPlacement, FrameRectangleSurvivesRestartsUnderAWindowManager) {
+    if (!ensureWindowManager())
+        GTEST_SKIP() << "openbox could not be started";
+    test::TempDir dir;
+    ScopedEnv config("XDG_CONFIG_HOME", dir.path().string());
+    const std::string path = (dir.path() / kSettingsFileName).string();
+    ScriptedDialogs dialogs;
+    QRect want;
+    for (int run = 0; run < 4; ++run) {
+        std::unique_ptr<MainWindow> window = startWindow(dialogs, path);
+        ASSERT_NE(window->frameGeometry(), window->geometry()) << "the window manager framed no window";
+        if (run == 0) {
+            // The default: on the primary screen, centred.
+            const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+            EXPECT_TRUE(screen.contains(window->frameGeometry())) << "run 0";
+            EXPECT_NEAR(window->frameGeometry().center().x(), screen.center().x(), 2);
+        } else {
+            expectNearRect(window->frameGeometry(), want, "frame at start");
+        }
+        // The panel: shown, inside the window, above it; and after a move still inside.
+        ConversionPanel* panel = window->panel();
+        ASSERT_NE(panel, nullptr);
+        EXPECT_TRUE(panel->isVisible());
+        EXPECT_TRUE(window->frameGeometry().contains(panel->frameGeometry())) << "run " << run;
+        window->close();
+        const SettingsFile stored = readSettings(path);
+        expectNearRect({stored.windowLeft, stored.windowTop, stored.windowWidth, stored.windowHeight},
+                       window->frameGeometry(), "stored rectangle");
+        window.reset();
+        // From the first restart on: a place of our own, then where the last run left it.
+        SettingsFile next = readSettings(path);
+        if (run == 0) {
+            next.windowLeft = 150;
+            next.windowTop = 60;
+            ASSERT_FALSE(writeSettings(path, next));
+        }
+        want = QRect(next.windowLeft, next.windowTop, next.windowWidth, next.windowHeight);
+    }
+}
+
+TEST(WindowPlacement, PanelFollowsTheWindowAndARectangleOffEveryScreenIsReplaced) {
+    test::TempDir dir;
+    ScopedEnv config("XDG_CONFIG_HOME", dir.path().string());
+    const std::string path = (dir.path() / kSettingsFileName).string();
+    SettingsFile far;
+    far.windowLeft = 5000;
+    far.windowTop = 4000;
+    far.windowWidth = 900;
+    far.windowHeight = 560;
+    ASSERT_FALSE(writeSettings(path, far));
+    ScriptedDialogs dialogs;
+    std::unique_ptr<MainWindow> window = startWindow(dialogs, path);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(screen.intersects(window->frameGeometry()));
+    EXPECT_NEAR(window->frameGeometry().center().x(), screen.center().x(), 2);
+
+    ConversionPanel* panel = window->panel();
+    ASSERT_NE(panel, nullptr);
+    const QPoint moved = window->frameGeometry().topLeft() + QPoint(-60, -40);
+    window->move(moved);
+    QTRY_COMPARE_WITH_TIMEOUT(window->frameGeometry().topLeft(), moved, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(panel->frameGeometry().topLeft(), moved + QPoint(32, 172), 5000);
+    EXPECT_TRUE(window->frameGeometry().contains(panel->frameGeometry()));
+    // Hidden by the user, brought back from the menu.
+    panel->hide();
+    window->runCommand(kShowPanel);
+    EXPECT_TRUE(panel->isVisible());
+    window->close();
 }
 
 // Measurements, run by hand: --gtest_also_run_disabled_tests --gtest_filter='*Measure*' with
@@ -338,5 +668,7 @@ int main(int argc, char** argv) {
     rv::setPreviewSurfaceFormat();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    rv::windowManager.reset();
+    return result;
 }
