@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QTest>
+#include <QTranslator>
 #include <QWindow>
 
 #include <algorithm>
@@ -26,6 +27,7 @@
 #include <time.h>
 
 #include "app/main_window.h"
+#include "app/translation.h"
 #include "formats/kzp/kzp.h"
 #include "model/registry.h"
 #include "runtime/library.h"
@@ -589,6 +591,36 @@ TEST(WindowPlacement, PanelFollowsTheWindowAndARectangleOffEveryScreenIsReplaced
     window->close();
 }
 
+TEST(WindowLanguage, EnglishUnlessTheLocaleAsksForJapanese) {
+    EXPECT_FALSE(localeAsksForJapanese(nullptr, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(localeAsksForJapanese(nullptr, nullptr, nullptr, "en_GB.UTF-8"));
+    EXPECT_TRUE(localeAsksForJapanese(nullptr, nullptr, nullptr, "ja_JP.UTF-8"));
+    EXPECT_TRUE(localeAsksForJapanese("", "", "ja_JP.UTF-8", "en_US.UTF-8"));  // empty counts as unset
+    EXPECT_FALSE(localeAsksForJapanese(nullptr, "C", "ja_JP.UTF-8", nullptr));  // LC_ALL wins
+    EXPECT_TRUE(localeAsksForJapanese("ja:en", "en_US.UTF-8", nullptr, nullptr));  // LANGUAGE first
+    EXPECT_FALSE(localeAsksForJapanese("en:ja", nullptr, nullptr, "ja_JP.UTF-8"));
+
+    auto menuTextsWith = [](const char* lang) {
+        ScopedEnv language("LANGUAGE", std::nullopt), all("LC_ALL", std::nullopt),
+            messages("LC_MESSAGES", std::nullopt), locale("LANG", std::string(lang));
+        EXPECT_TRUE(installWindowTranslation(*QCoreApplication::instance())) << lang;
+        ScriptedDialogs dialogs;
+        QStringList texts;
+        {
+            MainWindow window(dialogs, SettingsFile{}, std::string());
+            texts << window.menuBar()->actions()[0]->text() << window.action(kOpenAny)->text()
+                  << window.action(kExit)->text();
+        }
+        for (QTranslator* t : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+            QCoreApplication::removeTranslator(t);
+            delete t;
+        }
+        return texts;
+    };
+    EXPECT_EQ(menuTextsWith("en_US.UTF-8"), (QStringList{"File", "Open", "Quit"}));
+    EXPECT_EQ(menuTextsWith("ja_JP.UTF-8"), (QStringList{"ファイル", "読み込み", "　終了"}));
+}
+
 // Measurements, run by hand: --gtest_also_run_disabled_tests --gtest_filter='*Measure*' with
 // REVIZEVOZ_MEASURE_MODEL=a big .kzp. Prints the time to the first frame with the model, frame
 // times while orbiting, and a batch of every corpus file with the frames drawn meanwhile.
@@ -669,6 +701,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
-    rv::windowManager.reset();
+    if (rv::windowManager) {
+        rv::windowManager->terminate();
+        rv::windowManager->waitForFinished(3000);
+        rv::windowManager.reset();
+    }
     return result;
 }
