@@ -74,7 +74,7 @@ public:
     void show(Model* model, ModelInstance* instance);
     // Frames the model shown as a new one is framed: default angles, the whole model in view.
     void frameModel();
-    // Whether frames keep coming without input: a motion plays or a texture scrolls.
+    // Whether frames keep coming without input: a motion moves something or a texture scrolls.
     bool animating() const;
     // Draws the grid or not.
     void setGrid(bool on);

@@ -31,6 +31,7 @@
 #include "formats/kzp/kzp.h"
 #include "model/registry.h"
 #include "runtime/library.h"
+#include "tests/support/make_model.h"
 #include "tests/support/test_support.h"
 
 namespace rv {
@@ -621,15 +622,21 @@ TEST(WindowLanguage, EnglishUnlessTheLocaleAsksForJapanese) {
     EXPECT_EQ(menuTextsWith("ja_JP.UTF-8"), (QStringList{"ファイル", "読み込み", "　終了"}));
 }
 
-// Measurements, run by hand: --gtest_also_run_disabled_tests --gtest_filter='*Measure*' with
-// REVIZEVOZ_MEASURE_MODEL=a big .kzp. Prints the time to the first frame with the model, frame
-// times while orbiting, and a batch of every corpus file with the frames drawn meanwhile.
+// Measurements, run by hand: --gtest_also_run_disabled_tests --gtest_filter='*Measure*', with
+// REVIZEVOZ_MEASURE_MODEL=a big .kzp or else a 65,000-quad one made here. Prints the time to the
+// first frame with the model, frame times and processor use while orbiting and while idle, and a
+// batch of every corpus file with the frames drawn meanwhile.
 TEST_F(Window, DISABLED_MeasureOrbitAndCorpusBatch) {
-    const char* big = std::getenv("REVIZEVOZ_MEASURE_MODEL");
-    ASSERT_NE(big, nullptr) << "set REVIZEVOZ_MEASURE_MODEL";
+    std::string big;
+    if (const char* given = std::getenv("REVIZEVOZ_MEASURE_MODEL")) {
+        big = given;
+    } else {
+        big = (dir_.path() / "quads.kzp").string();
+        ASSERT_TRUE(saveModel(test::makeQuadGrid(65000), ConversionTarget::Kzp, big).ok);
+    }
     QElapsedTimer clock;
     clock.start();
-    dialogs_.answers << QString::fromUtf8(big);
+    dialogs_.answers << QString::fromStdString(big);
     window_->runCommand(kOpenKzp);
     window_->finishWork();
     const int before = window_->preview()->framesDrawn();
@@ -639,6 +646,9 @@ TEST_F(Window, DISABLED_MeasureOrbitAndCorpusBatch) {
     // Orbit: right button held, 120 moves, one frame each.
     PreviewWidget* view = window_->preview();
     QTest::mousePress(view, Qt::RightButton, {}, QPoint(400, 300));
+    const double orbitCpu = processCpuSeconds();
+    QElapsedTimer orbitClock;
+    orbitClock.start();
     std::vector<double> frames;
     for (int i = 0; i < 120; ++i) {
         QMouseEvent move(QEvent::MouseMove, QPointF(400 + i * 3, 300), view->mapToGlobal(QPointF(400 + i * 3, 300)),
@@ -647,10 +657,30 @@ TEST_F(Window, DISABLED_MeasureOrbitAndCorpusBatch) {
         view->repaint();
         frames.push_back(view->lastFrameMilliseconds());
     }
+    const double orbitCores = (processCpuSeconds() - orbitCpu) / (double(orbitClock.nsecsElapsed()) * 1e-9);
     QTest::mouseRelease(view, Qt::RightButton, {}, QPoint(760, 300));
     std::sort(frames.begin(), frames.end());
-    std::printf("orbit frames: median %.1f ms, 90th percentile %.1f ms\n", frames[frames.size() / 2],
-                frames[frames.size() * 9 / 10]);
+    std::printf("orbit frames: median %.1f ms, 90th percentile %.1f ms, %.0f %% of one core\n",
+                frames[frames.size() / 2], frames[frames.size() * 9 / 10], orbitCores * 100);
+    // Orbiting as a hand does: a move every 16 ms for 3 s, frames drawn as they fall due.
+    QTest::mousePress(view, Qt::RightButton, {}, QPoint(400, 300));
+    const int handFrames = view->framesDrawn();
+    const double handCpu = processCpuSeconds();
+    for (int i = 0; i < 188; ++i) {
+        const QPointF at(400 + (i % 100) * 2, 300);
+        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(view, &move);
+        QTest::qWait(16);
+    }
+    std::printf("orbit by hand: %d frames in 3 s, %.0f %% of one core\n", view->framesDrawn() - handFrames,
+                (processCpuSeconds() - handCpu) / 3 * 100);
+    QTest::mouseRelease(view, Qt::RightButton, {}, QPoint(600, 300));
+    QTest::qWait(500);
+    const double idleCpu = processCpuSeconds();
+    const int idleFrames = view->framesDrawn();
+    QTest::qWait(4000);
+    std::printf("idle with the model: %.1f %% of one core, %d frames (a motion plays: %d)\n",
+                (processCpuSeconds() - idleCpu) / 4 * 100, view->framesDrawn() - idleFrames, int(view->animating()));
 
     // Every corpus file, copied, dropped at once with target X.
     const fs::path corpus = test::corpusDir();
