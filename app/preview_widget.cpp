@@ -10,6 +10,7 @@
 
 #include <cmath>
 
+#include "model/motion.h"
 #include "preview/headless_device.h"
 #include "runtime/library.h"
 #include "runtime/log.h"
@@ -19,32 +20,6 @@ namespace rv {
 namespace {
 
 int toDevice(int logical, qreal ratio) { return std::max(1, int(std::lround(logical * ratio))); }
-
-// Whether the next frames differ from this one without input: a blend runs, a group's texture
-// scrolls, the current motion has more than one key for a bone or a group, or it hands over to
-// another motion. A started motion of single keys only holds its pose.
-bool playbackMoves(const Model& model, const ModelPlayback& playback) {
-    if (!playback.animating)
-        return false;
-    if (playback.blend.running)
-        return true;
-    for (const ModelGroup& group : model.groups)
-        if (group.keyed == 1 && (group.keyedA != 0 || group.keyedB != 0))
-            return true;
-    const int motion = playback.motion;
-    if (motion < 0 || motion >= model.motionCount())
-        return false;
-    const ModelMotion& current = model.motions[std::size_t(motion)];
-    if (!current.loop && current.nextMotion >= 0 && current.nextMotion != motion)
-        return true;
-    for (const ModelBone& bone : model.bones)
-        if (std::size_t(motion) < bone.tracks.size() && bone.tracks[std::size_t(motion)].keys.size() > 1)
-            return true;
-    for (const ModelGroupKeyTable& table : current.groupKeys)
-        if (table.keyCount > 1)
-            return true;
-    return false;
-}
 
 }  // namespace
 
