@@ -192,13 +192,22 @@ void MainWindow::placeWindow() {
     resize(stored ? QSize(r.width, std::max(100, r.height - kTitleGuess)) : inner);
 }
 
-void MainWindow::finishPlacement() {
+void MainWindow::finishPlacement(bool late) {
     if (wantedFrame_.isNull())
         return;
     const QRect want = wantedFrame_;
+    QSize frameExtra = frameGeometry().size() - geometry().size();
+    // While the window manager reparents the window the two rectangles can disagree wildly for
+    // a moment: wait for a frame of plausible size, or take none when it never comes.
+    const bool plausible = frameExtra.width() >= 0 && frameExtra.height() >= 0 && frameExtra.width() <= 200 &&
+                           frameExtra.height() <= 200;
+    if (!plausible) {
+        if (!late)
+            return;
+        frameExtra = QSize(0, 0);
+    }
     if (centreOn_.isNull()) {
         // The preview's 16:9 rule may still correct the height by a pixel.
-        const QSize frameExtra = frameGeometry().size() - geometry().size();
         resize(want.width() - frameExtra.width(), want.height() - frameExtra.height());
         move(want.topLeft());
     } else {
@@ -219,7 +228,7 @@ void MainWindow::placePanel() {
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     // Without a window manager no frame ever appears: place the window as it is.
-    QTimer::singleShot(500, this, &MainWindow::finishPlacement);
+    QTimer::singleShot(500, this, [this] { finishPlacement(true); });
 }
 
 MainWindow::~MainWindow() {
@@ -544,7 +553,7 @@ bool MainWindow::event(QEvent* event) {
     case QEvent::Resize:
         // The first move or resize that shows a frame: the window manager has framed the window.
         if (!wantedFrame_.isNull() && isVisible() && frameGeometry() != geometry())
-            QTimer::singleShot(0, this, &MainWindow::finishPlacement);
+            QTimer::singleShot(0, this, [this] { finishPlacement(false); });
         recordRectangle();
         placePanel();
         break;

@@ -107,7 +107,9 @@ private:
     void writeSettings();
     void handleInput(unsigned actions);
     void placeWindow();
-    void finishPlacement();
+    // Gives the frame the wanted rectangle once the window manager has framed the window; `late`
+    // when no frame came in time (no window manager).
+    void finishPlacement(bool late);
     void placePanel();
     void rememberRecent(const QString& path);
     void openRecent(int index);
