@@ -160,6 +160,7 @@ MainWindow::MainWindow(UserDialogs& dialogs, const SettingsFile& settings, std::
     preview_->registryStep = [] { registry().collect(); };
     preview_->setGrid(settings_.referenceGeometry != 0);
     connect(preview_, &PreviewWidget::inputActions, this, &MainWindow::handleInput);
+    preview_->installEventFilter(this);
     connect(preview_, &PreviewWidget::captionDue, this, [this] { setWindowTitle("REVizevoz 2015"); });
 
     workTimer_.setInterval(10);
@@ -217,12 +218,17 @@ void MainWindow::finishPlacement(bool late) {
     }
     wantedFrame_ = QRect();
     recordRectangle();
-    placePanel();
+    placePanel(true);
 }
 
-void MainWindow::placePanel() {
-    if (panel_ && isVisible() && !isMinimized())
-        panel_->placeBeside(this);
+void MainWindow::placePanel(bool raise) {
+    if (!panel_ || !isVisible() || isMinimized())
+        return;
+    panel_->placeBeside(this);
+    // A window manager may stack the panel under the window it belongs to when the window is
+    // activated after the panel appeared.
+    if (raise && panel_->isVisible())
+        panel_->raise();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -353,7 +359,7 @@ void MainWindow::finishStartUp(const QStringList& arguments) {
     panel_->placeBeside(this);
     panel_->show();
     // Once more when the window manager has framed the window and placed it.
-    QTimer::singleShot(0, this, &MainWindow::placePanel);
+    QTimer::singleShot(0, this, [this] { placePanel(true); });
     activateWindow();
     preview_->setFocus();
     emit startedUp(true);
@@ -547,6 +553,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Window managers raise a clicked window without its tool windows (openbox does): the panel
+    // comes back above once the click has raised the window.
+    if (watched == preview_ && event->type() == QEvent::MouseButtonPress && panel_ && panel_->isVisible())
+        QTimer::singleShot(0, panel_, [panel = panel_] { panel->raise(); });
+    return QMainWindow::eventFilter(watched, event);
+}
+
 bool MainWindow::event(QEvent* event) {
     switch (event->type()) {
     case QEvent::Move:
@@ -557,8 +571,13 @@ bool MainWindow::event(QEvent* event) {
         recordRectangle();
         placePanel();
         break;
-    case QEvent::WindowStateChange:
     case QEvent::WindowActivate:
+        // Window managers that raise the window without its tool windows would bury the panel.
+        if (panel_ && panel_->isVisible())
+            panel_->raise();
+        recordRectangle();
+        break;
+    case QEvent::WindowStateChange:
         recordRectangle();
         break;
     default:

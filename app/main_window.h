@@ -92,6 +92,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -110,7 +111,8 @@ private:
     // Gives the frame the wanted rectangle once the window manager has framed the window; `late`
     // when no frame came in time (no window manager).
     void finishPlacement(bool late);
-    void placePanel();
+    // The panel at its place in the window; `raise` brings it above the window too.
+    void placePanel(bool raise = false);
     void rememberRecent(const QString& path);
     void openRecent(int index);
     void rebuildRecentMenu();

@@ -515,6 +515,27 @@ std::unique_ptr<MainWindow> startWindow(UserDialogs& dialogs, const std::string&
     return window;
 }
 
+// The window manager's stacking order, bottom first; empty when xprop cannot say.
+std::vector<WId> stackingOrder() {
+    QProcess xprop;
+    xprop.start("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"});
+    std::vector<WId> order;
+    if (!xprop.waitForFinished(3000))
+        return order;
+    const QString out = QString::fromLatin1(xprop.readAllStandardOutput());
+    for (const QString& word : out.mid(out.indexOf('#') + 1).split(',', Qt::SkipEmptyParts))
+        order.push_back(word.trimmed().toULongLong(nullptr, 16));
+    return order;
+}
+
+// Whether the window manager stacks the panel above its window.
+bool panelAbove(MainWindow& window) {
+    const std::vector<WId> order = stackingOrder();
+    const auto main = std::find(order.begin(), order.end(), window.winId());
+    const auto panel = std::find(order.begin(), order.end(), window.panel()->winId());
+    return main != order.end() && panel != order.end() && panel > main;
+}
+
 void expectNearRect(const QRect& got, const QRect& want, const char* what) {
     EXPECT_NEAR(got.left(), want.left(), 2) << what;
     EXPECT_NEAR(got.top(), want.top(), 2) << what;
@@ -546,6 +567,14 @@ TEST(WindowPlacement, FrameRectangleSurvivesRestartsUnderAWindowManager) {
         ASSERT_NE(panel, nullptr);
         EXPECT_TRUE(panel->isVisible());
         EXPECT_TRUE(window->frameGeometry().contains(panel->frameGeometry())) << "run " << run;
+        EXPECT_TRUE(panelAbove(*window)) << "run " << run;
+        // A click raises the window (the window manager does it, here the test); the panel
+        // comes back above it.
+        window->raise();
+        QTest::qWait(200);
+        QTest::mousePress(window->preview(), Qt::LeftButton, {}, QPoint(300, 300));
+        QTest::mouseRelease(window->preview(), Qt::LeftButton, {}, QPoint(300, 300));
+        QTRY_VERIFY_WITH_TIMEOUT(panelAbove(*window), 3000);
         window->close();
         const SettingsFile stored = readSettings(path);
         expectNearRect({stored.windowLeft, stored.windowTop, stored.windowWidth, stored.windowHeight},
