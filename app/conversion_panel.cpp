@@ -3,29 +3,57 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace rv {
 
+namespace {
+
+struct PanelEntry {
+    const char* text;
+    ConversionTarget target;
+};
+
+const PanelEntry kEntries[] = {
+    {"KZP", ConversionTarget::Kzp}, {"LWO", ConversionTarget::Lwo}, {"MX", ConversionTarget::Mx},
+    {"X", ConversionTarget::X},     {"glTF", ConversionTarget::Glb}, {"OBJ", ConversionTarget::Obj},
+};
+
+}  // namespace
+
 ConversionPanel::ConversionPanel(QWidget* owner) : QWidget(owner, Qt::Tool), buttons_(new QButtonGroup(this)) {
-    setWindowTitle("変換後");
+    setWindowTitle(tr("変換後"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 4, 4, 4);
     layout->setSpacing(2);
-    const char* names[] = {"KZP", "LWO", "MX", "X"};
-    for (int i = 0; i < 4; ++i) {
-        auto* button = new QRadioButton(names[i], this);
-        buttons_->addButton(button, 1440 + i);
+    for (const PanelEntry& entry : kEntries) {
+        auto* button = new QRadioButton(entry.text, this);
+        buttons_->addButton(button, kPanelFirstButton + int(entry.target));
         layout->addWidget(button);
     }
-    buttons_->button(1440)->setChecked(true);
+    buttons_->button(kPanelFirstButton)->setChecked(true);
     connect(buttons_, &QButtonGroup::idClicked, this, [this](int id) {
-        target_ = ConversionTarget(id - 1440);
+        target_ = ConversionTarget(id - kPanelFirstButton);
         emit targetChanged(target_);
     });
+    // 68 wide as the four-button panel was, 116 + 2 x 26 for glTF and OBJ.
+    resize(68, 168);
 }
 
 void ConversionPanel::placeBeside(QWidget* owner) {
     const QRect frame = owner->frameGeometry();
-    setGeometry(frame.left() + 32, frame.top() + 172, 68, 116);
+    const QSize size = frameGeometry().size();
+    const QPoint at = frame.topLeft() + offset_;
+    // Inside the owner's frame whatever the offset; an owner smaller than the panel keeps its
+    // top left corner.
+    const int x = std::max(frame.left(), std::min(at.x(), frame.right() + 1 - size.width()));
+    const int y = std::max(frame.top(), std::min(at.y(), frame.bottom() + 1 - size.height()));
+    move(x, y);
+}
+
+void ConversionPanel::bringUp() {
+    show();
+    raise();
 }
 
 }  // namespace rv

@@ -61,6 +61,11 @@ void QtDialogs::message(QWidget* parent, const QString& text, bool error) {
     box.exec();
 }
 
+void QtDialogs::information(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Information, QString(kCaption) + " - " + title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
 void QtDialogs::openUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
 
 }  // namespace rv

@@ -23,6 +23,11 @@ public:
     // Yes (true) or No.
     virtual bool confirm(QWidget* parent, const QString& text) = 0;
     virtual void message(QWidget* parent, const QString& text, bool error) = 0;
+    // A note for the user (no warning, no error) under its own title.
+    virtual void information(QWidget* parent, const QString& title, const QString& text) {
+        (void)title;
+        message(parent, text, false);
+    }
     virtual void openUrl(const QUrl& url) = 0;
 };
 
@@ -35,6 +40,7 @@ public:
                      const QString& filter, const QString& defaultSuffix) override;
     bool confirm(QWidget* parent, const QString& text) override;
     void message(QWidget* parent, const QString& text, bool error) override;
+    void information(QWidget* parent, const QString& title, const QString& text) override;
     void openUrl(const QUrl& url) override;
 };
 

@@ -6,9 +6,12 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstdio>
+
 #include "app/dialogs.h"
 #include "app/main_window.h"
 #include "app/settings.h"
+#include "app/translation.h"
 #include "runtime/allocator.h"
 #include "runtime/library.h"
 #include "runtime/log.h"
@@ -20,6 +23,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("revizevoz");
     QGuiApplication::setDesktopFileName("revizevoz");
     rv::keepModelMemoryForReuse();
+    if (!rv::installWindowTranslation(app))
+        std::fprintf(stderr, "revizevoz: no English texts in %s; the window speaks Japanese\n",
+                     qPrintable(rv::translationsFolder()));
 
     rv::QtDialogs dialogs;
     // Messages from any thread become a message box on the window's thread; the caller waits.
@@ -49,7 +55,7 @@ int main(int argc, char** argv) {
     arguments.removeFirst();
     QObject::connect(window.preview(), &rv::PreviewWidget::runtimeStarted, &window, [&](bool ok) {
         if (!ok) {
-            dialogs.message(nullptr, "初期化に失敗しました。", true);
+            dialogs.message(nullptr, QCoreApplication::translate("rv::MainWindow", "初期化に失敗しました。"), true);
             QCoreApplication::exit(-1);
             return;
         }

@@ -6,7 +6,10 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
+#include <QTimer>
 #include <QUrl>
 
 #include "model/registry.h"
@@ -25,14 +28,14 @@ struct OpenCommand {
 };
 
 const OpenCommand kOpenCommands[] = {
-    {kOpenAny, "", "読み込むファイルを選択して下さい"},
-    {kOpenKzp, "KZP", "読み込む KZP ファイルを選択して下さい"},
-    {kOpenDxf, "DXF", "読み込む DXF ファイルを選択して下さい"},
-    {kOpenLwo, "LWO", "読み込む LWO ファイルを選択して下さい"},
-    {kOpenMqo, "MQO", "読み込む MQO ファイルを選択して下さい"},
-    {kOpenMx, "MX", "読み込む MX ファイルを選択して下さい"},
-    {kOpenRok, "ROK", "読み込む ROK ファイルを選択して下さい"},
-    {kOpenX, "X", "読み込む X ファイルを選択して下さい"},
+    {kOpenAny, "", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込むファイルを選択して下さい")},
+    {kOpenKzp, "KZP", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む KZP ファイルを選択して下さい")},
+    {kOpenDxf, "DXF", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む DXF ファイルを選択して下さい")},
+    {kOpenLwo, "LWO", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む LWO ファイルを選択して下さい")},
+    {kOpenMqo, "MQO", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む MQO ファイルを選択して下さい")},
+    {kOpenMx, "MX", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む MX ファイルを選択して下さい")},
+    {kOpenRok, "ROK", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む ROK ファイルを選択して下さい")},
+    {kOpenX, "X", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む X ファイルを選択して下さい")},
 };
 
 struct SaveCommand {
@@ -44,30 +47,80 @@ struct SaveCommand {
 };
 
 const SaveCommand kSaveCommands[] = {
-    {kSaveKzp, "KZP", "新規.KZP", "KZP", ConversionTarget::Kzp},
-    {kSaveLwo, "LWO", "新規.lwo", "lwo", ConversionTarget::Lwo},
-    {kSaveMx, "MX", "新規.mx", "mx", ConversionTarget::Mx},
-    {kSaveX, "X", "新規.x", "x", ConversionTarget::X},
-    {kSaveGltf, "GLB", "新規.glb", "glb", ConversionTarget::Glb},
-    {kSaveObj, "OBJ", "新規.obj", "obj", ConversionTarget::Obj},
+    {kSaveKzp, "KZP", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.KZP"), "KZP", ConversionTarget::Kzp},
+    {kSaveLwo, "LWO", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.lwo"), "lwo", ConversionTarget::Lwo},
+    {kSaveMx, "MX", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.mx"), "mx", ConversionTarget::Mx},
+    {kSaveX, "X", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.x"), "x", ConversionTarget::X},
+    {kSaveGltf, "GLB", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.glb"), "glb", ConversionTarget::Glb},
+    {kSaveObj, "OBJ", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.obj"), "obj", ConversionTarget::Obj},
 };
+
+// The labels of the information overlay (the text before " : ") and its two help lines.
+[[maybe_unused]] const char* const kOverlayTexts[] = {
+    QT_TRANSLATE_NOOP("rv::MainWindow", "ファイル名"),
+    QT_TRANSLATE_NOOP("rv::MainWindow", "ポリゴン　"),
+    QT_TRANSLATE_NOOP("rv::MainWindow", "グループ　"),
+    QT_TRANSLATE_NOOP("rv::MainWindow", "テクスチャ"),
+    QT_TRANSLATE_NOOP("rv::MainWindow", "変換後の拡張子を選択して、複数ファイルをドラッグ＆ドロップで"),
+    QT_TRANSLATE_NOOP("rv::MainWindow", "コンバートできるようになりました。( KZP形式の場合、最新版にコンバート )"),
+};
+
+QString translated(const char* source) { return QCoreApplication::translate("rv::MainWindow", source); }
+
+// The overlay's lines in the window's language; the values after " : " stay as they are.
+std::vector<OverlayLine> translatedOverlay(std::vector<OverlayLine> lines) {
+    for (OverlayLine& line : lines) {
+        const QString text = QString::fromStdString(line.text);
+        const qsizetype colon = text.indexOf(" : ");
+        const QString shown = colon < 0 ? translated(text.toUtf8().constData())
+                                        : translated(text.left(colon).toUtf8().constData()) + text.mid(colon);
+        line.text = shown.toStdString();
+    }
+    return lines;
+}
+
+// Where the window keeps what is not part of the settings file (recent files, the last folder).
+std::unique_ptr<QSettings> windowPreferences() {
+    const std::string folder = settingsFolder();
+    if (folder.empty())
+        return nullptr;
+    return std::make_unique<QSettings>(QString::fromStdString(folder) + "/revizevoz.conf", QSettings::IniFormat);
+}
+
+int saveCommandFor(ConversionTarget target) {
+    for (const SaveCommand& c : kSaveCommands)
+        if (c.target == target)
+            return c.id;
+    return kSaveKzp;
+}
 
 QString formatFilter(const QString& format) {
     return QString("%1 Files (%2)").arg(format, anyCasePattern(format));
 }
 
-// The eight entries of the open-any dialog, the first selected.
+// The entries of the open-any dialog: every supported format at once (selected), then each
+// format, then all files.
 QStringList anyFormatFilters() {
     const std::pair<const char*, const char*> entries[] = {
-        {"KZP ( DE Reziru )", "KZP"},      {"\t\tDXF", "DXF"},
-        {"\t\tLWO ( LightWave 5.6 )", "LWO"}, {"\t\tMQO ( メタセコイア 2.2.3 )", "MQO"},
-        {"\t\tMX　 ( HSP 2.55 )", "MX"},   {"\t\tROK ( 六角大王 5.25 )", "ROK"},
-        {"\t\tX　　 ( DirectX )", "X"},    {"\t\tすべてのファイル", ""},
+        {"KZP ( DE Reziru )", "KZP"},
+        {"\t\tDXF", "DXF"},
+        {"\t\tLWO ( LightWave 5.6 )", "LWO"},
+        {QT_TRANSLATE_NOOP("rv::MainWindow", "\t\tMQO ( メタセコイア 2.2.3 )"), "MQO"},
+        {"\t\tMX　 ( HSP 2.55 )", "MX"},
+        {QT_TRANSLATE_NOOP("rv::MainWindow", "\t\tROK ( 六角大王 5.25 )"), "ROK"},
+        {"\t\tX　　 ( DirectX )", "X"},
+        {QT_TRANSLATE_NOOP("rv::MainWindow", "\t\tすべてのファイル"), ""},
     };
+    QStringList all;
     QStringList filters;
-    for (const auto& [label, extension] : entries)
-        filters << QString("%1 (%2)").arg(QString::fromUtf8(label),
-                                          *extension ? anyCasePattern(QString::fromUtf8(extension)) : QString("*"));
+    for (const auto& [label, extension] : entries) {
+        const QString pattern = *extension ? anyCasePattern(QString::fromUtf8(extension)) : QString("*");
+        if (*extension)
+            all << pattern;
+        filters << QString("%1 (%2)").arg(translated(label), pattern);
+    }
+    filters.prepend(QString("%1 (%2)").arg(translated(QT_TRANSLATE_NOOP("rv::MainWindow", "対応するすべての形式")),
+                                           all.join(' ')));
     return filters;
 }
 
@@ -88,7 +141,7 @@ MainWindow::MainWindow(UserDialogs& dialogs, const SettingsFile& settings, std::
           [this](std::size_t done, std::size_t total, const ConvertReport& report) {
               for (const std::string& w : report.warnings)
                   logText(w);
-              QString text = QString("変換 %1 / %2 : %3").arg(done).arg(total).arg(toQt(fileNameOf(report.source)));
+              QString text = tr("変換 %1 / %2 : %3").arg(done).arg(total).arg(toQt(fileNameOf(report.source)));
               if (!report.warnings.empty())
                   text += " : " + toQt(report.warnings.front());
               status_->setText(text);
@@ -96,24 +149,95 @@ MainWindow::MainWindow(UserDialogs& dialogs, const SettingsFile& settings, std::
     settingsFromFile_ = !settingsPath_.empty() && QFileInfo::exists(QString::fromStdString(settingsPath_));
     setWindowTitle("REVizevoz 2015");
     setAcceptDrops(true);
+    if (const auto prefs = windowPreferences()) {
+        recentFiles_ = prefs->value("recentFiles").toStringList().mid(0, kRecentFileCount);
+        lastDirectory_ = prefs->value("lastFolder").toString();
+    }
+    if (lastDirectory_.isEmpty() || !QFileInfo(lastDirectory_).isDir())
+        lastDirectory_ = QDir::homePath();
     setCentralWidget(preview_);
     statusBar()->addWidget(status_, 1);
     buildMenu();
 
-    preview_->overlay = [] { return overlayLines(currentModel()); };
+    preview_->overlay = [] { return translatedOverlay(overlayLines(currentModel())); };
     preview_->registryStep = [] { registry().collect(); };
     preview_->setGrid(settings_.referenceGeometry != 0);
     connect(preview_, &PreviewWidget::inputActions, this, &MainWindow::handleInput);
+    preview_->installEventFilter(this);
     connect(preview_, &PreviewWidget::captionDue, this, [this] { setWindowTitle("REVizevoz 2015"); });
 
     workTimer_.setInterval(10);
     connect(&workTimer_, &QTimer::timeout, this, &MainWindow::pollWork);
 
-    // The stored rectangle when it was valid; else a 1280-wide window with a 16:9 preview.
-    if (rectangleValid(settings_) && settings_.windowWidth >= 100 && settings_.windowHeight >= 100)
-        setGeometry(settings_.windowLeft, settings_.windowTop, settings_.windowWidth, settings_.windowHeight);
-    else
-        resize(1280, clientHeightFor(1280) + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    placeWindow();
+}
+
+void MainWindow::placeWindow() {
+    std::vector<ScreenRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect a = screen->availableGeometry();
+        screens.push_back({a.left(), a.top(), a.width(), a.height()});
+    }
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const QRect p = primary ? primary->availableGeometry() : QRect(0, 0, 1280, 800);
+    // By default a 1280-wide window with a 16:9 preview. Until the window manager has framed the
+    // window the title bar's height is a guess.
+    constexpr int kTitleGuess = 30;
+    const QSize inner(1280, clientHeightFor(1280) + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    const ScreenRect fallback{0, 0, inner.width(), inner.height() + kTitleGuess};
+    const ScreenRect r = startRectangle(settings_, screens, {p.left(), p.top(), p.width(), p.height()}, fallback);
+    const bool stored = r.left == settings_.windowLeft && r.top == settings_.windowTop &&
+                        r.width == settings_.windowWidth && r.height == settings_.windowHeight;
+    // The stored rectangle is the frame's: move() places the frame's corner, and the inner size
+    // follows once the frame's size is known. The default is centred again then.
+    wantedFrame_ = QRect(r.left, r.top, r.width, r.height);
+    centreOn_ = stored ? QRect() : p;
+    move(r.left, r.top);
+    resize(stored ? QSize(r.width, std::max(100, r.height - kTitleGuess)) : inner);
+}
+
+void MainWindow::finishPlacement(bool late) {
+    if (wantedFrame_.isNull())
+        return;
+    const QRect want = wantedFrame_;
+    QSize frameExtra = frameGeometry().size() - geometry().size();
+    // While the window manager reparents the window the two rectangles can disagree wildly for
+    // a moment: wait for a frame of plausible size, or take none when it never comes.
+    const bool plausible = frameExtra.width() >= 0 && frameExtra.height() >= 0 && frameExtra.width() <= 200 &&
+                           frameExtra.height() <= 200;
+    if (!plausible) {
+        if (!late)
+            return;
+        frameExtra = QSize(0, 0);
+    }
+    if (centreOn_.isNull()) {
+        // The preview's 16:9 rule may still correct the height by a pixel.
+        resize(want.width() - frameExtra.width(), want.height() - frameExtra.height());
+        move(want.topLeft());
+    } else {
+        QRect frame(QPoint(), frameGeometry().size());
+        frame.moveCenter(centreOn_.center());
+        move(frame.topLeft());
+    }
+    wantedFrame_ = QRect();
+    recordRectangle();
+    placePanel(true);
+}
+
+void MainWindow::placePanel(bool raise) {
+    if (!panel_ || !isVisible() || isMinimized())
+        return;
+    panel_->placeBeside(this);
+    // A window manager may stack the panel under the window it belongs to when the window is
+    // activated after the panel appeared.
+    if (raise && panel_->isVisible())
+        panel_->raise();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Without a window manager no frame ever appears: place the window as it is.
+    QTimer::singleShot(500, this, [this] { finishPlacement(true); });
 }
 
 MainWindow::~MainWindow() {
@@ -122,34 +246,98 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::buildMenu() {
-    QMenu* file = menuBar()->addMenu("ファイル");
-    auto add = [&](QMenu* menu, int id, const char* text) {
-        QAction* a = menu->addAction(QString::fromUtf8(text));
+    QMenu* file = menuBar()->addMenu(tr("ファイル"));
+    auto add = [&](QMenu* menu, int id, const char* text, QKeySequence keys = {}) {
+        QAction* a = menu->addAction(tr(text));
         a->setData(id);
+        a->setShortcut(keys);
         connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
         actions_[id] = a;
     };
-    add(file, kOpenAny, "読み込み");
-    add(file, kOpenKzp, "読み込み ( KZP -> 2004 ～ 2009 )");
-    add(file, kOpenDxf, "読み込み ( DXF )");
-    add(file, kOpenLwo, "読み込み ( LWO -> LightWave 5.6 )");
-    add(file, kOpenMqo, "読み込み ( MQO -> メタセコイア 2.2.3～4.4.3 )");
-    add(file, kOpenMx, "読み込み ( MX -> HSP 2.55 )");
-    add(file, kOpenRok, "読み込み ( ROK -> 六角大王 5.25 )");
-    add(file, kOpenX, "読み込み ( X -> DirectX 9.0 )");
+    add(file, kOpenAny, QT_TR_NOOP("読み込み"), QKeySequence::Open);
+    add(file, kOpenKzp, QT_TR_NOOP("読み込み ( KZP -> 2004 ～ 2009 )"));
+    add(file, kOpenDxf, QT_TR_NOOP("読み込み ( DXF )"));
+    add(file, kOpenLwo, QT_TR_NOOP("読み込み ( LWO -> LightWave 5.6 )"));
+    add(file, kOpenMqo, QT_TR_NOOP("読み込み ( MQO -> メタセコイア 2.2.3～4.4.3 )"));
+    add(file, kOpenMx, QT_TR_NOOP("読み込み ( MX -> HSP 2.55 )"));
+    add(file, kOpenRok, QT_TR_NOOP("読み込み ( ROK -> 六角大王 5.25 )"));
+    add(file, kOpenX, QT_TR_NOOP("読み込み ( X -> DirectX 9.0 )"));
+    recentMenu_ = file->addMenu(tr("最近使ったファイル"));
+    rebuildRecentMenu();
     file->addSeparator();
-    add(file, kSaveKzp, "　保存　  ( KZP 2009 -> DE Reziru )");
-    add(file, kSaveLwo, "　保存　  ( LWO -> LightWave 5.6 )");
-    add(file, kSaveMx, "　保存　  ( MX -> HSP 2.55 )");
-    add(file, kSaveX, "　保存　  ( X -> DirectX 9.0 )");
-    add(file, kSaveGltf, "　保存　  ( glTF 2.0 )");
-    add(file, kSaveObj, "　保存　  ( OBJ )");
+    add(file, kSaveKzp, QT_TR_NOOP("　保存　  ( KZP 2009 -> DE Reziru )"));
+    add(file, kSaveLwo, QT_TR_NOOP("　保存　  ( LWO -> LightWave 5.6 )"));
+    add(file, kSaveMx, QT_TR_NOOP("　保存　  ( MX -> HSP 2.55 )"));
+    add(file, kSaveX, QT_TR_NOOP("　保存　  ( X -> DirectX 9.0 )"));
+    add(file, kSaveGltf, QT_TR_NOOP("　保存　  ( glTF 2.0 )"));
+    add(file, kSaveObj, QT_TR_NOOP("　保存　  ( OBJ )"));
+    add(file, kSaveTarget, QT_TR_NOOP("　保存　  ( 変換後パネルの形式 )"), QKeySequence::Save);
     file->addSeparator();
-    add(file, kExit, "　終了");
-    QAction* download = menuBar()->addAction("最新版のダウンロードはこちらへ");
+    add(file, kShowPanel, QT_TR_NOOP("変換後パネルを表示"));
+    file->addSeparator();
+    add(file, kExit, QT_TR_NOOP("　終了"), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QAction* download = menuBar()->addAction(tr("最新版のダウンロードはこちらへ"));
     download->setData(int(kDownload));
     connect(download, &QAction::triggered, this, [this] { runCommand(kDownload); });
     actions_[kDownload] = download;
+    QMenu* help = menuBar()->addMenu(tr("ヘルプ"));
+    add(help, kHelpKeys, QT_TR_NOOP("キーとマウスの操作"), QKeySequence::HelpContents);
+}
+
+void MainWindow::rebuildRecentMenu() {
+    recentMenu_->clear();
+    for (int i = 0; i < recentFiles_.size(); ++i) {
+        // "&1 name" makes the digit the item's key; a "&" in the name is doubled to stay text.
+        const QString name = QFileInfo(recentFiles_[i]).fileName().replace('&', "&&");
+        QAction* a = recentMenu_->addAction(i < 9 ? QString("&%1 %2").arg(i + 1).arg(name) : name);
+        a->setToolTip(recentFiles_[i]);
+        a->setStatusTip(recentFiles_[i]);
+        a->setData(kRecentFirst + i);
+        connect(a, &QAction::triggered, this, [this, i] { openRecent(i); });
+    }
+    recentMenu_->setEnabled(!recentFiles_.isEmpty());
+}
+
+void MainWindow::rememberRecent(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    recentFiles_.removeAll(absolute);
+    recentFiles_.prepend(absolute);
+    while (recentFiles_.size() > kRecentFileCount)
+        recentFiles_.removeLast();
+    if (const auto prefs = windowPreferences())
+        prefs->setValue("recentFiles", recentFiles_);
+    rebuildRecentMenu();
+}
+
+void MainWindow::openRecent(int index) {
+    if (index < 0 || index >= recentFiles_.size() || menuLoad_ || batch_.busy())
+        return;
+    const QString path = recentFiles_[index];
+    if (!QFileInfo(path).isFile()) {
+        recentFiles_.removeAt(index);
+        if (const auto prefs = windowPreferences())
+            prefs->setValue("recentFiles", recentFiles_);
+        rebuildRecentMenu();
+        dialogs_.message(this, tr("ファイルが見つかりません。最近使ったファイルから外しました。\n%1").arg(path), false);
+        return;
+    }
+    startLoad(path.toStdString(), true);
+}
+
+void MainWindow::showKeys() {
+    dialogs_.information(this, tr("キーとマウスの操作"),
+                         tr("右ボタンでドラッグ : 回転\n"
+                            "中ボタンでドラッグ : 移動\n"
+                            "ホイール : 拡大・縮小\n"
+                            "Home : モデル全体を表示\n"
+                            "F2 : アンチエイリアスの切り替え\n"
+                            "F3 : シェーダーの切り替え\n"
+                            "F5 : 表示の更新\n"
+                            "Esc : 確認せずに終了\n"
+                            "Ctrl+O : 読み込み\n"
+                            "Ctrl+S : 変換後パネルの形式で保存\n"
+                            "Ctrl+Q : 終了\n"
+                            "ファイルのドラッグ＆ドロップ : 変換後パネルの形式に変換"));
 }
 
 void MainWindow::finishStartUp(const QStringList& arguments) {
@@ -173,14 +361,25 @@ void MainWindow::finishStartUp(const QStringList& arguments) {
     panel_ = new ConversionPanel(this);
     panel_->placeBeside(this);
     panel_->show();
+    // Once more when the window manager has framed the window and placed it.
+    QTimer::singleShot(0, this, [this] { placePanel(true); });
     activateWindow();
     preview_->setFocus();
     emit startedUp(true);
 }
 
 void MainWindow::runCommand(int command) {
-    if (command == kExit) {
-        if (dialogs_.confirm(this, "終了してもいいですか？"))
+    if (command == kSaveTarget) {
+        saveCommand(saveCommandFor(panel_ ? panel_->target() : ConversionTarget::Kzp));
+    } else if (command == kShowPanel) {
+        if (panel_) {
+            placePanel();
+            panel_->bringUp();
+        }
+    } else if (command == kHelpKeys) {
+        showKeys();
+    } else if (command == kExit) {
+        if (dialogs_.confirm(this, tr("終了してもいいですか？")))
             close();
         ResyncTiming();
     } else if (command == kDownload) {
@@ -202,16 +401,15 @@ void MainWindow::openCommand(int command) {
             found = &c;
     if (!found)
         return;
-    if (lastDirectory_.isEmpty())
-        lastDirectory_ = QCoreApplication::applicationDirPath();
     const QString format = QString::fromUtf8(found->format);
     const QStringList filters = format.isEmpty() ? anyFormatFilters() : QStringList{formatFilter(format)};
-    const QString chosen =
-        dialogs_.openFile(this, QString::fromUtf8(found->title), lastDirectory_, filters, format.isEmpty() ? "KZP" : format);
+    const QString chosen = dialogs_.openFile(this, tr(found->title), lastDirectory_, filters, format);
     ResyncTiming();
     if (chosen.isEmpty())
         return;
     lastDirectory_ = QFileInfo(chosen).absolutePath();
+    if (const auto prefs = windowPreferences())
+        prefs->setValue("lastFolder", lastDirectory_);
     startLoad(chosen.toStdString(), true);
 }
 
@@ -223,13 +421,13 @@ void MainWindow::saveCommand(int command) {
     const Model* model = currentModel();
     if (!found || !model || batch_.busy() || menuLoad_)
         return;
-    QString initial = QString::fromUtf8(found->initialName);
+    QString initial = tr(found->initialName);
     const std::string base = baseNameOf(model->fileName);
     if (!base.empty())
         initial = toQt(sjisToUtf8(base).value_or(base)) + "." + found->extension;
     const QString format = QString::fromUtf8(found->format);
     const QString chosen =
-        dialogs_.saveFile(this, "名前を付けてファイルに保存", lastDirectory_, initial, formatFilter(format), format);
+        dialogs_.saveFile(this, tr("名前を付けてファイルに保存"), lastDirectory_, initial, formatFilter(format), format);
     ResyncTiming();
     if (chosen.isEmpty())
         return;
@@ -249,13 +447,19 @@ void MainWindow::startLoad(const std::string& path, bool fromMenu) {
         return;
     menuLoadFromMenu_ = fromMenu;
     releaseCurrent();
+    loadingPath_ = QString::fromStdString(path);
     menuLoad_ = beginLoadByPath(path);
     workTimer_.start();
 }
 
 void MainWindow::releaseCurrent() { preview_->show(nullptr, nullptr); }
 
-void MainWindow::showCurrent() { preview_->show(registry().get(0), registry().instance(0)); }
+void MainWindow::showCurrent() {
+    preview_->show(registry().get(0), registry().instance(0));
+    if (!loadingPath_.isEmpty())
+        rememberRecent(loadingPath_);
+    loadingPath_.clear();
+}
 
 void MainWindow::pollWork() {
     if (menuLoad_ && menuLoad_->ready()) {
@@ -281,14 +485,14 @@ void MainWindow::pollWork() {
     if (!menuLoad_ && (batch_.busy() || batch_.done() > 0)) {
         const bool more = batch_.poll();
         if (more)
-            status_->setText(QString("変換中 %1 / %2 : %3 (残り %4)")
+            status_->setText(tr("変換中 %1 / %2 : %3 (残り %4)")
                                  .arg(batch_.done() + 1)
                                  .arg(batch_.total())
                                  .arg(toQt(fileNameOf(batch_.currentFile())))
                                  .arg(batch_.total() - batch_.done()));
         if (!more) {
             const std::vector<ConvertReport> reports = batch_.takeReports();
-            status_->setText(QString("変換終了 %1 ファイル").arg(reports.size()));
+            status_->setText(tr("変換終了 %1 ファイル").arg(reports.size()));
             const std::string failures = batchFailureMessage(reports);
             if (!failures.empty() && !closeWhenIdle_)
                 dialogs_.message(this, toQt(failures), false);
@@ -317,9 +521,9 @@ void MainWindow::dropFiles(const QStringList& paths) {
     // Loads and saves from the menu wait until the batch is through.
     for (int id : {int(kOpenAny), int(kOpenKzp), int(kOpenDxf), int(kOpenLwo), int(kOpenMqo), int(kOpenMx),
                    int(kOpenRok), int(kOpenX), int(kSaveKzp), int(kSaveLwo), int(kSaveMx), int(kSaveX),
-                   int(kSaveGltf), int(kSaveObj)})
+                   int(kSaveGltf), int(kSaveObj), int(kSaveTarget)})
         actions_[id]->setEnabled(false);
-    status_->setText(QString("変換 %1 / %2").arg(batch_.done()).arg(batch_.total()));
+    status_->setText(tr("変換 %1 / %2").arg(batch_.done()).arg(batch_.total()));
     workTimer_.start();
     pollWork();
 }
@@ -365,12 +569,31 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Window managers raise a clicked window without its tool windows (openbox does): the panel
+    // comes back above once the click has raised the window.
+    if (watched == preview_ && event->type() == QEvent::MouseButtonPress && panel_ && panel_->isVisible())
+        QTimer::singleShot(0, panel_, [panel = panel_] { panel->raise(); });
+    return QMainWindow::eventFilter(watched, event);
+}
+
 bool MainWindow::event(QEvent* event) {
     switch (event->type()) {
     case QEvent::Move:
     case QEvent::Resize:
-    case QEvent::WindowStateChange:
+        // The first move or resize that shows a frame: the window manager has framed the window.
+        if (!wantedFrame_.isNull() && isVisible() && frameGeometry() != geometry())
+            QTimer::singleShot(0, this, [this] { finishPlacement(false); });
+        recordRectangle();
+        placePanel();
+        break;
     case QEvent::WindowActivate:
+        // Window managers that raise the window without its tool windows would bury the panel.
+        if (panel_ && panel_->isVisible())
+            panel_->raise();
+        recordRectangle();
+        break;
+    case QEvent::WindowStateChange:
         recordRectangle();
         break;
     default:
@@ -394,6 +617,10 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::recordRectangle() {
+    // The normal frame rectangle only: a maximised or full-screen window keeps the one it came
+    // from, and nothing counts before the window is placed.
+    if (!wantedFrame_.isNull() || isMaximized() || isFullScreen())
+        return;
     const QRect r = frameGeometry();
     recordWindowRectangle(settings_, r.left(), r.top(), r.width(), r.height(), isMinimized());
 }
@@ -418,6 +645,9 @@ void MainWindow::handleInput(unsigned actions) {
     }
     if (actions & kInputToggleShaderMode)
         lib().shaderMode = !lib().shaderMode;  // a context without a shadow map turns it off again
+    if (actions & (kInputToggleAntiAlias | kInputToggleShaderMode))
+        status_->setText(tr("アンチエイリアス %1 / シェーダー %2")
+                             .arg(lib().antiAliasOn ? "ON" : "OFF", lib().shaderMode ? "ON" : "OFF"));
     if (actions & (kInputRefreshInfo | kInputToggleAntiAlias | kInputToggleShaderMode))
         preview_->update();
 }

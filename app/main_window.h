@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMap>
 #include <QTimer>
 
@@ -39,7 +40,14 @@ enum MenuCommand {
     kSaveObj = 40102,
     kExit = 40007,
     kDownload = 40010,
+    kSaveTarget = 40103,  // the panel's target, with the save dialog
+    kShowPanel = 40104,
+    kHelpKeys = 40105,
+    kRecentFirst = 40200,  // kRecentFirst + n opens recent file n
 };
+
+// How many files the recent-files menu keeps.
+inline constexpr int kRecentFileCount = 10;
 
 // The project's page, opened from the menu.
 inline constexpr const char* kDownloadUrl = "https://github.com/revizevoz/revizevoz";
@@ -61,6 +69,9 @@ public:
     PreviewWidget* preview() const { return preview_; }
     const SettingsFile& settings() const { return settings_; }
     QString lastDirectory() const { return lastDirectory_; }
+    // Most recent first.
+    QStringList recentFiles() const { return recentFiles_; }
+    QMenu* recentMenu() const { return recentMenu_; }
 
     // Converts dropped files one by one to the panel's target (queued after a running batch).
     void dropFiles(const QStringList& paths);
@@ -81,7 +92,9 @@ protected:
     void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildMenu();
@@ -96,6 +109,16 @@ private:
     void recordRectangle();
     void writeSettings();
     void handleInput(unsigned actions);
+    void placeWindow();
+    // Gives the frame the wanted rectangle once the window manager has framed the window; `late`
+    // when no frame came in time (no window manager).
+    void finishPlacement(bool late);
+    // The panel at its place in the window; `raise` brings it above the window too.
+    void placePanel(bool raise = false);
+    void rememberRecent(const QString& path);
+    void openRecent(int index);
+    void rebuildRecentMenu();
+    void showKeys();
 
     UserDialogs& dialogs_;
     SettingsFile settings_;
@@ -114,6 +137,13 @@ private:
     QTimer workTimer_;
     bool closeWhenIdle_ = false;
     bool adjusting_ = false;
+    // The frame rectangle to take once the window manager has framed the window (its frame's
+    // size is known only then); null when placed.
+    QRect wantedFrame_;
+    QRect centreOn_;  // the screen area a default placement is centred on; null for a stored one
+    QString loadingPath_;  // the file of the running menu or start-up load
+    QStringList recentFiles_;
+    QMenu* recentMenu_ = nullptr;
 };
 
 }  // namespace rv

@@ -10,6 +10,7 @@
 
 #include <cmath>
 
+#include "model/motion.h"
 #include "preview/headless_device.h"
 #include "runtime/library.h"
 #include "runtime/log.h"
@@ -96,8 +97,10 @@ PreviewWidget::PreviewWidget(QWidget* parent) : QOpenGLWidget(parent), device_(*
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setMinimumSize(100, 56);
-    // One loop pass per timer tick; the pass itself decides how many update steps to run.
+    // While something moves by itself, the next pass follows 15 ms after the last; otherwise a
+    // pass runs only when asked for (update()).
     frameTimer_.setInterval(15);
+    frameTimer_.setSingleShot(true);
     connect(&frameTimer_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
     clock_.start();
 }
@@ -115,6 +118,8 @@ PreviewWidget::~PreviewWidget() {
 }
 
 void PreviewWidget::show(Model* model, ModelInstance* instance) {
+    if (model && model != model_)
+        framePending_ = true;
     model_ = model;
     instance_ = instance;
     if (session_) {
@@ -124,6 +129,23 @@ void PreviewWidget::show(Model* model, ModelInstance* instance) {
         doneCurrent();
     }
     update();
+}
+
+void PreviewWidget::frameModel() {
+    if (!session_)
+        return;
+    session_->camera.yaw = kDefaultYaw;
+    session_->camera.pitch = kDefaultPitch;
+    session_->fit();
+    update();
+}
+
+bool PreviewWidget::animating() const {
+    if (model_ && instance_ && playbackMoves(*model_, instance_->playback))
+        return true;
+    // The effect path's 2-D effects run on the clock.
+    const LibraryState& l = lib();
+    return l.shaderMode && (l.postEffect != 0 || l.bloomOn);
 }
 
 void PreviewWidget::setGrid(bool on) {
@@ -158,7 +180,6 @@ void PreviewWidget::initializeGL() {
             registryStep();
     };
     session_->show(model_, instance_);
-    frameTimer_.start();
     emit runtimeStarted(session_->ready());
 }
 
@@ -174,6 +195,15 @@ void PreviewWidget::paintGL() {
         return;
     QElapsedTimer took;
     took.start();
+    if (framePending_ && model_) {
+        framePending_ = false;
+        session_->camera.yaw = kDefaultYaw;
+        session_->camera.pitch = kDefaultPitch;
+        session_->fit();
+    }
+    // QPainter's engine switches multisampling off in the shared context when it draws the
+    // overlay without its antialiasing hint; the scene's anti-aliasing needs it on.
+    glEnable(GL_MULTISAMPLE);
     const LoopPassResult pass = session_->pass(double(clock_.nsecsElapsed()) * 1e-9, device_.framebuffer());
     // The target keeps the last frame when this pass drew none.
     if (!pass.rendered)
@@ -190,6 +220,8 @@ void PreviewWidget::paintGL() {
     paintOverlay();
     ++frames_;
     lastFrameMs_ = double(took.nsecsElapsed()) * 1e-6;
+    if (animating() && !frameTimer_.isActive())
+        frameTimer_.start();
 }
 
 void PreviewWidget::paintOverlay() {
@@ -230,6 +262,10 @@ void PreviewWidget::forward(const InputEvent& event) {
     if (!session_)
         return;
     const unsigned actions = session_->input(event);
+    // A move without a button down changes nothing on screen.
+    const MouseState& mouse = lib().mouse;
+    if (event.kind != InputKind::MouseMove || mouse.left || mouse.middle || mouse.right)
+        update();
     if (actions != kInputNone)
         emit inputActions(actions);
 }
@@ -270,10 +306,9 @@ void PreviewWidget::wheelEvent(QWheelEvent* event) {
 }
 
 void PreviewWidget::keyPressEvent(QKeyEvent* event) {
-    // Beyond the original keys: Home frames the whole model.
+    // Home frames the whole model, as opening it does.
     if (event->key() == Qt::Key_Home && session_) {
-        session_->fit();
-        update();
+        frameModel();
         return;
     }
     const int key = virtualKeyOf(event->key());

@@ -1,5 +1,7 @@
 // The preview in the window: a QOpenGLWidget that offers its context to the runtime as the
-// render device, runs the preview's loop pass on a timer and paints the information overlay.
+// render device, runs the preview's loop pass whenever what it shows changes (input, a new model,
+// a resize, a playing motion or scrolling texture) and paints the information overlay. A still
+// view draws nothing.
 #pragma once
 
 // Before Qt's OpenGL headers, which must not bring their own GL declarations.
@@ -67,8 +69,13 @@ public:
     WidgetDevice& device() { return device_; }
     bool started() const { return session_ != nullptr; }
 
-    // The model drawn (and named by the overlay); kept until the next call.
+    // The model drawn (and named by the overlay); kept until the next call. A new model is framed
+    // from the default angles on its first frame.
     void show(Model* model, ModelInstance* instance);
+    // Frames the model shown as a new one is framed: default angles, the whole model in view.
+    void frameModel();
+    // Whether frames keep coming without input: a motion moves something or a texture scrolls.
+    bool animating() const;
     // Draws the grid or not.
     void setGrid(bool on);
     // The lines drawn over the preview each frame.
@@ -112,6 +119,7 @@ private:
     QElapsedTimer clock_;
     int frames_ = 0;
     bool modelFrameLogged_ = false;
+    bool framePending_ = false;  // frame the model before the next pass
     double lastFrameMs_ = 0;
 };
 

@@ -46,8 +46,6 @@ void putWord(std::byte* p, std::int32_t value) {
     std::memcpy(p, b, 4);
 }
 
-bool inRange(std::int32_t v, std::int32_t low, std::int32_t high) { return v >= low && v <= high; }
-
 std::string homeFolder() {
     if (const char* home = std::getenv("HOME"); home && *home)
         return home;
@@ -65,9 +63,27 @@ void applySettingsDefaults(SettingsFile& s) {
     s.displayWord6 = 10000;
 }
 
-bool rectangleValid(const SettingsFile& s) {
-    return inRange(s.windowLeft, -32, 1600) && inRange(s.windowWidth, -32, 1600) &&
-           inRange(s.windowTop, -32, 1200) && inRange(s.windowHeight, -32, 1200);
+ScreenRect startRectangle(const SettingsFile& s, const std::vector<ScreenRect>& screens, const ScreenRect& primary,
+                          const ScreenRect& fallback, int minimum) {
+    const ScreenRect stored{s.windowLeft, s.windowTop, s.windowWidth, s.windowHeight};
+    auto overlaps = [&](const ScreenRect& screen) {
+        // 64-bit sums: a foreign file may hold any 32-bit values.
+        const std::int64_t right = std::int64_t(stored.left) + stored.width;
+        const std::int64_t bottom = std::int64_t(stored.top) + stored.height;
+        return stored.left < std::int64_t(screen.left) + screen.width && right > screen.left &&
+               stored.top < std::int64_t(screen.top) + screen.height && bottom > screen.top;
+    };
+    if (stored.width >= minimum && stored.height >= minimum &&
+        std::any_of(screens.begin(), screens.end(), overlaps))
+        return stored;
+    ScreenRect r = fallback;
+    if (primary.width > 0 && primary.height > 0) {
+        r.width = std::min(r.width, primary.width);
+        r.height = std::min(r.height, primary.height);
+    }
+    r.left = primary.left + (primary.width - r.width) / 2;
+    r.top = primary.top + (primary.height - r.height) / 2;
+    return r;
 }
 
 std::array<std::byte, kSettingsBytes> encodeSettings(const SettingsFile& settings) {
@@ -87,7 +103,7 @@ SettingsFile decodeSettings(std::span<const std::byte> bytes) {
     const std::size_t present = std::min(bytes.size() / 4, kWordCount);
     for (std::size_t i = 0; i < present; ++i)
         *words[i] = getWord(bytes.data() + 4 * i);
-    if (present == 0 || s.version != kSettingsVersion || !rectangleValid(s))
+    if (present == 0 || s.version != kSettingsVersion)
         applySettingsDefaults(s);
     return s;
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace rv {
 
@@ -35,17 +36,25 @@ struct SettingsFile {
 // displayWord5, displayWord6); every other field stays.
 void applySettingsDefaults(SettingsFile& settings);
 
-// Whether windowLeft and windowWidth lie in -32..1600 and windowTop and windowHeight in
-// -32..1200, bounds included.
-bool rectangleValid(const SettingsFile& settings);
+// A rectangle in screen pixels (a window's frame, or a screen's available area).
+struct ScreenRect {
+    int left = 0, top = 0, width = 0, height = 0;
+};
+
+// Where the main window's frame goes at start: the stored rectangle when it has a size of at least
+// `minimum` and overlaps one of `screens`; else `fallback` (width and height) centred on
+// `primary`, shrunk to fit it. Fixed bounds would throw away placements on wide and second
+// monitors, so only the screens present decide.
+ScreenRect startRectangle(const SettingsFile& settings, const std::vector<ScreenRect>& screens,
+                          const ScreenRect& primary, const ScreenRect& fallback, int minimum = 100);
 
 // The 88 bytes of the file; the version written is always kSettingsVersion.
 std::array<std::byte, kSettingsBytes> encodeSettings(const SettingsFile& settings);
 
 // Reads the words in file order from `bytes`: words past the end, and a last partial word, keep
 // their initial values; bytes past 88 are ignored. When the version is missing or not
-// kSettingsVersion, or the rectangle is not valid, the defaults of applySettingsDefaults are
-// applied again and the other fields keep what was read.
+// kSettingsVersion, the defaults of applySettingsDefaults are applied again and the other fields
+// keep what was read. The rectangle is judged against the screens at start (startRectangle).
 SettingsFile decodeSettings(std::span<const std::byte> bytes);
 
 // $XDG_CONFIG_HOME/revizevoz when that is set to an absolute path, else ~/.config/revizevoz;

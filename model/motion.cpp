@@ -99,4 +99,27 @@ void scrollTextures(const Model& model, ModelPlayback& playback) {
     }
 }
 
+bool playbackMoves(const Model& model, const ModelPlayback& playback) {
+    if (!playback.animating)
+        return false;
+    if (playback.blend.running)
+        return true;
+    for (const ModelGroup& group : model.groups)
+        if (group.keyed == 1 && (group.keyedA != 0 || group.keyedB != 0))
+            return true;
+    const int motion = playback.motion;
+    if (motion < 0 || motion >= model.motionCount())
+        return false;
+    const ModelMotion& current = model.motions[std::size_t(motion)];
+    if (!current.loop && current.nextMotion >= 0 && current.nextMotion != motion)
+        return true;
+    for (const ModelBone& bone : model.bones)
+        if (std::size_t(motion) < bone.tracks.size() && bone.tracks[std::size_t(motion)].keys.size() > 1)
+            return true;
+    for (const ModelGroupKeyTable& table : current.groupKeys)
+        if (table.keyCount > 1)
+            return true;
+    return false;
+}
+
 }  // namespace rv

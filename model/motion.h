@@ -18,4 +18,9 @@ void findKeys(const Model& model, ModelPlayback& playback);
 // Per-frame texture scrolling of every keyed group.
 void scrollTextures(const Model& model, ModelPlayback& playback);
 
+// Whether playback changes the picture from frame to frame: a blend runs, a group's texture
+// scrolls, the current motion has more than one key for a bone or a group, or it hands over to
+// another motion. A started motion of single keys only holds its pose.
+bool playbackMoves(const Model& model, const ModelPlayback& playback);
+
 }  // namespace rv

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <span>
 
 namespace rv {
 namespace {
@@ -12,6 +13,8 @@ constexpr float kPanFactor = 0.0375f;
 constexpr float kOrbitFactor = 0.45f;
 constexpr float kFieldOfView = std::numbers::pi_v<float> / 4;
 constexpr float kNearPlane = 0.1f;
+// The share of the view a fitted model may take at most, leaving a margin around it.
+constexpr float kFitFill = 0.9f;
 constexpr int kCaptionSteps = 60;
 constexpr int kKeyEscape = 27, kKeyF2 = 113, kKeyF3 = 114, kKeyF5 = 116;
 
@@ -135,23 +138,86 @@ bool stepCamera(PreviewCamera& camera) {
     return captionDue;
 }
 
-void fitCamera(PreviewCamera& camera, const Vec3& boundsMin, const Vec3& boundsMax, float aspect) {
-    if (!finite(boundsMin) || !finite(boundsMax) || !std::isfinite(aspect) || !(aspect > 0))
+namespace {
+
+// The nearest eye distance at which every point projects inside the view aimed as `view` (built
+// at distance kEyeDistance): |x| <= tan * (distance + depth) for each point's x, y and depth
+// relative to the aim. 0 when no finite distance does.
+float fitDistance(std::span<const Vec3> points, float aspect, const Mat4& view) {
+    const float tanVertical = std::tan(kFieldOfView / 2) * kFitFill;
+    const float tanHorizontal = std::tan(kFieldOfView / 2) * aspect * kFitFill;
+    float distance = 0;
+    for (const Vec3& p : points) {
+        const Vec3 c = transformCoord(p, view);
+        const float depth = c.z - kEyeDistance;
+        distance = std::max({distance, std::abs(c.x) / tanHorizontal - depth, std::abs(c.y) / tanVertical - depth,
+                             2 * kNearPlane - depth});
+    }
+    return std::isfinite(distance) ? distance : 0;
+}
+
+Mat4 viewAround(const PreviewCamera& camera, const Vec3& centre) {
+    PreviewCamera probe = camera;
+    probe.target = centre;
+    probe.zoom = 1;
+    return lookAtLH(cameraEye(probe), centre, {0, 1, 0});
+}
+
+}  // namespace
+
+void fitCamera(PreviewCamera& camera, std::span<const Vec3> points, float aspect) {
+    if (points.empty() || !std::isfinite(aspect) || !(aspect > 0))
         return;
-    if (boundsMin.x > boundsMax.x || boundsMin.y > boundsMax.y || boundsMin.z > boundsMax.z)
-        return;
-    const Vec3 half{(boundsMax.x - boundsMin.x) / 2, (boundsMax.y - boundsMin.y) / 2, (boundsMax.z - boundsMin.z) / 2};
+    Vec3 lo = points[0], hi = points[0];
+    for (const Vec3& p : points) {
+        if (!finite(p))
+            return;
+        lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+        hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+    }
+    const Vec3 half{(hi.x - lo.x) / 2, (hi.y - lo.y) / 2, (hi.z - lo.z) / 2};
     const float radius = std::sqrt(dot(half, half));
     if (!(radius > 0) || !std::isfinite(radius))
         return;
-    // The narrower of the two fields of view decides.
-    const float halfVertical = kFieldOfView / 2;
-    const float halfHorizontal = std::atan(std::tan(halfVertical) * aspect);
-    float distance = radius / std::sin(std::min(halfVertical, halfHorizontal));
-    // Keep the whole sphere beyond the near plane, however small the model.
-    distance = std::max(distance, radius + 2 * kNearPlane);
-    camera.target = boundsMin + half;
+    Vec3 centre = lo + half;
+    Mat4 view = viewAround(camera, centre);
+    float distance = fitDistance(points, aspect, view);
+    if (!(distance > 0))
+        return;
+    // The points' picture is seldom symmetric about the box's centre: move the aim sideways to
+    // the middle of the picture and fit again, which lets the picture grow.
+    float x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+    bool first = true;
+    for (const Vec3& p : points) {
+        const Vec3 c = transformCoord(p, view);
+        const float depth = c.z - kEyeDistance + distance;
+        const float x = c.x / depth, y = c.y / depth;
+        x0 = first ? x : std::min(x0, x), x1 = first ? x : std::max(x1, x);
+        y0 = first ? y : std::min(y0, y), y1 = first ? y : std::max(y1, y);
+        first = false;
+    }
+    const Vec3 right{view[0], view[4], view[8]}, up{view[1], view[5], view[9]};
+    const float sx = (x0 + x1) / 2 * distance, sy = (y0 + y1) / 2 * distance;
+    const Vec3 shifted{centre.x + right.x * sx + up.x * sy, centre.y + right.y * sx + up.y * sy,
+                       centre.z + right.z * sx + up.z * sy};
+    const Mat4 shiftedView = viewAround(camera, shifted);
+    const float shiftedDistance = fitDistance(points, aspect, shiftedView);
+    if (shiftedDistance > 0 && shiftedDistance < distance) {
+        centre = shifted;
+        distance = shiftedDistance;
+    }
+    camera.target = centre;
     camera.zoom = distance / kEyeDistance;
+}
+
+void fitCamera(PreviewCamera& camera, const Vec3& boundsMin, const Vec3& boundsMax, float aspect) {
+    if (boundsMin.x > boundsMax.x || boundsMin.y > boundsMax.y || boundsMin.z > boundsMax.z)
+        return;
+    Vec3 corners[8];
+    for (int i = 0; i < 8; ++i)
+        corners[i] = {i & 1 ? boundsMax.x : boundsMin.x, i & 2 ? boundsMax.y : boundsMin.y,
+                      i & 4 ? boundsMax.z : boundsMin.z};
+    fitCamera(camera, corners, aspect);
 }
 
 std::vector<GridVertex> referenceGridLines() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "runtime/library.h"
@@ -58,12 +59,21 @@ unsigned applyInputEvent(PreviewCamera& camera, const InputEvent& event);
 // Returns true when the caption is due to be set to "REVizevoz 2015".
 bool stepCamera(PreviewCamera& camera);
 
+// The angles a view starts from, and returns to when a model is framed.
+inline constexpr float kDefaultYaw = -20;
+inline constexpr float kDefaultPitch = 20;
+
 // The eye for the camera's target, yaw, pitch and zoom.
 Vec3 cameraEye(const PreviewCamera& camera);
 
-// Points the camera at the centre of the box and sets the zoom so that its bounding sphere fits
-// the view (vertical field of view pi/4, `aspect` width / height) at any yaw and pitch. An empty,
-// flat-to-a-point or non-finite box, or a bad aspect, leaves the camera as it is.
+// Aims the camera at the points' middle and sets the zoom to the nearest distance at which every
+// point projects inside the view at the camera's yaw and pitch, with a margin (vertical field of
+// view pi/4, `aspect` width / height): the points' picture fills most of the view's width or
+// height. Fitting the points themselves, not a bounding sphere or box, keeps flat and sparse
+// models large. No points, points all in one place, a non-finite point or a bad aspect leave the
+// camera as it is.
+void fitCamera(PreviewCamera& camera, std::span<const Vec3> points, float aspect);
+// The same for the eight corners of a box (an empty box leaves the camera as it is).
 void fitCamera(PreviewCamera& camera, const Vec3& boundsMin, const Vec3& boundsMax, float aspect);
 
 struct GridVertex {

@@ -1,6 +1,7 @@
 #include "preview/session.h"
 
 #include <cmath>
+#include <vector>
 
 #include "runtime/library.h"
 #include "runtime/log.h"
@@ -47,9 +48,15 @@ void PreviewSession::show(Model* model, ModelInstance* instance) {
 void PreviewSession::fit() {
     if (!model_)
         return;
+    const float aspect = float(lib().windowWidth) / float(std::max(lib().windowHeight, 1));
+    std::vector<Vec3> points;
+    points.reserve(model_->positions.size());
+    for (const ModelVertex& p : model_->positions)
+        points.push_back({p.x, p.y, p.z});
+    if (!points.empty())
+        return fitCamera(camera, points, aspect);
     const ModelVertex& lo = model_->boundsMin;
     const ModelVertex& hi = model_->boundsMax;
-    const float aspect = float(lib().windowWidth) / float(std::max(lib().windowHeight, 1));
     fitCamera(camera, {lo.x, lo.y, lo.z}, {hi.x, hi.y, hi.z}, aspect);
 }
 

@@ -43,7 +43,7 @@ public:
 
     // Applies an input event to the camera; returns the InputAction flags for the host.
     unsigned input(const InputEvent& event) { return applyInputEvent(camera, event); }
-    // Frames the shown model's bounds (nothing without a model).
+    // Frames the shown model's positions at the camera's angles (nothing without a model).
     void fit();
 
     // Set when an update step found the caption due; the host clears it.

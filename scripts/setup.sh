@@ -11,8 +11,10 @@ packages=(
   assimp-utils              # interop tests read our .x, .glb and .obj output with it
   libtinygltf-dev nlohmann-json3-dev  # glTF export
   qt6-base-dev libqt6opengl6-dev     # the window
+  qt6-tools-dev qt6-l10n-tools       # lrelease and CMake's Qt6LinguistTools: the window's English texts
   fonts-noto-cjk                     # Japanese texts in the window
   xvfb xauth                         # window tests without a display
+  openbox x11-utils                  # a window manager for the placement tests on Xvfb, xprop to ask it
   desktop-file-utils appstream shared-mime-info libglib2.0-bin  # the install test validates and looks up file types
   locales                   # a decimal-comma locale for the locale test
 )

@@ -89,31 +89,45 @@ TEST(SettingsFile, WrittenAndReadBackGivesTheSameBytes) {
     EXPECT_EQ(test::readBytes(path), first);
 }
 
-TEST(SettingsFile, RectangleBoundsAreInclusive) {
-    EXPECT_TRUE(rectangleValid(sample()));  // -32 and the upper bounds themselves
-    const std::pair<std::int32_t SettingsFile::*, std::int32_t> outside[] = {
-        {&SettingsFile::windowLeft, 1601},  {&SettingsFile::windowLeft, -33},
-        {&SettingsFile::windowWidth, 1601}, {&SettingsFile::windowTop, 1201},
-        {&SettingsFile::windowHeight, 1201}, {&SettingsFile::windowHeight, -33}};
-    for (const auto& [field, value] : outside) {
-        SettingsFile s = sample();
-        s.*field = value;
-        EXPECT_FALSE(rectangleValid(s)) << value;
-    }
+TEST(SettingsPlacement, AnyRectangleOnAScreenIsKeptElseTheDefaultIsCentred) {
+    const ScreenRect primary{0, 0, 1920, 1080};
+    const ScreenRect second{1920, -200, 2560, 1440};  // a wide monitor to the right, higher up
+    const std::vector<ScreenRect> screens{primary, second};
+    const ScreenRect fallback{0, 0, 1280, 800};
+    auto start = [&](int left, int top, int width, int height) {
+        SettingsFile s;
+        s.windowLeft = left;
+        s.windowTop = top;
+        s.windowWidth = width;
+        s.windowHeight = height;
+        const ScreenRect r = startRectangle(s, screens, primary, fallback);
+        return std::array<int, 4>{r.left, r.top, r.width, r.height};
+    };
+    // Kept: anywhere on either screen, past the old fixed bounds, or partly off a screen.
+    EXPECT_EQ(start(312, 90, 1296, 797), (std::array<int, 4>{312, 90, 1296, 797}));
+    EXPECT_EQ(start(2400, -150, 1700, 1300), (std::array<int, 4>{2400, -150, 1700, 1300}));
+    EXPECT_EQ(start(-1000, 500, 1100, 700), (std::array<int, 4>{-1000, 500, 1100, 700}));
+    // Replaced: off every screen (a monitor unplugged), no size, or values no screen can hold.
+    const std::array<int, 4> centred{320, 140, 1280, 800};
+    EXPECT_EQ(start(5000, 100, 800, 600), centred);
+    EXPECT_EQ(start(100, 1200, 800, 600), centred);  // below the primary, left of the second
+    EXPECT_EQ(start(100, 100, 0, 0), centred);
+    EXPECT_EQ(start(2147483000, 2147483000, 2147483000, 2147483000), centred);
+    // A small primary screen: the default shrinks to it.
+    SettingsFile none;
+    const ScreenRect small = startRectangle(none, {{0, 0, 1024, 600}}, {0, 0, 1024, 600}, fallback);
+    EXPECT_EQ((std::array<int, 4>{small.left, small.top, small.width, small.height}),
+              (std::array<int, 4>{0, 0, 1024, 600}));
 }
 
-TEST(SettingsFile, InvalidFileResetsTheDefaultedWordsOnly) {
+TEST(SettingsFile, ForeignVersionResetsTheDefaultedWordsOnly) {
+    // A rectangle far off the old bounds is still read as it is; the screens judge it at start.
     SettingsFile s = sample();
-    s.windowLeft = 1601;
+    s.windowLeft = 3000;
     const SettingsFile read = decodeSettings(bytesOf(encodeSettings(s)));
-    expectDefaults(read);
-    EXPECT_EQ(read.windowLeft, 1601);  // replaced by the live rectangle at the first window event
-    EXPECT_EQ(read.antiAliasOn, 1);
-    EXPECT_EQ(read.lightOn, 0);
-    EXPECT_EQ(read.displayWord1, 0x12345678);
-    EXPECT_EQ(read.reserved, s.reserved);
+    EXPECT_EQ(read.windowLeft, 3000);
+    EXPECT_EQ(read.displayWord5, 5);
 
-    // A foreign version: the same.
     std::vector<std::byte> foreign = bytesOf(encodeSettings(sample()));
     foreign[0] = std::byte{0x62};
     const SettingsFile other = decodeSettings(foreign);

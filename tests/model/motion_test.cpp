@@ -126,5 +126,33 @@ TEST(ScrollTextures, KeyedGroupsMoveByAThousandthPerFrame) {
     EXPECT_EQ(p.uvOffsets[1][0], 0.0);
 }
 
+TEST(PlaybackMoves, OnlyWhenFramesDiffer) {
+    Playing still = withKeys({0});
+    EXPECT_FALSE(playbackMoves(still.model, still.playback)) << "one key holds a pose";
+    Playing moving = withKeys({0, 30});
+    EXPECT_TRUE(playbackMoves(moving.model, moving.playback));
+    moving.playback.animating = false;
+    EXPECT_FALSE(playbackMoves(moving.model, moving.playback)) << "nothing started";
+
+    Playing scrolling = withKeys({0});
+    scrolling.model.groups[0].keyed = 1;
+    scrolling.model.groups[0].keyedA = 5;
+    EXPECT_TRUE(playbackMoves(scrolling.model, scrolling.playback));
+    scrolling.model.groups[0].keyedA = 0;
+    EXPECT_FALSE(playbackMoves(scrolling.model, scrolling.playback)) << "a scroll of zero";
+
+    Playing keyedGroup = withKeys({0});
+    keyedGroup.model.motions[0].groupKeys[0].keyCount = 2;
+    EXPECT_TRUE(playbackMoves(keyedGroup.model, keyedGroup.playback));
+
+    Playing handsOver = withKeys({0});
+    handsOver.model.motions.resize(2);
+    handsOver.model.motions[0].loop = 0;
+    handsOver.model.motions[0].nextMotion = 1;
+    EXPECT_TRUE(playbackMoves(handsOver.model, handsOver.playback));
+    handsOver.playback.motion = 5;  // out of range: nothing plays
+    EXPECT_FALSE(playbackMoves(handsOver.model, handsOver.playback));
+}
+
 }  // namespace
 }  // namespace rv
