@@ -40,8 +40,4 @@ ModelGroup zeroGroup() {
     return g;
 }
 
-void resetModel(Model& model) {
-    model = Model{};
-}
-
 }  // namespace rv

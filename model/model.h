@@ -233,7 +233,4 @@ ModelBone defaultBone(int index);
 // A group with every field zero (what the KZP reader's list resize adds).
 ModelGroup zeroGroup();
 
-// Restores every field of the model to the defaults of a new model.
-void resetModel(Model& model);
-
 }  // namespace rv

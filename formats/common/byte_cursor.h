@@ -22,12 +22,10 @@ public:
         : data_(data), endian_(endian) {}
 
     std::uint8_t u8() { return read<std::uint8_t>(); }
-    std::int8_t i8() { return read<std::int8_t>(); }
     std::uint16_t u16() { return read<std::uint16_t>(); }
     std::int16_t i16() { return read<std::int16_t>(); }
     std::uint32_t u32() { return read<std::uint32_t>(); }
     std::int32_t i32() { return read<std::int32_t>(); }
-    std::uint64_t u64() { return read<std::uint64_t>(); }
     float f32() { return std::bit_cast<float>(read<std::uint32_t>()); }
     double f64() { return std::bit_cast<double>(read<std::uint64_t>()); }
 

@@ -121,15 +121,6 @@ bool parseFloat(std::string_view s, float& out) {
     return true;
 }
 
-bool parseDouble(std::string_view s, double& out) {
-    s = trimBlanks(s);
-    double value = 0;
-    if (takeLeadingFloating(s, value) != LeadingNumber::Read || !s.empty())
-        return false;
-    out = value;
-    return true;
-}
-
 bool parseInt(std::string_view s, std::int32_t& out) {
     s = trimBlanks(s);
     std::int32_t value = 0;

@@ -78,7 +78,6 @@ LeadingNumber takeLeadingInt(std::string_view& s, std::int32_t& out);
 
 // Whole-string parses (after trimming blanks); false when `s` is not entirely a number.
 bool parseFloat(std::string_view s, float& out);
-bool parseDouble(std::string_view s, double& out);
 bool parseInt(std::string_view s, std::int32_t& out);
 
 // A leading number that fits (see above), advancing `s` past it; false when there is none.
