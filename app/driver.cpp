@@ -29,7 +29,7 @@ namespace rv {
 namespace {
 
 constexpr ReaderEntry kReaders[] = {
-    {"dxf", readDxf}, {"lwo", readLwo}, {"mqo", readMqo}, {"mx", readMx},
+    {"dxf", readDxf}, {"lwo", readLwo}, {"mqo", readMqo}, {"mx", readMx, false, scaleMxUvsToTextures},
     {"rok", readRok}, {"x", readX},     {"kzp", readKzp, true},
 };
 
@@ -126,23 +126,20 @@ LoadResult loadModelFile(const std::string& path) {
     if (reader) {
         ReadContext ctx;
         ctx.path = path;
-        std::vector<std::string> missing;
-        ctx.loadTexture = [&result, &missing](Model& m, int entry, const std::string& name) {
-            const bool loaded = LoadModelTexture(m, entry, name, result.instance.textures);
-            if (!loaded && std::find(missing.begin(), missing.end(), name) == missing.end())
-                missing.push_back(name);
-            return loaded;
-        };
         std::optional<FormatError> error = reader->read(*bytes, *model, ctx);
         result.warnings = std::move(ctx.warnings);
-        if (!error && !missing.empty())
-            result.warnings.push_back(missingTexturesWarning(path, missing));
         if (error) {
             error->file = path;
             LogLine("*** ERROR *** %s", error->message().c_str());
             result.error = std::move(error);
             return result;
         }
+        // The reader named the images; they are found beside the model and decoded here.
+        const std::vector<std::string> missing = loadModelTextures(*model, result.instance.textures);
+        if (!missing.empty())
+            result.warnings.push_back(missingTexturesWarning(path, missing));
+        if (reader->postDecode)
+            reader->postDecode(*model, *bytes);
         // Readers keep the path they were given; the model is named as the overlay shows it.
         model->fileName = fileNameOf(path);
     }

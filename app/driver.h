@@ -21,6 +21,8 @@ struct ReaderEntry {
     const char* extension;         // matched without regard to case, in table order
     ReadFn read;
     bool startsFirstMotion = false;  // models of the format play motion 0 once loaded
+    // Run on the model once its textures are decoded (their sizes known), with the file's bytes.
+    void (*postDecode)(Model& model, std::span<const std::byte> file) = nullptr;
 };
 // What a target's file holds of a model, beyond positions, polygons and groups.
 enum TargetKeeps : unsigned {
