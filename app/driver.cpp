@@ -167,7 +167,14 @@ PathLoad beginLoadByPath(const std::string& path) {
         load.refused->file = path;
         return load;
     }
-    load.pending = reg.beginLoad([path] { return loadModelFile(path); });
+    load.result = std::make_shared<LoadResult>();
+    load.pending = reg.beginLoad([path, result = load.result] {
+        *result = loadModelFile(path);
+        LoadedModel loaded;
+        loaded.model = std::move(result->model);
+        loaded.instance = std::move(result->instance);
+        return loaded;
+    });
     return load;
 }
 
@@ -179,10 +186,14 @@ LoadOutcome finishLoadByPath(PathLoad& load, bool showMessages) {
     }
     ModelRegistry& reg = registry();
     SlotLoad done = reg.finishLoad(load.pending);
-    outcome.warnings = std::move(done.warnings);
-    if (showMessages && done.error && done.error->userMessage)
-        ShowMessage(load.path, done.error->reason);
-    outcome.error = std::move(done.error);
+    // The loader has finished with the request: its result is ours to read.
+    std::optional<FormatError> error = std::move(load.result->error);
+    outcome.warnings = std::move(load.result->warnings);
+    if (!error && !done.failure.empty())
+        error = FormatError::refusal(done.failure);
+    if (showMessages && error && error->userMessage)
+        ShowMessage(load.path, error->reason);
+    outcome.error = std::move(error);
     outcome.model = done.slot >= 0 ? reg.get(done.slot) : nullptr;
     return outcome;
 }

@@ -18,7 +18,7 @@ std::string baseDirectory() {
 
 // The original gave up after 600 idle rounds of 1 ms; the line is still logged then, but the wait
 // goes on until the loader has finished with the request.
-LoadResult waitFor(std::future<LoadResult>& pending, int slot) {
+LoadedModel waitFor(std::future<LoadedModel>& pending, int slot) {
     using namespace std::chrono;
     if (pending.wait_for(milliseconds(600)) != std::future_status::ready)
         LogLine("*** Error *** Model3 Load TimeOut:%d", slot);
@@ -123,9 +123,8 @@ SlotLoad ModelRegistry::finishLoad(PendingLoad& pending) {
     if (!pending.result.valid())
         return outcome;
     const int slot = pending.slot;
-    LoadResult result = waitFor(pending.result, slot);
-    outcome.error = std::move(result.error);
-    outcome.warnings = std::move(result.warnings);
+    LoadedModel result = waitFor(pending.result, slot);
+    outcome.failure = std::move(result.failure);
 
     std::lock_guard lock(mutex_);
     Slot* s = slotLocked(slot);
