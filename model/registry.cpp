@@ -16,8 +16,8 @@ std::string baseDirectory() {
     return ec ? std::string() : cwd.string();
 }
 
-// The original gave up after 600 idle rounds of 1 ms; the line is still logged then, but the wait
-// goes on until the loader has finished with the request.
+// The time-out is logged after 600 ms, but the wait goes on until the loader has finished with
+// the request: nothing may touch a model the loader is still filling.
 LoadedModel waitFor(std::future<LoadedModel>& pending, int slot) {
     using namespace std::chrono;
     if (pending.wait_for(milliseconds(600)) != std::future_status::ready)
