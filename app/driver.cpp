@@ -29,7 +29,7 @@ namespace rv {
 namespace {
 
 constexpr ReaderEntry kReaders[] = {
-    {"dxf", readDxf}, {"lwo", readLwo}, {"mqo", readMqo}, {"mx", readMx},
+    {"dxf", readDxf}, {"lwo", readLwo}, {"mqo", readMqo}, {"mx", readMx, false, scaleMxUvsToTextures},
     {"rok", readRok}, {"x", readX},     {"kzp", readKzp, true},
 };
 
@@ -126,23 +126,20 @@ LoadResult loadModelFile(const std::string& path) {
     if (reader) {
         ReadContext ctx;
         ctx.path = path;
-        std::vector<std::string> missing;
-        ctx.loadTexture = [&result, &missing](Model& m, int entry, const std::string& name) {
-            const bool loaded = LoadModelTexture(m, entry, name, result.instance.textures);
-            if (!loaded && std::find(missing.begin(), missing.end(), name) == missing.end())
-                missing.push_back(name);
-            return loaded;
-        };
         std::optional<FormatError> error = reader->read(*bytes, *model, ctx);
         result.warnings = std::move(ctx.warnings);
-        if (!error && !missing.empty())
-            result.warnings.push_back(missingTexturesWarning(path, missing));
         if (error) {
             error->file = path;
             LogLine("*** ERROR *** %s", error->message().c_str());
             result.error = std::move(error);
             return result;
         }
+        // The reader named the images; they are found beside the model and decoded here.
+        const std::vector<std::string> missing = loadModelTextures(*model, result.instance.textures);
+        if (!missing.empty())
+            result.warnings.push_back(missingTexturesWarning(path, missing));
+        if (reader->postDecode)
+            reader->postDecode(*model, *bytes);
         // Readers keep the path they were given; the model is named as the overlay shows it.
         model->fileName = fileNameOf(path);
     }
@@ -170,7 +167,14 @@ PathLoad beginLoadByPath(const std::string& path) {
         load.refused->file = path;
         return load;
     }
-    load.pending = reg.beginLoad([path] { return loadModelFile(path); });
+    load.result = std::make_shared<LoadResult>();
+    load.pending = reg.beginLoad([path, result = load.result] {
+        *result = loadModelFile(path);
+        LoadedModel loaded;
+        loaded.model = std::move(result->model);
+        loaded.instance = std::move(result->instance);
+        return loaded;
+    });
     return load;
 }
 
@@ -182,10 +186,14 @@ LoadOutcome finishLoadByPath(PathLoad& load, bool showMessages) {
     }
     ModelRegistry& reg = registry();
     SlotLoad done = reg.finishLoad(load.pending);
-    outcome.warnings = std::move(done.warnings);
-    if (showMessages && done.error && done.error->userMessage)
-        ShowMessage(load.path, done.error->reason);
-    outcome.error = std::move(done.error);
+    // The loader has finished with the request: its result is ours to read.
+    std::optional<FormatError> error = std::move(load.result->error);
+    outcome.warnings = std::move(load.result->warnings);
+    if (!error && !done.failure.empty())
+        error = FormatError::refusal(done.failure);
+    if (showMessages && error && error->userMessage)
+        ShowMessage(load.path, error->reason);
+    outcome.error = std::move(error);
     outcome.model = done.slot >= 0 ? reg.get(done.slot) : nullptr;
     return outcome;
 }

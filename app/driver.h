@@ -3,6 +3,8 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -21,6 +23,8 @@ struct ReaderEntry {
     const char* extension;         // matched without regard to case, in table order
     ReadFn read;
     bool startsFirstMotion = false;  // models of the format play motion 0 once loaded
+    // Run on the model once its textures are decoded (their sizes known), with the file's bytes.
+    void (*postDecode)(Model& model, std::span<const std::byte> file) = nullptr;
 };
 // What a target's file holds of a model, beyond positions, polygons and groups.
 enum TargetKeeps : unsigned {
@@ -49,6 +53,14 @@ const ReaderEntry* readerForName(const std::string& name);
 // Parses a writer's extension in any case ("kzp", "LWO", ...).
 bool parseTarget(const std::string& text, ConversionTarget& target);
 
+// A model read from a file with its instance, for whoever asked for it.
+struct LoadResult {
+    std::unique_ptr<Model> model;  // null when the file could not be read
+    ModelInstance instance;
+    std::optional<FormatError> error;  // why not; `file` names the file as the user did
+    std::vector<std::string> warnings;
+};
+
 // Turns a path into a load result: the file read once, the reader chosen by extension and run
 // into a fresh model, its textures decoded into the result, the post-load processing done. An
 // extension that is none of the seven loads an empty model. Errors name the file as `path` does;
@@ -71,6 +83,7 @@ LoadOutcome loadByPath(const std::string& path);
 struct PathLoad {
     std::string path;
     PendingLoad pending;
+    std::shared_ptr<LoadResult> result;  // filled on the loader; its model goes to the slot
     std::optional<FormatError> refused;  // the file could not be read: nothing was queued
     bool ready() const { return refused || pending.ready(); }
 };

@@ -1,6 +1,5 @@
 // What the preview keeps beside a model: bone matrices, decoded textures, playback, and the
-// per-group and per-texture drawing state; and the result of loading a file, which carries a
-// model with its instance to whoever asked for it.
+// per-group and per-texture drawing state.
 #pragma once
 
 #include <array>
@@ -9,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "formats/common/format_error.h"
 #include "model/model.h"
 #include "runtime/image.h"
 
@@ -57,12 +55,5 @@ struct ModelInstance {
 
 // Sizes every per-bone, per-group and per-texture table of the instance to the model.
 void sizeInstance(ModelInstance& instance, const Model& model);
-
-struct LoadResult {
-    std::unique_ptr<Model> model;  // null when the file could not be read
-    ModelInstance instance;
-    std::optional<FormatError> error;  // why not; `file` names the file as the user did
-    std::vector<std::string> warnings;
-};
 
 }  // namespace rv

@@ -28,17 +28,17 @@ void LibDataLoader::start() {
     }
 }
 
-std::future<LoadResult> LibDataLoader::enqueue(int slot, LoadWork work) {
+std::future<LoadedModel> LibDataLoader::enqueue(int slot, LoadWork work) {
     LoadRequest request;
     request.slot = slot;
     request.work = std::move(work);
-    std::future<LoadResult> result = request.done.get_future();
+    std::future<LoadedModel> result = request.done.get_future();
     {
         std::lock_guard lock(mutex_);
         // Without a worker nothing would ever answer: fail the request rather than hang its waiter.
         if (state_ != Running) {
-            LoadResult refused;
-            refused.error = FormatError::refusal("the background loader is not running");
+            LoadedModel refused;
+            refused.failure = "the background loader is not running";
             request.done.set_value(std::move(refused));
             return result;
         }
@@ -88,16 +88,16 @@ void LibDataLoader::run() {
         // load has finished (collection waits for that).
         LoadWork work = std::move(queue_.front().work);
         lock.unlock();
-        LoadResult result;
+        LoadedModel result;
         try {
             if (work)
                 result = work();
         } catch (const std::exception& e) {
             result = {};
-            result.error = FormatError::refusal(std::string("the load failed: ") + e.what());
+            result.failure = std::string("the load failed: ") + e.what();
         }
         lock.lock();
-        std::promise<LoadResult> done = std::move(queue_.front().done);
+        std::promise<LoadedModel> done = std::move(queue_.front().done);
         queue_.pop_front();
         wake_.notify_all();
         lock.unlock();

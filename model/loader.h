@@ -5,6 +5,8 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <string>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -13,13 +15,21 @@
 
 namespace rv {
 
-// What one request runs on the worker: reading a file into a load result.
-using LoadWork = std::function<LoadResult()>;
+// What one request hands back: the model with its instance, or no model when the load failed.
+// Why a file could not be read is the business of whoever queued the work.
+struct LoadedModel {
+    std::unique_ptr<Model> model;
+    ModelInstance instance;
+    std::string failure;  // set when the loader could not run the work at all
+};
+
+// What one request runs on the worker: reading a file into a model.
+using LoadWork = std::function<LoadedModel()>;
 
 struct LoadRequest {
     int slot = -1;
     LoadWork work;
-    std::promise<LoadResult> done;
+    std::promise<LoadedModel> done;
 };
 
 class LibDataLoader {
@@ -30,7 +40,7 @@ public:
     void start();
     // Queues `work` for `slot`. The result becomes ready only after the request has left the
     // queue, so whoever waits for it finds the queue free of it (collection depends on that).
-    std::future<LoadResult> enqueue(int slot, LoadWork work);
+    std::future<LoadedModel> enqueue(int slot, LoadWork work);
     // Stops and joins the worker; does nothing while requests are queued.
     void stop();
     bool queueEmpty();

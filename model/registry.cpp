@@ -16,9 +16,9 @@ std::string baseDirectory() {
     return ec ? std::string() : cwd.string();
 }
 
-// After 600 idle rounds of 1 ms the time-out line is logged, but the wait goes on until the loader
-// has finished with the request: nothing may touch a model it is still filling.
-LoadResult waitFor(std::future<LoadResult>& pending, int slot) {
+// The time-out is logged after 600 ms, but the wait goes on until the loader has finished with
+// the request: nothing may touch a model the loader is still filling.
+LoadedModel waitFor(std::future<LoadedModel>& pending, int slot) {
     using namespace std::chrono;
     if (pending.wait_for(milliseconds(600)) != std::future_status::ready)
         LogLine("*** Error *** Model3 Load TimeOut:%d", slot);
@@ -123,9 +123,8 @@ SlotLoad ModelRegistry::finishLoad(PendingLoad& pending) {
     if (!pending.result.valid())
         return outcome;
     const int slot = pending.slot;
-    LoadResult result = waitFor(pending.result, slot);
-    outcome.error = std::move(result.error);
-    outcome.warnings = std::move(result.warnings);
+    LoadedModel result = waitFor(pending.result, slot);
+    outcome.failure = std::move(result.failure);
 
     std::lock_guard lock(mutex_);
     Slot* s = slotLocked(slot);

@@ -17,15 +17,14 @@ namespace rv {
 // A load under way: its slot and the loader's result to come.
 struct PendingLoad {
     int slot = -1;
-    std::future<LoadResult> result;
+    std::future<LoadedModel> result;
     bool ready() const;  // the loader has finished with it
 };
 
 // What a load into a slot came to. The model itself is in the slot.
 struct SlotLoad {
-    int slot = -1;  // -1 when the load failed
-    std::optional<FormatError> error;
-    std::vector<std::string> warnings;
+    int slot = -1;        // -1 when the load failed
+    std::string failure;  // the loader's own reason, when it could not run the work
 };
 
 class ModelRegistry {

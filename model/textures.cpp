@@ -1,5 +1,7 @@
 #include "model/textures.h"
 
+#include <algorithm>
+
 #include "runtime/log.h"
 #include "runtime/paths.h"
 
@@ -24,6 +26,29 @@ bool LoadModelTexture(Model& model, int entry, const std::string& name, std::vec
         images.resize(std::size_t(entry) + 1);
     images[std::size_t(entry)] = std::move(*image);
     return true;
+}
+
+const std::string& textureLookupName(const ModelTexture& texture) {
+    return texture.folder.empty() ? texture.fileName : texture.relativePath;
+}
+
+std::vector<std::string> loadModelTextures(Model& model, const TextureLoad& load) {
+    std::vector<std::string> missing;
+    for (std::size_t i = 0; i < model.textures.size(); ++i) {
+        if (model.textures[i].kind != 1)
+            continue;
+        // A copy: the loader may write to the entry the name lives in.
+        const std::string name = textureLookupName(model.textures[i]);
+        if (!load(model, int(i), name) && std::find(missing.begin(), missing.end(), name) == missing.end())
+            missing.push_back(name);
+    }
+    return missing;
+}
+
+std::vector<std::string> loadModelTextures(Model& model, std::vector<Image>& images) {
+    return loadModelTextures(model, [&images](Model& m, int entry, const std::string& name) {
+        return LoadModelTexture(m, entry, name, images);
+    });
 }
 
 }  // namespace rv

@@ -1,7 +1,8 @@
-// Texture loading for readers: decodes an image named inside a model into the images that travel
-// with the load result.
+// Texture loading after a reader has run: decodes the images a model names into the images that
+// travel with the load result.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,5 +16,17 @@ namespace rv {
 // model.textures[entry]. An entry above 255 is ignored. A missing or undecodable image is only a
 // log line; false then.
 bool LoadModelTexture(Model& model, int entry, const std::string& name, std::vector<Image>& images);
+
+// The name an image entry is looked up by: its file name, or its relative path when the entry
+// keeps a folder of its own.
+const std::string& textureLookupName(const ModelTexture& texture);
+
+// Loads texture entry `entry` of `model` from `name`; true when it loaded.
+using TextureLoad = std::function<bool(Model& model, int entry, const std::string& name)>;
+// Loads every image entry (kind 1) of `model` in entry order through `load`. Returns the names
+// that did not load, each once, in the order they first failed.
+std::vector<std::string> loadModelTextures(Model& model, const TextureLoad& load);
+// The same through LoadModelTexture into `images`.
+std::vector<std::string> loadModelTextures(Model& model, std::vector<Image>& images);
 
 }  // namespace rv

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,19 +13,12 @@
 
 namespace rv {
 
-// Loads the image `name` (as stored in the model file: may hold '\', Shift-JIS, other case) into
-// texture entry `entry` of `model`, storing its width and height in the entry. False when the
-// image is missing or cannot be decoded (only a log line); true when it loaded.
-using TextureLoader = std::function<bool(Model& model, int entry, const std::string& name)>;
-
+// Readers fill the model's texture entries (kind, name) and load no image: the caller decodes
+// them once the reader has returned.
 struct ReadContext {
-    std::string path;           // the file as the user named it, for messages
-    TextureLoader loadTexture;  // empty in fuzzing and most tests: textures then stay unloaded
+    std::string path;  // the file as the user named it, for messages
     std::vector<std::string> warnings;
 
-    bool texture(Model& model, int entry, const std::string& name) {
-        return loadTexture ? loadTexture(model, entry, name) : false;
-    }
     // Logs a line and keeps it for the CLI, which prints it as a warning.
     void warn(std::string line);
 };

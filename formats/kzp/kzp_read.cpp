@@ -595,8 +595,6 @@ std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model
         if (texture.kind != 1)
             continue;
         texture.relativePath = texture.folder + "\\" + texture.fileName;
-        // Files store no folder, so the name as stored is what resolves beside the model.
-        ctx.texture(model, int(i), texture.folder.empty() ? texture.fileName : texture.relativePath);
     }
     if (revision < kRev2008)
         for (ModelGroup& group : model.groups)

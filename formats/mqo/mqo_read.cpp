@@ -435,10 +435,6 @@ void MqoReader::finish() {
         group.edgeParam = 10;
     model.textures.resize(std::size_t(lastTexture) + 1);
     computeNormals(model);
-    for (int t = 1; t <= lastTexture; ++t) {
-        if (model.textures[std::size_t(t)].kind == 1)
-            ctx.texture(model, t, model.textures[std::size_t(t)].fileName);
-    }
     model.renderModeDirty = 1;
 }
 

@@ -37,9 +37,13 @@ std::string limitReason(const char* what, std::uint32_t count, std::uint32_t lim
     return std::string(what) + " " + std::to_string(count) + " is over the limit of " + std::to_string(limit);
 }
 
-}  // namespace
+struct MxFile {
+    std::vector<Face> faces;
+    std::vector<std::string> names;  // one per name slot, empty for an unused slot
+};
 
-std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model, ReadContext& ctx) {
+// Reads the three sections and checks every face's group against the name slots.
+std::optional<FormatError> parseMx(std::span<const std::byte> file, MxFile& out) {
     ByteCursor cur(file);
     if (file.size() < kHeaderBytes)
         return errorAt(file.size(), "file of " + std::to_string(file.size()) + " bytes is too short for an MX header");
@@ -66,7 +70,8 @@ std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model,
     if (!cur.fits(faceCount, kFaceBytes))
         return errorAt(file.size(), "file ends inside the face table (" + std::to_string(faceCount) + " faces)");
     const std::size_t facesAt = cur.offset();
-    std::vector<Face> faces(faceCount);
+    std::vector<Face>& faces = out.faces;
+    faces.assign(faceCount, Face{});
     for (Face& face : faces) {
         for (auto& v : face.vertices)
             for (float& c : v)
@@ -84,8 +89,8 @@ std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model,
     }
     if (!cur.fits(slotCount, kNameBytes))
         return errorAt(file.size(), "file ends inside the texture names (" + std::to_string(slotCount) + " slots)");
-    std::vector<std::string> names(slotCount);
-    for (std::string& name : names) {
+    out.names.assign(slotCount, std::string());
+    for (std::string& name : out.names) {
         const std::string raw = cur.takeString(kNameBytes);
         name = raw.substr(0, raw.find('\0'));
     }
@@ -95,11 +100,28 @@ std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model,
             return errorAt(facesAt + f * kFaceBytes + 166,
                            "face " + std::to_string(f) + " names group " + std::to_string(faces[f].group) +
                                ", but the file has " + std::to_string(slotCount) + " groups");
+    return std::nullopt;
+}
+
+// The texture entry a face names; a number past the texture table leaves the face untextured.
+int textureEntryOf(const Face& face, const Model& model) {
+    const int entry = face.texture + 1;
+    return entry < 0 || std::size_t(entry) >= model.textures.size() ? -1 : entry;
+}
+
+}  // namespace
+
+std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model, ReadContext& ctx) {
+    MxFile mx;
+    if (auto error = parseMx(file, mx))
+        return error;
+    const std::vector<Face>& faces = mx.faces;
+    const std::vector<std::string>& names = mx.names;
 
     if (!ctx.path.empty())
         model.fileName = ctx.path;
     // One group per name slot; a file without slots keeps the new model's single group.
-    model.groups.assign(std::max<std::size_t>(1, slotCount), ModelGroup{});
+    model.groups.assign(std::max<std::size_t>(1, names.size()), ModelGroup{});
 
     // Texture entry i takes the i-th slot, empty slots included; only the count skips them.
     std::size_t textureCount = 0;
@@ -107,13 +129,10 @@ std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model,
         if (!name.empty())
             ++textureCount;
     model.textures.assign(textureCount + 2, ModelTexture{});
-    std::vector<bool> loaded(model.textures.size(), false);
     for (std::size_t i = 1; i <= textureCount; ++i) {
         ModelTexture& texture = model.textures[i];
         texture.kind = 1;
         texture.fileName = names[i - 1] + ".bmp";
-        const std::string name = texture.fileName;
-        loaded[i] = ctx.texture(model, int(i), name) && model.textures[i].width > 0 && model.textures[i].height > 0;
     }
 
     std::size_t untextured = 0;
@@ -124,9 +143,8 @@ std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model,
     model.polygons.assign(faces.size(), ModelPolygon{});
     for (std::size_t f = 0; f < faces.size(); ++f) {
         const Face& face = faces[f];
-        // A texture number past the texture table leaves the face untextured.
-        int textureIndex = face.texture + 1;
-        if (textureIndex < 0 || std::size_t(textureIndex) >= model.textures.size()) {
+        int textureIndex = textureEntryOf(face, model);
+        if (textureIndex < 0) {
             textureIndex = 0;
             ++untextured;
         }
@@ -137,12 +155,6 @@ std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model,
         group.textureIndex = textureIndex;
         // MX has no switch of its own: a group is textured when its face names an image.
         group.textured = model.textures[std::size_t(textureIndex)].kind == 1 ? 1 : 0;
-        // Coordinates are in pixels of the face's image; without a loaded image they stay as written.
-        float width = 1, height = 1;
-        if (loaded[std::size_t(textureIndex)]) {
-            width = float(model.textures[std::size_t(textureIndex)].width);
-            height = float(model.textures[std::size_t(textureIndex)].height);
-        }
         const ModelColor colour{float((face.colour >> 16) & 0xff), float((face.colour >> 8) & 0xff),
                                 float(face.colour & 0xff), 255};
         for (int k = 0; k < 4; ++k) {
@@ -151,7 +163,8 @@ std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model,
             model.positions.push_back({v[0], -v[1], -v[2]});
             model.normals.push_back({n[0], -n[1], -n[2]});
             model.colors.push_back(colour);
-            model.uvs.push_back({face.uvs[k].u / width, face.uvs[k].v / height});
+            // In pixels of the face's image until scaleMxUvsToTextures knows its size.
+            model.uvs.push_back(face.uvs[k]);
             const std::int32_t index = std::int32_t(4 * f + k);
             polygon.corners[k] = {index, index, index, index};
         }
@@ -162,6 +175,43 @@ std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model,
     weldModel(model);
     model.renderModeDirty = 1;
     return std::nullopt;
+}
+
+void scaleMxUvsToTextures(Model& model, std::span<const std::byte> file) {
+    const auto sized = [&model](int entry) {
+        const ModelTexture& texture = model.textures[std::size_t(entry)];
+        return entry > 0 && texture.kind == 1 && texture.width > 0 && texture.height > 0;
+    };
+    bool anySized = false;
+    for (std::size_t i = 0; i < model.textures.size(); ++i)
+        anySized = anySized || sized(int(i));
+    MxFile mx;
+    if (!anySized || parseMx(file, mx) || mx.faces.size() != model.polygons.size())
+        return;
+    for (const ModelPolygon& polygon : model.polygons)
+        for (int k = 0; k < 4; ++k)
+            if (polygon.cornerCount != 4 || polygon.corners[k].uv < 0 || std::size_t(polygon.corners[k].uv) >= model.uvs.size())
+                return;  // not the model readMx made of this file
+    // Welding shared one uv entry among faces whose images may differ in size: give every corner
+    // its own scaled entry again, in corner order, and weld once more.
+    std::vector<ModelUV> uvs;
+    uvs.reserve(4 * model.polygons.size());
+    for (std::size_t f = 0; f < model.polygons.size(); ++f) {
+        const int entry = textureEntryOf(mx.faces[f], model);
+        float width = 1, height = 1;
+        if (entry >= 0 && sized(entry)) {
+            width = float(model.textures[std::size_t(entry)].width);
+            height = float(model.textures[std::size_t(entry)].height);
+        }
+        ModelPolygon& polygon = model.polygons[f];
+        for (int k = 0; k < 4; ++k) {
+            const ModelUV& uv = model.uvs[std::size_t(polygon.corners[k].uv)];
+            uvs.push_back({uv.u / width, uv.v / height});
+            polygon.corners[k].uv = std::int32_t(uvs.size() - 1);
+        }
+    }
+    model.uvs = std::move(uvs);
+    weldModel(model);
 }
 
 }  // namespace rv

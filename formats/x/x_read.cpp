@@ -57,7 +57,7 @@ std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, 
     if (!ctx.path.empty())
         model.fileName = ctx.path;
 
-    // Materials: one group each, textures numbered from entry 1 and loaded at once.
+    // Materials: one group each, textures numbered from entry 1.
     const int groupCount = int(std::min<std::size_t>(mesh.materials.size(), kMaxXGroups));
     model.groups.assign(std::size_t(groupCount), ModelGroup{});
     for (int i = 0; i < groupCount; ++i) {
@@ -72,7 +72,6 @@ std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, 
             texture.kind = 1;
             texture.fileName = material.texture.substr(0, kMaxNameBytes);
             model.textures.push_back(texture);
-            ctx.texture(model, entry, model.textures[std::size_t(entry)].fileName);
             group.name = cutAtLastDot(model.textures[std::size_t(entry)].fileName);
             group.textureIndex = entry;
             group.textured = 1;

@@ -94,6 +94,20 @@ TEST(LoadByPath, RefusedFileGivesNoCurrentModel) {
     EXPECT_EQ(loadByPath(dir.file("missing.kzp")).model, nullptr);
 }
 
+TEST(LoadByPath, TheLoadsWarningsReachTheCaller) {
+    test::TempDir dir;
+    test::writeText(dir.file("t.mqo"),
+                    "Metasequoia Document\nFormat Text Ver 1.0\n"
+                    "Material 1 {\n\t\"m\" col(1 1 1 1) tex(\"gone.png\")\n}\n"
+                    "Object \"tri\" {\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
+                    "\tface 1 {\n\t\t3 V(0 1 2) M(0)\n\t}\n}\nEof\n");
+    const LoadOutcome out = loadByPath(dir.file("t.mqo"));
+    ASSERT_NE(out.model, nullptr);
+    EXPECT_FALSE(out.error);
+    EXPECT_EQ(out.warnings,
+              (std::vector<std::string>{dir.file("t.mqo") + ": texture file gone.png was not found or could not be decoded"}));
+}
+
 TEST(ConvertDropped, EachFileBesideItsSourceAndFailuresDoNotStopTheBatch) {
     test::TempDir dir;
     std::filesystem::create_directories(dir.path() / "one");

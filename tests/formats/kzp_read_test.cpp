@@ -7,6 +7,7 @@
 #include "formats/common/byte_writer.h"
 #include "formats/kzp/kzp.h"
 #include "model/mesh.h"
+#include "model/textures.h"
 #include "tests/support/make_model.h"
 #include "tests/support/test_support.h"
 
@@ -337,12 +338,12 @@ TEST(KzpRead, TextureEntriesOfKindZeroTakeFourBytesAndOnlyKindOneLoads) {
     ReadContext ctx;
     ctx.path = "a.kzp";
     std::vector<std::pair<int, std::string>> loads;
-    ctx.loadTexture = [&](Model& model, int entry, const std::string& name) {
+    ASSERT_FALSE(readKzp(file, m, ctx));
+    loadModelTextures(m, [&](Model& model, int entry, const std::string& name) {
         loads.push_back({entry, name});
         model.textures[std::size_t(entry)].width = 64;
         return true;
-    };
-    ASSERT_FALSE(readKzp(file, m, ctx));
+    });
     ASSERT_EQ(m.textureCount(), 4);
     EXPECT_EQ(m.textures[3].kind, 2);
     EXPECT_EQ(m.textures[3].fileName, "b.png");

@@ -8,6 +8,7 @@
 
 #include "formats/mqo/mqo.h"
 #include "formats/mqo/mqo_tokenizer.h"
+#include "model/textures.h"
 #include "tests/support/test_support.h"
 
 namespace rv {
@@ -24,12 +25,13 @@ struct ReadResult {
 ReadResult readText(const std::string& text) {
     ReadResult result;
     ReadContext ctx;
-    ctx.loadTexture = [&result](Model&, int entry, const std::string& name) {
-        result.textureCalls.emplace_back(entry, name);
-        return false;
-    };
     const auto bytes = test::bytesOf(text);
     result.error = readMqo(bytes, result.model, ctx);
+    if (!result.error)
+        loadModelTextures(result.model, [&result](Model&, int entry, const std::string& name) {
+            result.textureCalls.emplace_back(entry, name);
+            return false;
+        });
     return result;
 }
 

@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "app/driver.h"
 #include "formats/mx/mx.h"
+#include "model/textures.h"
+#include "tests/support/test_support.h"
 
 namespace rv {
 namespace {
@@ -122,16 +125,17 @@ TEST(MxRead, TextureSlotsAndDivisors) {
     Model m;
     ReadContext ctx;
     std::vector<std::string> asked;
-    ctx.loadTexture = [&](Model& model, int entry, const std::string& name) {
+    const auto error = readMx(file, m, ctx);
+    ASSERT_FALSE(error) << error->reason;
+    loadModelTextures(m, [&](Model& model, int entry, const std::string& name) {
         asked.push_back(name);
         if (name != "wall.bmp")
             return false;
         model.textures[std::size_t(entry)].width = 64;
         model.textures[std::size_t(entry)].height = 32;
         return true;
-    };
-    const auto error = readMx(file, m, ctx);
-    ASSERT_FALSE(error) << error->reason;
+    });
+    scaleMxUvsToTextures(m, file);
     EXPECT_EQ(asked, (std::vector<std::string>{"wall.bmp", ".bmp"}));
     ASSERT_EQ(m.textureCount(), 4);
     EXPECT_EQ(m.textures[1].kind, 1);
@@ -150,6 +154,51 @@ TEST(MxRead, TextureSlotsAndDivisors) {
     EXPECT_EQ(m.uvs[m.polygons[0].corners[3].uv], (ModelUV{24.0f / 64, 12.0f / 32}));
     EXPECT_EQ(m.uvs[m.polygons[1].corners[3].uv], (ModelUV{24, 12}));  // image did not load
     EXPECT_EQ(m.uvs[m.polygons[2].corners[3].uv], (ModelUV{24, 12}));
+}
+
+// A w x h 24-bit BMP; rows of one or two pixels both pad to four bytes.
+std::vector<std::byte> bmp(unsigned char width, unsigned char height) {
+    const unsigned char header[] = {
+        'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, width, 0, 0, 0, height, 0, 0, 0, 1, 0, 24, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    };
+    std::vector<std::byte> out(reinterpret_cast<const std::byte*>(header),
+                               reinterpret_cast<const std::byte*>(header) + sizeof header);
+    out.resize(out.size() + 4 * height, std::byte{0x7f});
+    out[2] = std::byte(out.size());
+    return out;
+}
+
+TEST(MxRead, FacesSharingPixelCoordinatesDivideByTheirOwnImages) {
+    // Equal pixel coordinates on faces of differently sized images: one uv entry while read,
+    // two once each face is divided by its own image.
+    MxFace a = distinctFace(0);
+    a.texture = 0;
+    MxFace b = distinctFace(10);
+    b.texture = 1;
+    b.group = 1;
+    MxFace c = distinctFace(20);  // no image: kept in pixels
+    c.group = 1;
+    test::TempDir dir;
+    test::writeBytes(dir.file("m.mx"), mxFile({a, b, c}, {"wide", "tall"}));
+    test::writeBytes(dir.file("wide.bmp"), bmp(2, 1));
+    test::writeBytes(dir.file("tall.bmp"), bmp(1, 2));
+    const LoadResult r = loadModelFile(dir.file("m.mx"));
+    ASSERT_NE(r.model, nullptr) << r.error->message();
+    EXPECT_TRUE(r.warnings.empty());
+    const Model& m = *r.model;
+    ASSERT_EQ(m.polygonCount(), 3);
+    EXPECT_EQ(m.textures[1].width, 2);
+    EXPECT_EQ(m.textures[2].height, 2);
+    for (int k = 0; k < 4; ++k) {
+        const ModelUV pixels{float(k) * 8, float(k) * 4};
+        EXPECT_EQ(m.uvs[m.polygons[0].corners[k].uv], (ModelUV{pixels.u / 2, pixels.v})) << "corner " << k;
+        EXPECT_EQ(m.uvs[m.polygons[1].corners[k].uv], (ModelUV{pixels.u, pixels.v / 2})) << "corner " << k;
+        EXPECT_EQ(m.uvs[m.polygons[2].corners[k].uv], pixels) << "corner " << k;
+        EXPECT_EQ(m.polygons[0].corners[k].uv, k);  // welded again, in first-use order
+    }
+    // (0, 0) is shared by all three faces; every other corner has a value of its own.
+    EXPECT_EQ(m.uvs.size(), 10u);
 }
 
 TEST(MxRead, WeldsSharedCorners) {

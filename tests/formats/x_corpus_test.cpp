@@ -9,6 +9,7 @@
 
 #include "app/driver.h"
 #include "formats/x/x.h"
+#include "model/textures.h"
 #include "runtime/paths.h"
 #include "tests/support/test_support.h"
 
@@ -73,11 +74,6 @@ TEST(XCorpus, EveryFileLoadsWithItsCounts) {
         ReadContext ctx;
         ctx.path = copy.string();
         int missing = 0;
-        ctx.loadTexture = [&](Model& model, int, const std::string& name) {
-            const bool found = resolveModelFile(model.folder, name).has_value();
-            missing += found ? 0 : 1;
-            return found;
-        };
         const auto error = readX(file, m, ctx);
         if (key == "dxsdk/scene.x") {  // frames that name other files, and no mesh
             ASSERT_TRUE(error.has_value());
@@ -85,6 +81,11 @@ TEST(XCorpus, EveryFileLoadsWithItsCounts) {
             continue;
         }
         ASSERT_FALSE(error.has_value()) << error->message();
+        loadModelTextures(m, [&](Model& model, int, const std::string& name) {
+            const bool found = resolveModelFile(model.folder, name).has_value();
+            missing += found ? 0 : 1;
+            return found;
+        });
         const auto it = kExpected.find(key);
         ASSERT_NE(it, kExpected.end()) << "no expected counts for this file";
         EXPECT_EQ(m.polygonCount(), it->second.triangles);

@@ -10,6 +10,7 @@
 #include "formats/x/x_mesh.h"
 #include "formats/x/x_mszip.h"
 #include "formats/x/x_parser.h"
+#include "model/textures.h"
 #include "tests/support/test_support.h"
 
 namespace rv {
@@ -61,12 +62,12 @@ TEST(XRead, MaterialsBecomeGroupsAndTexturesLoadAtOnce) {
     Model m;
     ReadContext ctx;
     std::vector<std::pair<int, std::string>> loads;
-    ctx.loadTexture = [&](Model& model, int entry, const std::string& name) {
+    ASSERT_FALSE(readText(twoMaterials("wood.bmp"), m, ctx).has_value());
+    loadModelTextures(m, [&](Model& model, int entry, const std::string& name) {
         loads.emplace_back(entry, name);
         EXPECT_EQ(model.textures[std::size_t(entry)].fileName, name);  // the entry exists when it loads
         return true;
-    };
-    ASSERT_FALSE(readText(twoMaterials("wood.bmp"), m, ctx).has_value());
+    });
     ASSERT_EQ(m.groupCount(), 2);
     EXPECT_EQ(m.groups[0].textureIndex, 0);
     EXPECT_EQ(m.groups[0].name, ModelGroup{}.name);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "tests/support/test_support.h"
@@ -16,8 +17,8 @@ namespace {
 using namespace std::chrono_literals;
 
 // A result that says which file it stood for.
-LoadResult named(const std::string& name) {
-    LoadResult r;
+LoadedModel named(const std::string& name) {
+    LoadedModel r;
     r.model = std::make_unique<Model>();
     r.model->fileName = name;
     return r;
@@ -51,9 +52,9 @@ TEST(Loader, WithoutAWorkerARequestFailsInsteadOfWaitingForever) {
     LibDataLoader loader;
     auto result = loader.enqueue(0, [] { return named("never"); });
     ASSERT_EQ(result.wait_for(1s), std::future_status::ready);
-    const LoadResult r = result.get();
+    const LoadedModel r = result.get();
     EXPECT_EQ(r.model, nullptr);
-    EXPECT_TRUE(r.error);
+    EXPECT_FALSE(r.failure.empty());
     EXPECT_TRUE(loader.queueEmpty());
 }
 
@@ -85,7 +86,7 @@ TEST(RegistryLoad, SlowLoadIsWaitedForAndTheTimeOutLoggedOnce) {
     std::atomic<bool> finished{false};
     const SlotLoad load = registry().loadFile([&] {
         std::this_thread::sleep_for(900ms);
-        LoadResult r = named("slow.kzp");
+        LoadedModel r = named("slow.kzp");
         r.model->positions.resize(1000);
         finished = true;
         return r;
@@ -102,16 +103,9 @@ TEST(RegistryLoad, SlowLoadIsWaitedForAndTheTimeOutLoggedOnce) {
 }
 
 TEST(RegistryLoad, FailedLoadReleasesItsSlotAndReportsWhy) {
-    const SlotLoad load = registry().loadFile([] {
-        LoadResult r;
-        r.error = FormatError::refusal("broken");
-        r.warnings.push_back("careful");
-        return r;
-    });
+    const SlotLoad load = registry().loadFile([]() -> LoadedModel { throw std::runtime_error("broken"); });
     EXPECT_EQ(load.slot, -1);
-    ASSERT_TRUE(load.error);
-    EXPECT_EQ(load.error->reason, "broken");
-    EXPECT_EQ(load.warnings, (std::vector<std::string>{"careful"}));
+    EXPECT_EQ(load.failure, "the load failed: broken");
     EXPECT_FALSE(registry().isLoaded(0));
     // Pending release until collected; then slot 0 is free again.
     registry().collect();
