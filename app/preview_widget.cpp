@@ -11,7 +11,6 @@
 #include <cmath>
 
 #include "model/motion.h"
-#include "preview/headless_device.h"
 #include "runtime/library.h"
 #include "runtime/log.h"
 
@@ -26,7 +25,7 @@ int toDevice(int logical, qreal ratio) { return std::max(1, int(std::lround(logi
 bool WidgetDevice::create(int, int) {
     // The widget's own size wins: the back buffer is what the widget shows.
     const qreal ratio = widget_.devicePixelRatioF();
-    return target_.create(toDevice(widget_.width(), ratio), toDevice(widget_.height(), ratio), samples_);
+    return target_.create(toDevice(widget_.width(), ratio), toDevice(widget_.height(), ratio), requestedSamples_);
 }
 
 void WidgetDevice::release() { target_.destroy(); }
@@ -41,20 +40,9 @@ int WidgetDevice::screenHeight() const {
     return screen ? toDevice(screen->size().height(), screen->devicePixelRatio()) : 8192;
 }
 
-std::string WidgetDevice::adapterDescription() const {
-    const GLubyte* renderer = glGetString(GL_RENDERER);
-    return renderer ? reinterpret_cast<const char*>(renderer) : "";
-}
-
-bool WidgetDevice::software() const { return isSoftwareRenderer(adapterDescription()); }
-
-GpuInfo WidgetDevice::gpuInfo() const { return queryGpuInfo(); }
-
-bool WidgetDevice::supportsSamples(int samples) const { return samples <= maxSamples(); }
-
 bool WidgetDevice::reset(int, int) {
     const qreal ratio = widget_.devicePixelRatioF();
-    return target_.create(toDevice(widget_.width(), ratio), toDevice(widget_.height(), ratio), samples_);
+    return target_.create(toDevice(widget_.width(), ratio), toDevice(widget_.height(), ratio), requestedSamples_);
 }
 
 bool WidgetDevice::present() {

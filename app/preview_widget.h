@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/driver.h"
-#include "preview/offscreen_target.h"
+#include "preview/offscreen_device.h"
 #include "preview/session.h"
 #include "runtime/device.h"
 
@@ -26,35 +26,20 @@ class PreviewWidget;
 
 // The widget's context as a render device: frames go to an offscreen target (multisampled when
 // anti-aliasing is on) and are shown by a blit into the widget's framebuffer.
-class WidgetDevice final : public RenderDevice {
+class WidgetDevice final : public OffscreenDevice {
 public:
     explicit WidgetDevice(PreviewWidget& widget) : widget_(widget) {}
     bool create(int width, int height) override;
     void release() override;
     int screenWidth() const override;
     int screenHeight() const override;
-    int backBufferWidth() const override { return target_.width(); }
-    int backBufferHeight() const override { return target_.height(); }
-    int samples() const override { return target_.samples(); }
-    int depthBits() const override { return 24; }
-    int stencilBits() const override { return 8; }
-    std::string adapterDescription() const override;
-    bool software() const override;
-    GpuInfo gpuInfo() const override;
-    bool supportsSamples(int samples) const override;
-    void setSamples(int samples) override { samples_ = samples; }
     void setSwapInterval(int interval) override { swapInterval_ = interval; }
     bool reset(int width, int height) override;
     DeviceStatus status() override { return DeviceStatus::Ready; }
     bool present() override;
 
-    GLuint framebuffer() const { return target_.framebuffer(); }
-    Image readBack() const { return target_.readBack(); }
-
 private:
     PreviewWidget& widget_;
-    OffscreenTarget target_;
-    int samples_ = 0;
     int swapInterval_ = 1;
 };
 

@@ -98,9 +98,8 @@ Vec3 cameraEye(const PreviewCamera& camera) {
     return camera.target + transformNormal({0, 0, -kEyeDistance * camera.zoom}, r);
 }
 
-bool stepCamera(PreviewCamera& camera) {
-    LibraryState& s = lib();
-    const MouseState& mouse = s.mouse;
+CameraStep stepCamera(PreviewCamera& camera) {
+    const MouseState& mouse = lib().mouse;
 
     if (mouse.middle && !mouse.left && !mouse.right) {
         const Mat4 r = worldMatrix({}, {camera.pitch, -camera.yaw, 0}, {1, 1, 1});
@@ -120,22 +119,22 @@ bool stepCamera(PreviewCamera& camera) {
             camera.pitch = -89.9f;
     }
 
-    bool captionDue = false;
+    CameraStep step;
     if (++camera.captionCounter > kCaptionSteps) {
         camera.captionCounter = 0;
-        captionDue = true;
+        step.captionDue = true;
     }
 
-    const Vec3 eye = cameraEye(camera);
-    SetViewEye(eye);
-    SetViewLookAt(camera.target);
-
-    s.lightPosition = eye;
-    s.lightColour = {1, 1, 1};
-    s.ambient = {0.15f, 0.15f, 0.15f, 1.0f};
+    CameraView& v = step.view;
+    v.eye = cameraEye(camera);
+    v.aim = camera.target;
+    v.view = lookAtLH(v.eye, v.aim, {0, 1, 0});
+    v.lightPosition = v.eye;
+    v.lightColour = {1, 1, 1};
+    v.ambient = {0.15f, 0.15f, 0.15f};
 
     camera.deltaX = camera.deltaY = 0;
-    return captionDue;
+    return step;
 }
 
 namespace {

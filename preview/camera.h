@@ -1,6 +1,5 @@
 // The preview's orbiting camera and the mouse and key input that drives it. No GL here: a step
-// leaves its results in the library state (runtime/library.h), where the drawing reads them:
-// lib().view, lib().eye, lib().lookAt, lib().lightPosition, lib().lightColour, lib().ambient.
+// returns the view it sets up (eye, aim, view matrix, light) for the frame to draw with.
 #pragma once
 
 #include <cstdint>
@@ -54,10 +53,26 @@ enum InputAction : unsigned {
 // InputAction flags. Moves between two update steps add up; a press starts a drag afresh.
 unsigned applyInputEvent(PreviewCamera& camera, const InputEvent& event);
 
+// What the camera hands to the frame. The defaults are the view before any step: from
+// (0, 0, -15) at the origin, the light at the eye, ambient 0.125.
+struct CameraView {
+    Vec3 eye{0, 0, -15};
+    Vec3 aim{0, 0, 0};  // the point looked at; the light aims there too
+    Mat4 view = lookAtLH({0, 0, -15}, {0, 0, 0}, {0, 1, 0});
+    Vec3 lightPosition{0, 0, -15};
+    Vec3 lightColour{1, 1, 1};
+    Vec3 ambient{0.125f, 0.125f, 0.125f};
+};
+
+struct CameraStep {
+    CameraView view;
+    bool captionDue = false;  // the caption is due to be set to "REVizevoz 2015"
+};
+
 // One update step of the camera: panning (middle button alone), orbiting (right button alone),
-// the caption counter, the eye, the view, the light and ambient; then the deltas are cleared.
-// Returns true when the caption is due to be set to "REVizevoz 2015".
-bool stepCamera(PreviewCamera& camera);
+// the caption counter, the eye, the view, the light at the eye and ambient 0.15; then the
+// deltas are cleared.
+CameraStep stepCamera(PreviewCamera& camera);
 
 // The angles a view starts from, and returns to when a model is framed.
 inline constexpr float kDefaultYaw = -20;

@@ -54,15 +54,6 @@ GLuint compileStage(GLenum kind, const std::string& common, const std::string& b
     return compileShader(kind, text.c_str(), error);
 }
 
-void bindInputs(GLuint program) {
-    glBindAttribLocation(program, kAttrPosition, "aPosition");
-    glBindAttribLocation(program, kAttrNormal, "aNormal");
-    glBindAttribLocation(program, kAttrDiffuse, "aDiffuse");
-    glBindAttribLocation(program, kAttrUV, "aUV");
-    glBindAttribLocation(program, kAttrBoneIndices, "aBoneIndices");
-    glBindAttribLocation(program, kAttrBoneWeight, "aBoneWeight");
-}
-
 bool linked(GLuint program, std::string* error) {
     GLint ok = 0;
     glGetProgramiv(program, GL_LINK_STATUS, &ok);
@@ -237,7 +228,7 @@ bool Effect::build(const EffectSource& source, std::string* error) {
             p.state = pass.state;
             glAttachShader(p.program, vs);
             glAttachShader(p.program, fs);
-            bindInputs(p.program);
+            bindVertexInputs(p.program);
             glProgramParameteri(p.program, GL_PROGRAM_BINARY_RETRIEVABLE_HINT, GL_TRUE);
             glLinkProgram(p.program);
             glDeleteShader(vs);

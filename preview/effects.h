@@ -21,11 +21,10 @@
 
 #include <epoxy/gl.h>
 
+#include "preview/gl_common.h"
 #include "runtime/matrix.h"
 
 namespace rv {
-
-inline constexpr GLuint kAttrBoneIndices = 5, kAttrBoneWeight = 6;
 
 struct EffectPassState {
     enum class Blend { None, Alpha, Add } blend = Blend::Alpha;

@@ -20,29 +20,6 @@ EGLDisplay openDisplay() {
 
 }  // namespace
 
-GpuInfo queryGpuInfo() {
-    GpuInfo info;
-    GLint value = 0;
-    // Vertex blending becomes uniform matrices: how many 4x4 matrices the vertex stage can hold.
-    glGetIntegerv(GL_MAX_VERTEX_UNIFORM_COMPONENTS, &value);
-    info.vertexBlendMatrices = std::min(value / 16, 4);
-    info.vertexBlendMatrixIndex = std::max(value / 16 - 1, 0);
-    value = 0;
-    glGetIntegerv(GL_MAX_ELEMENTS_VERTICES, &value);
-    info.primitiveCount = value;
-    value = 0;
-    glGetIntegerv(GL_MAX_ELEMENTS_INDICES, &value);
-    info.vertexIndex = value;
-    GLint major = 0, minor = 0;
-    glGetIntegerv(GL_MAJOR_VERSION, &major);
-    glGetIntegerv(GL_MINOR_VERSION, &minor);
-    // GLSL 3.30 does what shader model 3 did, GL 4 what shader model 4 and later do.
-    const int level = major >= 4 ? 4 : (major == 3 && minor >= 3) ? 3 : major >= 2 ? 2 : 0;
-    info.vertexShaderLevel = level;
-    info.pixelShaderLevel = level;
-    return info;
-}
-
 HeadlessDevice::~HeadlessDevice() { release(); }
 
 bool HeadlessDevice::create(int width, int height) {
@@ -81,10 +58,8 @@ bool HeadlessDevice::create(int width, int height) {
     }
     display_ = display;
     context_ = context;
-    width_ = std::clamp(width, 1, kMaxSide);
-    height_ = std::clamp(height, 1, kMaxSide);
     lost_ = false;
-    if (!target_.create(width_, height_, requestedSamples_)) {
+    if (!target_.create(std::clamp(width, 1, kMaxSide), std::clamp(height, 1, kMaxSide), requestedSamples_)) {
         release();
         return false;
     }
@@ -101,37 +76,11 @@ void HeadlessDevice::release() {
     display_ = context_ = nullptr;
 }
 
-std::string HeadlessDevice::adapterDescription() const {
-    if (!display_)
-        return {};
-    const GLubyte* renderer = glGetString(GL_RENDERER);
-    return renderer ? reinterpret_cast<const char*>(renderer) : "";
-}
-
-bool isSoftwareRenderer(const std::string& renderer) {
-    for (const char* name : {"llvmpipe", "softpipe", "swrast", "SwiftShader"})
-        if (renderer.find(name) != std::string::npos)
-            return true;
-    return false;
-}
-
-bool HeadlessDevice::software() const { return isSoftwareRenderer(adapterDescription()); }
-
-GpuInfo HeadlessDevice::gpuInfo() const { return display_ ? queryGpuInfo() : GpuInfo{}; }
-
-bool HeadlessDevice::supportsSamples(int samples) const {
-    if (!display_)
-        return false;
-    return samples <= maxSamples();
-}
-
 bool HeadlessDevice::reset(int width, int height) {
     if (!display_)
         return false;
-    width_ = std::clamp(width, 1, kMaxSide);
-    height_ = std::clamp(height, 1, kMaxSide);
     lost_ = false;
-    return target_.create(width_, height_, requestedSamples_);
+    return target_.create(std::clamp(width, 1, kMaxSide), std::clamp(height, 1, kMaxSide), requestedSamples_);
 }
 
 DeviceStatus HeadlessDevice::status() {
@@ -151,7 +100,5 @@ bool HeadlessDevice::present() {
     glFinish();
     return true;
 }
-
-Image HeadlessDevice::readBack() const { return display_ ? target_.readBack() : Image{}; }
 
 }  // namespace rv

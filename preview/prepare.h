@@ -41,6 +41,10 @@ struct PreparedModel {
 // outside their tables read as zero entries.
 PreparedModel prepareMode3(const Model& model);
 
+// Appends to each mirrored group (its mirror word non-zero) the x-negated copy of its vertices
+// and triangles, wound the other way so that it faces out. `model` is the prepared model.
+void addMirroredCopies(PreparedModel& prepared, const Model& model);
+
 // Packs a colour whose components are on the scale 0..255 as the buffered modes do.
 std::uint32_t packDiffuse(const ModelColor& c);
 

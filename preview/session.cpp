@@ -8,20 +8,20 @@
 
 namespace rv {
 
-SceneView sceneViewFromLibrary(const PreviewSettings& settings) {
+SceneView sceneViewOf(const CameraView& camera, const PreviewSettings& settings) {
     const LibraryState& l = lib();
     SceneView view;
-    view.view = l.view;
+    view.view = camera.view;
     view.projection = l.projection;
-    view.lightPosition = l.lightPosition;
-    view.lightColour = l.lightColour;
-    view.ambient = {l.ambient[0], l.ambient[1], l.ambient[2]};
+    view.lightPosition = camera.lightPosition;
+    view.lightColour = camera.lightColour;
+    view.ambient = camera.ambient;
     view.clearColour = l.clearColour;
     view.grid = settings.grid;
     view.lighting = l.lightOn;
     view.transparentClear = settings.transparentClear;
     view.shaderMode = l.shaderMode;
-    view.lightTarget = l.lookAt;
+    view.lightTarget = camera.aim;
     view.bloomOn = l.bloomOn;
     view.bloomPower = l.bloomPower;
     view.postEffect = l.postEffect;
@@ -63,7 +63,9 @@ void PreviewSession::fit() {
 LoopPassResult PreviewSession::pass(double now, GLuint framebuffer, const std::function<void()>& overlay) {
     LoopHooks hooks;
     hooks.updateStep = [this] {
-        if (stepCamera(camera))
+        const CameraStep step = stepCamera(camera);
+        cameraView_ = step.view;
+        if (step.captionDue)
             captionDue = true;
     };
     hooks.registryStep = registryStep;
@@ -73,7 +75,7 @@ LoopPassResult PreviewSession::pass(double now, GLuint framebuffer, const std::f
     };
     hooks.render = [this, framebuffer, &overlay] {
         counts_ = renderer_.drawScene(framebuffer, lib().windowWidth, lib().windowHeight, model_, instance_,
-                                      sceneViewFromLibrary(settings), overlay);
+                                      sceneViewOf(cameraView_, settings), overlay);
         // No shadow map: the effect path is gone for good.
         if (renderer_.shaderModeRefused())
             lib().shaderMode = false;

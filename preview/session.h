@@ -57,9 +57,11 @@ private:
     Model* model_ = nullptr;
     ModelInstance* instance_ = nullptr;
     FrameCounts counts_;
+    CameraView cameraView_;  // from the last update step
 };
 
-// What the scene uses of the library's state: view, projection, light and clear colour.
-SceneView sceneViewFromLibrary(const PreviewSettings& settings);
+// The scene of one frame: the camera's view and light, and from the library's state the
+// projection, clear colour, light switch and effect settings.
+SceneView sceneViewOf(const CameraView& camera, const PreviewSettings& settings);
 
 }  // namespace rv

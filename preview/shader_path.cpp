@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "preview/gl_common.h"
 #include "preview/prepare.h"
 #include "preview/shaders.h"
 #include "runtime/log.h"
 
 namespace rv {
 namespace {
-
-constexpr Mat4 kDepthRemap{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 2, 0, 0, 0, -1, 1};
 
 constexpr const char* kPostTechniques[kPostEffectCount] = {
     "RenderSceneTechnique", "RenderMonochromeTechnique", "RenderSepiaTechnique", "RenderReverseTechnique",
@@ -60,20 +59,8 @@ const char* postEffectTechnique(int postEffect) {
     return kPostTechniques[postEffect >= 0 && postEffect < kPostEffectCount ? postEffect : 0];
 }
 
-bool ShaderPath::createTargets() {
-    // Leaves no texture bound that a later upload could land in by mistake.
-    GLint previous = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
-    while (glGetError() != GL_NO_ERROR) {
-    }
-    for (GLuint& t : colour_)
-        t = makeColourTexture(texSize_, GL_RGBA8, GL_UNSIGNED_BYTE);
-    sceneDepth_ = makeRenderbuffer(texSize_, GL_DEPTH24_STENCIL8);
-    shadowDepth_ = makeRenderbuffer(texSize_, GL_DEPTH_COMPONENT16);
-    if (!fbo_)
-        glGenFramebuffers(1, &fbo_);
-
-    // The shadow map: a float format the context renders into.
+// A float format the context renders into, tried in turn: R32F, then R16F.
+void ShaderPath::createShadowMap() {
     auto tryFormat = [&](GLenum format) {
         while (glGetError() != GL_NO_ERROR) {
         }
@@ -100,7 +87,9 @@ bool ShaderPath::createTargets() {
     }
     if (!shadowFormat_ && log)
         LogLine("ShadowMap 未対応");
+}
 
+void ShaderPath::createCube() {
     glGenTextures(1, &cube_);
     glBindTexture(GL_TEXTURE_CUBE_MAP, cube_);
     for (int face = 0; face < 6; ++face)
@@ -121,24 +110,35 @@ bool ShaderPath::createTargets() {
     }
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
 
-    if (!quadVao_) {
-        glGenVertexArrays(1, &quadVao_);
-        glGenBuffers(1, &quadBuffer_);
-        glBindVertexArray(quadVao_);
-        glBindBuffer(GL_ARRAY_BUFFER, quadBuffer_);
-        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(4 * sizeof(PreparedVertex)), nullptr, GL_STREAM_DRAW);
-        const GLsizei stride = sizeof(PreparedVertex);
-        glEnableVertexAttribArray(kAttrPosition);
-        glVertexAttribPointer(kAttrPosition, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<void*>(0));
-        glEnableVertexAttribArray(kAttrNormal);
-        glVertexAttribPointer(kAttrNormal, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<void*>(12));
-        glEnableVertexAttribArray(kAttrDiffuse);
-        glVertexAttribPointer(kAttrDiffuse, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, stride, reinterpret_cast<void*>(24));
-        glEnableVertexAttribArray(kAttrUV);
-        glVertexAttribPointer(kAttrUV, 2, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<void*>(28));
-        glBindVertexArray(0);
+void ShaderPath::createQuad() {
+    if (quadVao_)
+        return;
+    glGenVertexArrays(1, &quadVao_);
+    glGenBuffers(1, &quadBuffer_);
+    glBindVertexArray(quadVao_);
+    glBindBuffer(GL_ARRAY_BUFFER, quadBuffer_);
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(4 * sizeof(PreparedVertex)), nullptr, GL_STREAM_DRAW);
+    setVertexLayout(VertexLayout::Prepared);
+    glBindVertexArray(0);
+}
+
+bool ShaderPath::createTargets() {
+    // Leaves no texture bound that a later upload could land in by mistake.
+    GLint previous = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+    while (glGetError() != GL_NO_ERROR) {
     }
+    for (GLuint& t : colour_)
+        t = makeColourTexture(texSize_, GL_RGBA8, GL_UNSIGNED_BYTE);
+    sceneDepth_ = makeRenderbuffer(texSize_, GL_DEPTH24_STENCIL8);
+    shadowDepth_ = makeRenderbuffer(texSize_, GL_DEPTH_COMPONENT16);
+    if (!fbo_)
+        glGenFramebuffers(1, &fbo_);
+    createShadowMap();
+    createCube();
+    createQuad();
     glBindTexture(GL_TEXTURE_2D, GLuint(previous));
     return shadowFormat_ != 0;
 }
@@ -212,35 +212,26 @@ void ShaderPath::drawQuad(float x0, float y0, float x1, float y1, float depth) {
     glBindVertexArray(0);
 }
 
-bool ShaderPath::drawFrame(EffectLibrary& effects, const ShaderFrameInput& in, FrameCounts& counts) {
-    Effect* e3 = effects.get(EffectKind::ThreeD);
-    Effect* e2 = effects.get(EffectKind::TwoD);
-    if (!e3 || !e2 || !ready_)
-        return false;
+// The 3-D effect's frame-wide parameters: transforms, light, shadow map and skinning.
+void ShaderPath::setFrameParameters(Effect& e3, const ShaderFrameInput& in) {
     const SceneView& view = *in.view;
-    const float size = float(texSize_);
-
-    // Parameters.
-    const Mat4 world = kIdentity;
-    const Mat4 projection = multiply(view.projection, kDepthRemap);
+    const Mat4 projection = glProjection(view.projection);
     const Mat4 viewProjection = multiply(view.view, projection);
-    Vec3 direction = normalize(view.lightTarget - view.lightPosition);
-    if (direction.x == 0 && direction.y == 0 && direction.z == 0)
-        direction = {0, 0, 1};
-    e3->setVector("LightColor", view.lightColour.x, view.lightColour.y, view.lightColour.z, 1);
-    e3->setMatrix("World", world);
-    e3->setMatrix("WVProj", multiply(world, viewProjection));
-    e3->setMatrix("View", view.view);
-    e3->setVector("Ambient", view.ambient.x, view.ambient.y, view.ambient.z, 1);
-    e3->setVector("vLightDir", direction.x, direction.y, direction.z, 0.3f);
-    e3->setInt("LightFlag", view.lighting ? 1 : 0);
-    e3->setInt("ShadowMapFlag", shadowMap_ != 0 ? 1 : 0);
-    e3->setTexture("ShadowTex", shadowMap_);
-    e3->setFloat("Margin", 0.001f);
-    e3->setFloat("TexSize", size);
+    const Vec3 direction = lightDirection(view.lightPosition, view.lightTarget);
+    e3.setVector("LightColor", view.lightColour.x, view.lightColour.y, view.lightColour.z, 1);
+    e3.setMatrix("World", kIdentity);
+    e3.setMatrix("WVProj", multiply(kIdentity, viewProjection));
+    e3.setMatrix("View", view.view);
+    e3.setVector("Ambient", view.ambient.x, view.ambient.y, view.ambient.z, 1);
+    e3.setVector("vLightDir", direction.x, direction.y, direction.z, 0.3f);
+    e3.setInt("LightFlag", view.lighting ? 1 : 0);
+    e3.setInt("ShadowMapFlag", shadowMap_ != 0 ? 1 : 0);
+    e3.setTexture("ShadowTex", shadowMap_);
+    e3.setFloat("Margin", 0.001f);
+    e3.setFloat("TexSize", float(texSize_));
     const Vec3 eyeInView = transformPoint(view.lightTarget, view.view);
-    e3->setFloat("FocusDepth", std::max(eyeInView.z, 0.1f));
-    e3->setMatrices("matWorld", in.skinMatrices);
+    e3.setFloat("FocusDepth", std::max(eyeInView.z, 0.1f));
+    e3.setMatrices("matWorld", in.skinMatrices);
 
     // Light view-projection: from 200 units behind the light, towards its target. A light
     // straight above or below takes z as its up, which keeps the look-at from degenerating.
@@ -249,38 +240,40 @@ bool ShaderPath::drawFrame(EffectLibrary& effects, const ShaderFrameInput& in, F
         up = {0, 0, 1};
     const Vec3 lightEye{view.lightPosition.x - 200 * direction.x, view.lightPosition.y - 200 * direction.y,
                         view.lightPosition.z - 200 * direction.z};
-    const Mat4 lightViewProjection =
-        multiply(multiply(lookAtLH(lightEye, view.lightTarget, up), perspectiveLH(1, 1, 1, 1000)), kDepthRemap);
-    e3->setMatrix("LightVProj", lightViewProjection);
+    e3.setMatrix("LightVProj", glProjection(multiply(lookAtLH(lightEye, view.lightTarget, up),
+                                                      perspectiveLH(1, 1, 1, 1000))));
+}
 
-    auto drawModel = [&](const char* technique, bool onlyReflective) {
-        if (!in.model || !e3->setTechnique(technique))
+// The model's groups with `technique` (only the reflective ones when `onlyReflective`).
+void ShaderPath::drawModel(Effect& e3, const ShaderFrameInput& in, const char* technique, bool onlyReflective,
+                           FrameCounts& counts) {
+    if (!in.model || !e3.setTechnique(technique))
+        return;
+    counts.triangles += in.model([&](const EffectGroupDraw& g, const std::function<void()>& issue) {
+        if (onlyReflective && !g.group->mapC)
             return;
-        counts.triangles += in.model([&](const EffectGroupDraw& g, const std::function<void()>& issue) {
-            if (onlyReflective && !g.group->mapC)
-                return;
-            const ModelColor& c = g.group->color;
-            e3->setMatrix("World", world);
-            e3->setInt("ModelLightFlag", in.modelLight ? 1 : 0);
-            e3->setInt("TexFlag", g.texture != 0 ? 1 : 0);
-            e3->setTexture("Tex0", g.texture);
-            if (!onlyReflective)
-                e3->setVector("Diffuse", c.red / 255.0f, c.green / 255.0f, c.blue / 255.0f, c.alpha / 255.0f);
-            e3->setTexture("g_txScene", colour_[kScene]);
-            e3->setFloat("uv_offset_u", g.du);
-            e3->setFloat("uv_offset_v", g.dv);
-            e3->setInt("BoneFlag", g.skinned ? 1 : 0);
-            if (onlyReflective) {
-                e3->setFloat("Reflectivity", g.group->effectDValue);
-                e3->setInt("EnvTexFlag", g.reflectionTexture != 0 ? 1 : 0);
-                e3->setTexture("Tex3", g.reflectionTexture);
-            }
-            drawPasses(*e3, issue);
-            ++counts.drawCalls;
-        });
-    };
+        const ModelColor& c = g.group->color;
+        e3.setMatrix("World", kIdentity);
+        e3.setInt("ModelLightFlag", in.modelLight ? 1 : 0);
+        e3.setInt("TexFlag", g.texture != 0 ? 1 : 0);
+        e3.setTexture("Tex0", g.texture);
+        if (!onlyReflective)
+            e3.setVector("Diffuse", c.red / 255.0f, c.green / 255.0f, c.blue / 255.0f, c.alpha / 255.0f);
+        e3.setTexture("g_txScene", colour_[kScene]);
+        e3.setFloat("uv_offset_u", g.du);
+        e3.setFloat("uv_offset_v", g.dv);
+        e3.setInt("BoneFlag", g.skinned ? 1 : 0);
+        if (onlyReflective) {
+            e3.setFloat("Reflectivity", g.group->effectDValue);
+            e3.setInt("EnvTexFlag", g.reflectionTexture != 0 ? 1 : 0);
+            e3.setTexture("Tex3", g.reflectionTexture);
+        }
+        drawPasses(e3, issue);
+        ++counts.drawCalls;
+    });
+}
 
-    // Shadow pass.
+void ShaderPath::shadowPass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts) {
     bindTarget(shadowMap_, shadowDepth_);
     glClearColor(1, 1, 1, 1);
     glClearDepth(1.0);
@@ -290,90 +283,112 @@ bool ShaderPath::drawFrame(EffectLibrary& effects, const ShaderFrameInput& in, F
     glFrontFace(GL_CW);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
-    drawModel("ShadowMapTexZ_Technique", false);
+    drawModel(e3, in, "ShadowMapTexZ_Technique", false, counts);
+}
 
-    // Scene pass.
+// The scene, its reflective groups, then the application's drawing (the grid) over it.
+void ShaderPath::scenePass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts) {
+    const SceneView& view = *in.view;
     bindTarget(colour_[kScene], sceneDepth_);
     glClearColor(float(view.clearColour[0] & 0xff) / 255.0f, float(view.clearColour[1] & 0xff) / 255.0f,
                  float(view.clearColour[2] & 0xff) / 255.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-    drawModel("ShadowMapTechnique", false);
+    drawModel(e3, in, "ShadowMapTechnique", false, counts);
 
-    // Reflection pass.
-    e3->setTexture("Tex2", cube_, GL_TEXTURE_CUBE_MAP);
-    e3->setVector("Diffuse", 1, 1, 1, 1);
-    drawModel("ReflectionModokiTechnique", true);
+    e3.setTexture("Tex2", cube_, GL_TEXTURE_CUBE_MAP);
+    e3.setVector("Diffuse", 1, 1, 1, 1);
+    drawModel(e3, in, "ReflectionModokiTechnique", true, counts);
 
-    // The application's drawing, into the scene.
-    e3->setMatrix("World", kIdentity);
-    e3->setTexture("g_txScene", colour_[kScene]);
+    e3.setMatrix("World", kIdentity);
+    e3.setTexture("g_txScene", colour_[kScene]);
     if (in.grid) {
         if (in.restoreFixedState)
             in.restoreFixedState();
         in.grid();
     }
+}
 
-    // Depth of field: the models again, over the scene's depth, into their own target.
-    e3->setFloat("bloom_power", view.bloomPower);
-    e3->setTexture("Tex1", colour_[kScene]);
+// The models again, over the scene's depth, into their own target.
+void ShaderPath::depthOfFieldPass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts) {
+    e3.setFloat("bloom_power", in.view->bloomPower);
+    e3.setTexture("Tex1", colour_[kScene]);
     bindTarget(colour_[kDepthOfField], sceneDepth_);
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT);
-    drawModel("DepthOfFieldTexTechnique", false);
+    drawModel(e3, in, "DepthOfFieldTexTechnique", false, counts);
+}
 
-    // Bloom.
-    e3->setInt("BloomFlag", view.bloomOn ? 1 : 0);
-    if (view.bloomOn) {
-        bindTarget(colour_[kBloom], sceneDepth_);
-        glClearColor(0, 0, 0, 1);
-        glClear(GL_COLOR_BUFFER_BIT);
-        drawModel("BloomPolyTechnique", false);
-        bindTarget(colour_[kBloomBlur], 0);
-        glClear(GL_COLOR_BUFFER_BIT);
-        if (e3->setTechnique("BloomTexTechnique")) {
-            e3->setTexture("Tex1", colour_[kBloom]);
-            e3->setTexture("Tex2", colour_[kBloom]);
-            const float divisors[4] = {8, 16, 32, 48};
-            for (int k = 0; k < 4; ++k) {
-                const float side = size / divisors[k];
-                // Side by side, 256 pixels apart; the blend reads them back from the same places.
-                const float x0 = 256.0f * float(k);
-                e3->setVector("BlurStep", 1.0f / side, 1.0f / side, 1.0f - 0.15f * float(k), 0);
-                drawPasses(*e3, [&] {
-                    drawQuad(x0 / size * 2 - 1, -1, (x0 + side) / size * 2 - 1, side / size * 2 - 1, 0.5f);
-                });
-            }
-        }
+void ShaderPath::bloomPass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts) {
+    const bool on = in.view->bloomOn;
+    e3.setInt("BloomFlag", on ? 1 : 0);
+    if (!on)
+        return;
+    bindTarget(colour_[kBloom], sceneDepth_);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    drawModel(e3, in, "BloomPolyTechnique", false, counts);
+    bindTarget(colour_[kBloomBlur], 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (!e3.setTechnique("BloomTexTechnique"))
+        return;
+    e3.setTexture("Tex1", colour_[kBloom]);
+    e3.setTexture("Tex2", colour_[kBloom]);
+    const float size = float(texSize_);
+    const float divisors[4] = {8, 16, 32, 48};
+    for (int k = 0; k < 4; ++k) {
+        const float side = size / divisors[k];
+        // Side by side, 256 pixels apart; the blend reads them back from the same places.
+        const float x0 = 256.0f * float(k);
+        e3.setVector("BlurStep", 1.0f / side, 1.0f / side, 1.0f - 0.15f * float(k), 0);
+        drawPasses(e3, [&] { drawQuad(x0 / size * 2 - 1, -1, (x0 + side) / size * 2 - 1, side / size * 2 - 1, 0.5f); });
     }
+}
 
-    // Blend.
+void ShaderPath::blendPass(Effect& e3, const ShaderFrameInput& in) {
     bindTarget(colour_[kBlend], 0);
-    if (e3->setTechnique("BlendTechnique")) {
-        e3->setTexture("Tex1", colour_[kScene]);
-        e3->setTexture("Tex2", colour_[kDepthOfField]);
-        e3->setTexture("Tex3", colour_[view.bloomOn ? kBloomBlur : kSpare]);
-        drawPasses(*e3, [&] { drawQuad(-1, -1, 1, 1, 0.5f); });
-    }
+    if (!e3.setTechnique("BlendTechnique"))
+        return;
+    e3.setTexture("Tex1", colour_[kScene]);
+    e3.setTexture("Tex2", colour_[kDepthOfField]);
+    e3.setTexture("Tex3", colour_[in.view->bloomOn ? kBloomBlur : kSpare]);
+    drawPasses(e3, [&] { drawQuad(-1, -1, 1, 1, 0.5f); });
+}
 
-    // The 2-D effect frame, onto the window.
+// The 2-D effect frame: the blended picture onto the window through the post effect.
+void ShaderPath::postPass(Effect& e2, const ShaderFrameInput& in) {
+    const SceneView& view = *in.view;
     glBindFramebuffer(GL_FRAMEBUFFER, in.framebuffer);
     glViewport(0, 0, in.width, in.height);
     glClearColor(0, 0, 0, 1);
     glClearDepth(1.0);
     glDepthMask(GL_TRUE);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-    if (e2->setTechnique(postEffectTechnique(view.postEffect))) {
-        e2->setTexture("g_txScene", colour_[kBlend]);
-        e2->setVector("op", view.effect2D[0], view.effect2D[1], view.effect2D[2], 0);
-        e2->setVector("ScreenSize", float(in.width), float(in.height), 0, 0);
-        for (int pass = 0; pass < e2->passCount(); ++pass) {
-            time2D_ += 0.001f;
-            e2->setFloat("g_fTime", time2D_);
-            e2->beginPass(pass);
-            drawQuad(-1, -1, 1, 1, 0.99f);
-        }
-        Effect::endPass();
+    if (!e2.setTechnique(postEffectTechnique(view.postEffect)))
+        return;
+    e2.setTexture("g_txScene", colour_[kBlend]);
+    e2.setVector("op", view.effect2D[0], view.effect2D[1], view.effect2D[2], 0);
+    e2.setVector("ScreenSize", float(in.width), float(in.height), 0, 0);
+    for (int pass = 0; pass < e2.passCount(); ++pass) {
+        time2D_ += 0.001f;
+        e2.setFloat("g_fTime", time2D_);
+        e2.beginPass(pass);
+        drawQuad(-1, -1, 1, 1, 0.99f);
     }
+    Effect::endPass();
+}
+
+bool ShaderPath::drawFrame(EffectLibrary& effects, const ShaderFrameInput& in, FrameCounts& counts) {
+    Effect* e3 = effects.get(EffectKind::ThreeD);
+    Effect* e2 = effects.get(EffectKind::TwoD);
+    if (!e3 || !e2 || !ready_)
+        return false;
+    setFrameParameters(*e3, in);
+    shadowPass(*e3, in, counts);
+    scenePass(*e3, in, counts);
+    depthOfFieldPass(*e3, in, counts);
+    bloomPass(*e3, in, counts);
+    blendPass(*e3, in);
+    postPass(*e2, in);
     glUseProgram(0);
     glBindTexture(GL_TEXTURE_2D, 0);
     return true;

@@ -84,6 +84,20 @@ private:
     void bindTarget(GLuint colour, GLuint depthRenderbuffer, GLenum target = GL_TEXTURE_2D);
     void drawQuad(float x0, float y0, float x1, float y1, float depth);
     bool createTargets();
+    void createShadowMap();
+    void createCube();
+    void createQuad();
+
+    // The passes of the 3-D frame, in order, then the 2-D frame.
+    void setFrameParameters(Effect& e3, const ShaderFrameInput& in);
+    void drawModel(Effect& e3, const ShaderFrameInput& in, const char* technique, bool onlyReflective,
+                   FrameCounts& counts);
+    void shadowPass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts);
+    void scenePass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts);
+    void depthOfFieldPass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts);
+    void bloomPass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts);
+    void blendPass(Effect& e3, const ShaderFrameInput& in);
+    void postPass(Effect& e2, const ShaderFrameInput& in);
 
     bool allowR32F_ = true, allowR16F_ = true;
     bool setUpLogged_ = false, ready_ = false, refused_ = false;

@@ -9,11 +9,11 @@ namespace {
 // ambient included; attenuation is 1. Specular needs the light in front of the surface and the
 // half vector on its side (the viewer is local).
 const char* kVertexShader = R"(#version 330 core
-layout(location = 0) in vec3 aPosition;
-layout(location = 1) in vec3 aNormal;
-layout(location = 2) in vec4 aDiffuse;
-layout(location = 3) in vec4 aSpecular;
-layout(location = 4) in vec2 aUV;
+in vec3 aPosition;
+in vec3 aNormal;
+in vec4 aDiffuse;
+in vec4 aSpecular;
+in vec2 aUV;
 
 uniform mat4 uWorldViewProjection;
 uniform mat4 uWorldView;
@@ -142,6 +142,7 @@ bool buildFixedFunctionProgram(FixedFunctionProgram& out, std::string* error) {
     const GLuint program = glCreateProgram();
     glAttachShader(program, vs);
     glAttachShader(program, fs);
+    bindVertexInputs(program);
     glLinkProgram(program);
     glDeleteShader(vs);
     glDeleteShader(fs);

@@ -7,10 +7,9 @@
 
 #include <epoxy/gl.h>
 
-namespace rv {
+#include "preview/gl_common.h"
 
-// Attribute locations shared by every vertex layout.
-enum VertexAttribute : GLuint { kAttrPosition = 0, kAttrNormal = 1, kAttrDiffuse = 2, kAttrSpecular = 3, kAttrUV = 4 };
+namespace rv {
 
 struct FixedFunctionProgram {
     GLuint program = 0;

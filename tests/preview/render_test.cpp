@@ -288,6 +288,39 @@ TEST_F(Render, TextureShowsTheRightWayUp) {
     EXPECT_GT(untextured.b, 200);
 }
 
+// A group whose image is missing shares the null texture: letting go of the model must not
+// delete it, and a new null image reaches the groups already drawn with the old one.
+TEST_F(Render, MissingImagesKeepTheNullTextureAcrossModels) {
+    renderer_.setNullTexture(Image{1, 1, {255, 0, 0, 255}});
+    auto missing = [] {
+        Model plane = makePlane(1, 5, {255, 255, 255, 255});
+        plane.textures.resize(2);
+        plane.textures[1].kind = 1;
+        plane.textures[1].fileName = "gone.png";
+        plane.groups[0].textured = 1;
+        plane.groups[0].textureIndex = 1;
+        return plane;
+    };
+    view_.grid = false;
+    Model first = missing();
+    draw(&first);
+    EXPECT_GT(atWorld({0, 0, 0}).r, 200);
+    EXPECT_LT(atWorld({0, 0, 0}).g, 40);
+
+    renderer_.forgetModel();
+    Model second = missing();
+    draw(&second);
+    const Pixel again = atWorld({0, 0, 0});
+    EXPECT_GT(again.r, 200) << "the null texture went with the first model";
+    EXPECT_LT(again.g, 40);
+
+    renderer_.setNullTexture(Image{1, 1, {0, 255, 0, 255}});
+    draw(&second);
+    const Pixel green = atWorld({0, 0, 0});
+    EXPECT_GT(green.g, 200) << "the group kept the old null texture";
+    EXPECT_LT(green.r, 40);
+}
+
 TEST_F(Render, MovedBoneMovesItsVertices) {
     Model plane = makePlane(2, 2, {255, 0, 0, 255});
     plane.boneCount = 2;
