@@ -7,28 +7,16 @@
 
 namespace rv {
 
-namespace {
-
-struct PanelEntry {
-    const char* text;
-    ConversionTarget target;
-};
-
-const PanelEntry kEntries[] = {
-    {"KZP", ConversionTarget::Kzp}, {"LWO", ConversionTarget::Lwo}, {"MX", ConversionTarget::Mx},
-    {"X", ConversionTarget::X},     {"glTF", ConversionTarget::Glb}, {"OBJ", ConversionTarget::Obj},
-};
-
-}  // namespace
-
 ConversionPanel::ConversionPanel(QWidget* owner) : QWidget(owner, Qt::Tool), buttons_(new QButtonGroup(this)) {
     setWindowTitle(tr("変換後"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 4, 4, 4);
     layout->setSpacing(2);
-    for (const PanelEntry& entry : kEntries) {
-        auto* button = new QRadioButton(entry.text, this);
-        buttons_->addButton(button, kPanelFirstButton + int(entry.target));
+    for (const WriterEntry& writer : writerTable()) {
+        if (!writer.panelLabel)
+            continue;
+        auto* button = new QRadioButton(writer.panelLabel, this);
+        buttons_->addButton(button, kPanelFirstButton + int(writer.target));
         layout->addWidget(button);
     }
     buttons_->button(kPanelFirstButton)->setChecked(true);

@@ -7,16 +7,8 @@
 #include <memory>
 
 #include "formats/common/export_support.h"
-#include "formats/common/file_io.h"
-#include "formats/dxf/dxf.h"
-#include "formats/gltf/gltf.h"
-#include "formats/kzp/kzp.h"
 #include "formats/lwo/lwo.h"
-#include "formats/mqo/mqo.h"
-#include "formats/mx/mx.h"
-#include "formats/obj/obj.h"
-#include "formats/rok/rok.h"
-#include "formats/x/x.h"
+#include "formats/common/file_io.h"
 #include "model/mesh.h"
 #include "model/motion.h"
 #include "model/registry.h"
@@ -27,21 +19,6 @@
 namespace rv {
 
 namespace {
-
-constexpr ReaderEntry kReaders[] = {
-    {"dxf", readDxf}, {"lwo", readLwo}, {"mqo", readMqo}, {"mx", readMx, false, scaleMxUvsToTextures},
-    {"rok", readRok}, {"x", readX},     {"kzp", readKzp, true},
-};
-
-constexpr WriterEntry kWriters[] = {
-    {ConversionTarget::Kzp, "KZP", writeKzp, "KZP", kKeepsAll},
-    {ConversionTarget::Lwo, "LWO", writeLwo, "LWOB", 0},
-    {ConversionTarget::Mx, "MX", writeMx, "MX", kKeepsTextures | kKeepsNormals | kKeepsUVs},
-    {ConversionTarget::X, "X", writeX, "DirectX .x", kKeepsTextures | kKeepsNormals | kKeepsUVs},
-    {ConversionTarget::Glb, "glb", writeGlb, "glTF", kKeepsAll},
-    {ConversionTarget::Gltf, "gltf", writeGltf, "glTF", kKeepsAll},
-    {ConversionTarget::Obj, "obj", writeObj, "OBJ", kKeepsTextures | kKeepsNormals | kKeepsUVs},
-};
 
 // The absolute folder of `path`, without a trailing '/'.
 std::string absoluteFolderOf(const std::string& path) {
@@ -78,29 +55,6 @@ LoadResult failedLoad(const std::string& path, FormatError error) {
 }
 
 }  // namespace
-
-std::span<const ReaderEntry> readerTable() { return kReaders; }
-std::span<const WriterEntry> writerTable() { return kWriters; }
-
-const WriterEntry& writerFor(ConversionTarget target) { return kWriters[static_cast<int>(target)]; }
-
-const ReaderEntry* readerForName(const std::string& name) {
-    const std::string ext = extensionOf(fileNameOf(name));
-    for (const ReaderEntry& entry : kReaders)
-        if (equalsIgnoreCase(ext, entry.extension))
-            return &entry;
-    return nullptr;
-}
-
-bool parseTarget(const std::string& text, ConversionTarget& target) {
-    for (const WriterEntry& entry : kWriters) {
-        if (equalsIgnoreCase(text, entry.extension)) {
-            target = entry.target;
-            return true;
-        }
-    }
-    return false;
-}
 
 LoadResult loadModelFile(const std::string& path) {
     if (path.empty())
@@ -320,7 +274,7 @@ std::vector<ConvertReport> convertFiles(const std::vector<std::string>& files, c
         report.source = file;
         if (!readerForName(file)) {
             std::string known;
-            for (const ReaderEntry& entry : kReaders)
+            for (const ReaderEntry& entry : readerTable())
                 known += std::string(known.empty() ? "" : ", ") + entry.extension;
             report.error = file + ": not a model file of a supported format (" + known + ")";
         } else if (isSameFile(file, outputPathFor(file, options.target, options.outDir))) {

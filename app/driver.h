@@ -9,49 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "app/format_table.h"
 #include "formats/common/format_io.h"
 #include "model/instance.h"
 #include "model/model.h"
 #include "model/registry.h"
 
 namespace rv {
-
-// The panel offers the first four; the others are for today's tools, from the command line.
-enum class ConversionTarget { Kzp = 0, Lwo = 1, Mx = 2, X = 3, Glb = 4, Gltf = 5, Obj = 6 };
-
-struct ReaderEntry {
-    const char* extension;         // matched without regard to case, in table order
-    ReadFn read;
-    bool startsFirstMotion = false;  // models of the format play motion 0 once loaded
-    // Run on the model once its textures are decoded (their sizes known), with the file's bytes.
-    void (*postDecode)(Model& model, std::span<const std::byte> file) = nullptr;
-};
-// What a target's file holds of a model, beyond positions, polygons and groups.
-enum TargetKeeps : unsigned {
-    kKeepsTextures = 1u << 0,
-    kKeepsNormals = 1u << 1,
-    kKeepsUVs = 1u << 2,
-    kKeepsSkeleton = 1u << 3,  // bones, skin weights and motions
-    kKeepsAll = ~0u,
-};
-
-struct WriterEntry {
-    ConversionTarget target;
-    const char* extension;  // of the output: "KZP", "LWO", "MX", "X", "glb", "gltf", "obj"; any case names the target
-    WriteFn write;
-    const char* formatName;  // as loss warnings name it
-    unsigned keeps;          // TargetKeeps
-};
-
-// The readers, in the order extensions are compared.
-std::span<const ReaderEntry> readerTable();
-// The writers, in target order.
-std::span<const WriterEntry> writerTable();
-const WriterEntry& writerFor(ConversionTarget target);
-// The reader for a file name's extension, or null when it is none of the seven.
-const ReaderEntry* readerForName(const std::string& name);
-// Parses a writer's extension in any case ("kzp", "LWO", ...).
-bool parseTarget(const std::string& text, ConversionTarget& target);
 
 // A model read from a file with its instance, for whoever asked for it.
 struct LoadResult {

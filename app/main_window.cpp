@@ -21,40 +21,6 @@ namespace rv {
 
 namespace {
 
-struct OpenCommand {
-    int id;
-    const char* format;  // empty for the command that opens any format
-    const char* title;
-};
-
-const OpenCommand kOpenCommands[] = {
-    {kOpenAny, "", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込むファイルを選択して下さい")},
-    {kOpenKzp, "KZP", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む KZP ファイルを選択して下さい")},
-    {kOpenDxf, "DXF", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む DXF ファイルを選択して下さい")},
-    {kOpenLwo, "LWO", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む LWO ファイルを選択して下さい")},
-    {kOpenMqo, "MQO", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む MQO ファイルを選択して下さい")},
-    {kOpenMx, "MX", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む MX ファイルを選択して下さい")},
-    {kOpenRok, "ROK", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む ROK ファイルを選択して下さい")},
-    {kOpenX, "X", QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む X ファイルを選択して下さい")},
-};
-
-struct SaveCommand {
-    int id;
-    const char* format;       // the dialog's format name
-    const char* initialName;  // without a current model
-    const char* extension;    // of the initial name from the current model
-    ConversionTarget target;
-};
-
-const SaveCommand kSaveCommands[] = {
-    {kSaveKzp, "KZP", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.KZP"), "KZP", ConversionTarget::Kzp},
-    {kSaveLwo, "LWO", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.lwo"), "lwo", ConversionTarget::Lwo},
-    {kSaveMx, "MX", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.mx"), "mx", ConversionTarget::Mx},
-    {kSaveX, "X", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.x"), "x", ConversionTarget::X},
-    {kSaveGltf, "GLB", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.glb"), "glb", ConversionTarget::Glb},
-    {kSaveObj, "OBJ", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.obj"), "obj", ConversionTarget::Obj},
-};
-
 // The labels of the information overlay (the text before " : ") and its two help lines.
 [[maybe_unused]] const char* const kOverlayTexts[] = {
     QT_TRANSLATE_NOOP("rv::MainWindow", "ファイル名"),
@@ -87,13 +53,6 @@ std::unique_ptr<QSettings> windowPreferences() {
     return std::make_unique<QSettings>(QString::fromStdString(folder) + "/revizevoz.conf", QSettings::IniFormat);
 }
 
-int saveCommandFor(ConversionTarget target) {
-    for (const SaveCommand& c : kSaveCommands)
-        if (c.target == target)
-            return c.id;
-    return kSaveKzp;
-}
-
 QString formatFilter(const QString& format) {
     return QString("%1 Files (%2)").arg(format, anyCasePattern(format));
 }
@@ -101,27 +60,31 @@ QString formatFilter(const QString& format) {
 // The entries of the open-any dialog: every supported format at once (selected), then each
 // format, then all files.
 QStringList anyFormatFilters() {
-    const std::pair<const char*, const char*> entries[] = {
-        {"KZP ( DE Reziru )", "KZP"},
-        {"\t\tDXF", "DXF"},
-        {"\t\tLWO ( LightWave 5.6 )", "LWO"},
-        {QT_TRANSLATE_NOOP("rv::MainWindow", "\t\tMQO ( メタセコイア 2.2.3 )"), "MQO"},
-        {"\t\tMX　 ( HSP 2.55 )", "MX"},
-        {QT_TRANSLATE_NOOP("rv::MainWindow", "\t\tROK ( 六角大王 5.25 )"), "ROK"},
-        {"\t\tX　　 ( DirectX )", "X"},
-        {QT_TRANSLATE_NOOP("rv::MainWindow", "\t\tすべてのファイル"), ""},
-    };
     QStringList all;
     QStringList filters;
-    for (const auto& [label, extension] : entries) {
-        const QString pattern = *extension ? anyCasePattern(QString::fromUtf8(extension)) : QString("*");
-        if (*extension)
-            all << pattern;
-        filters << QString("%1 (%2)").arg(translated(label), pattern);
+    for (const ReaderEntry* reader : readersInMenuOrder()) {
+        const QString pattern = anyCasePattern(QString::fromUtf8(reader->name));
+        all << pattern;
+        filters << QString("%1 (%2)").arg(translated(reader->anyFilterLabel), pattern);
     }
+    filters << QString("%1 (*)").arg(translated(QT_TRANSLATE_NOOP("rv::MainWindow", "\t\tすべてのファイル")));
     filters.prepend(QString("%1 (%2)").arg(translated(QT_TRANSLATE_NOOP("rv::MainWindow", "対応するすべての形式")),
                                            all.join(' ')));
     return filters;
+}
+
+const ReaderEntry* readerForCommand(int command) {
+    for (const ReaderEntry& reader : readerTable())
+        if (reader.openCommand == command)
+            return &reader;
+    return nullptr;
+}
+
+const WriterEntry* writerForCommand(int command) {
+    for (const WriterEntry& writer : writerTable())
+        if (writer.saveCommand != 0 && writer.saveCommand == command)
+            return &writer;
+    return nullptr;
 }
 
 QString toQt(const std::string& utf8) { return QString::fromStdString(utf8); }
@@ -255,22 +218,14 @@ void MainWindow::buildMenu() {
         actions_[id] = a;
     };
     add(file, kOpenAny, QT_TR_NOOP("読み込み"), QKeySequence::Open);
-    add(file, kOpenKzp, QT_TR_NOOP("読み込み ( KZP -> 2004 ～ 2009 )"));
-    add(file, kOpenDxf, QT_TR_NOOP("読み込み ( DXF )"));
-    add(file, kOpenLwo, QT_TR_NOOP("読み込み ( LWO -> LightWave 5.6 )"));
-    add(file, kOpenMqo, QT_TR_NOOP("読み込み ( MQO -> メタセコイア 2.2.3～4.4.3 )"));
-    add(file, kOpenMx, QT_TR_NOOP("読み込み ( MX -> HSP 2.55 )"));
-    add(file, kOpenRok, QT_TR_NOOP("読み込み ( ROK -> 六角大王 5.25 )"));
-    add(file, kOpenX, QT_TR_NOOP("読み込み ( X -> DirectX 9.0 )"));
+    for (const ReaderEntry* reader : readersInMenuOrder())
+        add(file, reader->openCommand, reader->openItem);
     recentMenu_ = file->addMenu(tr("最近使ったファイル"));
     rebuildRecentMenu();
     file->addSeparator();
-    add(file, kSaveKzp, QT_TR_NOOP("　保存　  ( KZP 2009 -> DE Reziru )"));
-    add(file, kSaveLwo, QT_TR_NOOP("　保存　  ( LWO -> LightWave 5.6 )"));
-    add(file, kSaveMx, QT_TR_NOOP("　保存　  ( MX -> HSP 2.55 )"));
-    add(file, kSaveX, QT_TR_NOOP("　保存　  ( X -> DirectX 9.0 )"));
-    add(file, kSaveGltf, QT_TR_NOOP("　保存　  ( glTF 2.0 )"));
-    add(file, kSaveObj, QT_TR_NOOP("　保存　  ( OBJ )"));
+    for (const WriterEntry& writer : writerTable())
+        if (writer.saveCommand != 0)
+            add(file, writer.saveCommand, writer.saveItem);
     add(file, kSaveTarget, QT_TR_NOOP("　保存　  ( 変換後パネルの形式 )"), QKeySequence::Save);
     file->addSeparator();
     add(file, kShowPanel, QT_TR_NOOP("変換後パネルを表示"));
@@ -370,7 +325,7 @@ void MainWindow::finishStartUp(const QStringList& arguments) {
 
 void MainWindow::runCommand(int command) {
     if (command == kSaveTarget) {
-        saveCommand(saveCommandFor(panel_ ? panel_->target() : ConversionTarget::Kzp));
+        saveCommand(writerFor(panel_ ? panel_->target() : ConversionTarget::Kzp).saveCommand);
     } else if (command == kShowPanel) {
         if (panel_) {
             placePanel();
@@ -384,26 +339,22 @@ void MainWindow::runCommand(int command) {
         ResyncTiming();
     } else if (command == kDownload) {
         dialogs_.openUrl(QUrl(kDownloadUrl));
-    } else if (command >= 40023 && command <= 40092) {
-        for (const OpenCommand& c : kOpenCommands)
-            if (c.id == command)
-                return openCommand(command);
-        saveCommand(command);
+    } else if (command == kOpenAny || readerForCommand(command)) {
+        openCommand(command);
     } else {
         saveCommand(command);
     }
 }
 
 void MainWindow::openCommand(int command) {
-    const OpenCommand* found = nullptr;
-    for (const OpenCommand& c : kOpenCommands)
-        if (c.id == command)
-            found = &c;
-    if (!found)
+    const ReaderEntry* reader = readerForCommand(command);
+    if (!reader && command != kOpenAny)
         return;
-    const QString format = QString::fromUtf8(found->format);
-    const QStringList filters = format.isEmpty() ? anyFormatFilters() : QStringList{formatFilter(format)};
-    const QString chosen = dialogs_.openFile(this, tr(found->title), lastDirectory_, filters, format);
+    const QString format = reader ? QString::fromUtf8(reader->name) : QString();
+    const QStringList filters = reader ? QStringList{formatFilter(format)} : anyFormatFilters();
+    const QString title =
+        reader ? tr(reader->openTitle) : tr("読み込むファイルを選択して下さい");
+    const QString chosen = dialogs_.openFile(this, title, lastDirectory_, filters, format);
     ResyncTiming();
     if (chosen.isEmpty())
         return;
@@ -414,18 +365,15 @@ void MainWindow::openCommand(int command) {
 }
 
 void MainWindow::saveCommand(int command) {
-    const SaveCommand* found = nullptr;
-    for (const SaveCommand& c : kSaveCommands)
-        if (c.id == command)
-            found = &c;
+    const WriterEntry* found = writerForCommand(command);
     const Model* model = currentModel();
     if (!found || !model || batch_.busy() || menuLoad_)
         return;
     QString initial = tr(found->initialName);
     const std::string base = baseNameOf(model->fileName);
     if (!base.empty())
-        initial = toQt(sjisToUtf8(base).value_or(base)) + "." + found->extension;
-    const QString format = QString::fromUtf8(found->format);
+        initial = toQt(sjisToUtf8(base).value_or(base)) + "." + found->initialExtension;
+    const QString format = QString::fromUtf8(found->dialogFormat);
     const QString chosen =
         dialogs_.saveFile(this, tr("名前を付けてファイルに保存"), lastDirectory_, initial, formatFilter(format), format);
     ResyncTiming();
@@ -519,10 +467,13 @@ void MainWindow::dropFiles(const QStringList& paths) {
     const ConversionTarget target = panel_ ? panel_->target() : ConversionTarget::Kzp;
     batch_.add(files, target);
     // Loads and saves from the menu wait until the batch is through.
-    for (int id : {int(kOpenAny), int(kOpenKzp), int(kOpenDxf), int(kOpenLwo), int(kOpenMqo), int(kOpenMx),
-                   int(kOpenRok), int(kOpenX), int(kSaveKzp), int(kSaveLwo), int(kSaveMx), int(kSaveX),
-                   int(kSaveGltf), int(kSaveObj), int(kSaveTarget)})
-        actions_[id]->setEnabled(false);
+    for (const ReaderEntry& reader : readerTable())
+        actions_[reader.openCommand]->setEnabled(false);
+    for (const WriterEntry& writer : writerTable())
+        if (writer.saveCommand != 0)
+            actions_[writer.saveCommand]->setEnabled(false);
+    actions_[kOpenAny]->setEnabled(false);
+    actions_[kSaveTarget]->setEnabled(false);
     status_->setText(tr("変換 %1 / %2").arg(batch_.done()).arg(batch_.total()));
     workTimer_.start();
     pollWork();

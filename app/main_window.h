@@ -22,30 +22,6 @@
 
 namespace rv {
 
-// Menu command ids.
-enum MenuCommand {
-    kOpenAny = 40092,
-    kOpenKzp = 40023,
-    kOpenDxf = 40046,
-    kOpenLwo = 40032,
-    kOpenMqo = 40062,
-    kOpenMx = 40044,
-    kOpenRok = 40047,
-    kOpenX = 40053,
-    kSaveKzp = 40024,
-    kSaveLwo = 40048,
-    kSaveMx = 40045,
-    kSaveX = 40054,
-    kSaveGltf = 40101,
-    kSaveObj = 40102,
-    kExit = 40007,
-    kDownload = 40010,
-    kSaveTarget = 40103,  // the panel's target, with the save dialog
-    kShowPanel = 40104,
-    kHelpKeys = 40105,
-    kRecentFirst = 40200,  // kRecentFirst + n opens recent file n
-};
-
 // How many files the recent-files menu keeps.
 inline constexpr int kRecentFileCount = 10;
 
