@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/current_model.h"
 
 namespace rv {
 

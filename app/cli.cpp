@@ -1,6 +1,7 @@
 #include "app/cli.h"
 
 #include <algorithm>
+#include <exception>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -10,7 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/load.h"
 #include "formats/common/file_io.h"
 #include "preview/headless_render.h"
 #include "runtime/image_write.h"
@@ -519,7 +521,14 @@ int runCli(int argc, char** argv) {
     std::string error;
     if (!parseArgs(args, *command, options, files, error))
         return usageError(error);
-    return command->run(options, files);
+    // Whatever escapes a command (memory running out on a huge model, say) ends it here with one
+    // line, not with an abort.
+    try {
+        return command->run(options, files);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "revizevoz-cli: %s\n", e.what());
+        return 1;
+    }
 }
 
 }  // namespace rv

@@ -7,7 +7,7 @@
 #include <QPoint>
 #include <QWidget>
 
-#include "app/driver.h"
+#include "app/format_table.h"
 
 namespace rv {
 

@@ -16,7 +16,9 @@
 #include "app/batch.h"
 #include "app/conversion_panel.h"
 #include "app/dialogs.h"
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/current_model.h"
+#include "app/overlay.h"
 #include "app/preview_widget.h"
 #include "app/settings.h"
 

@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/driver.h"
+#include "app/overlay.h"
 #include "preview/offscreen_device.h"
 #include "preview/session.h"
 #include "runtime/device.h"

@@ -1,4 +1,7 @@
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/current_model.h"
+#include "app/load.h"
+#include "app/overlay.h"
 
 #include <gtest/gtest.h>
 
@@ -58,14 +61,14 @@ TEST(LoadByPath, LoadsIntoSlotZeroAndReplacesTheCurrentModel) {
     test::TempDir dir;
     writeSmallKzp(dir.file("a.kzp"));
     writeSmallKzp(dir.file("b.KZP"));
-    LoadOutcome first = loadByPath(dir.file("a.kzp"));
+    LoadOutcome first = test::loadCurrent(dir.file("a.kzp"));
     ASSERT_NE(first.model, nullptr);
     EXPECT_EQ(first.model, registry().get(0));
     EXPECT_EQ(currentModel(), first.model);
     EXPECT_EQ(first.model->polygonCount(), 2);
     EXPECT_EQ(first.model->fileName, "a.kzp");
     EXPECT_EQ(first.model->folder, dir.path().string());
-    LoadOutcome second = loadByPath(dir.file("b.KZP"));
+    LoadOutcome second = test::loadCurrent(dir.file("b.KZP"));
     ASSERT_NE(second.model, nullptr);
     EXPECT_EQ(second.model, registry().get(0));
     EXPECT_EQ(second.model->fileName, "b.KZP");
@@ -77,7 +80,7 @@ TEST(LoadByPath, LoadsIntoSlotZeroAndReplacesTheCurrentModel) {
 TEST(LoadByPath, UnknownExtensionLoadsAnEmptyModel) {
     test::TempDir dir;
     test::writeText(dir.file("notes.txt"), "hello");
-    LoadOutcome out = loadByPath(dir.file("notes.txt"));
+    LoadOutcome out = test::loadCurrent(dir.file("notes.txt"));
     ASSERT_NE(out.model, nullptr);
     EXPECT_EQ(out.model->polygonCount(), 0);
     EXPECT_EQ(out.model->groupCount(), 1);
@@ -86,12 +89,12 @@ TEST(LoadByPath, UnknownExtensionLoadsAnEmptyModel) {
 TEST(LoadByPath, RefusedFileGivesNoCurrentModel) {
     test::TempDir dir;
     test::writeText(dir.file("bad.kzp"), "KZP\x01\x00\x00\x00");
-    LoadOutcome out = loadByPath(dir.file("bad.kzp"));
+    LoadOutcome out = test::loadCurrent(dir.file("bad.kzp"));
     EXPECT_EQ(out.model, nullptr);
     ASSERT_TRUE(out.error);
     EXPECT_EQ(out.error->file, dir.file("bad.kzp"));
     EXPECT_EQ(currentModel(), nullptr);
-    EXPECT_EQ(loadByPath(dir.file("missing.kzp")).model, nullptr);
+    EXPECT_EQ(test::loadCurrent(dir.file("missing.kzp")).model, nullptr);
 }
 
 TEST(LoadByPath, TheLoadsWarningsReachTheCaller) {
@@ -101,7 +104,7 @@ TEST(LoadByPath, TheLoadsWarningsReachTheCaller) {
                     "Material 1 {\n\t\"m\" col(1 1 1 1) tex(\"gone.png\")\n}\n"
                     "Object \"tri\" {\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
                     "\tface 1 {\n\t\t3 V(0 1 2) M(0)\n\t}\n}\nEof\n");
-    const LoadOutcome out = loadByPath(dir.file("t.mqo"));
+    const LoadOutcome out = test::loadCurrent(dir.file("t.mqo"));
     ASSERT_NE(out.model, nullptr);
     EXPECT_FALSE(out.error);
     EXPECT_EQ(out.warnings,
@@ -122,8 +125,7 @@ TEST(ConvertDropped, EachFileBesideItsSourceAndFailuresDoNotStopTheBatch) {
     std::vector<std::size_t> progress;
     ConvertOptions options;
     options.target = ConversionTarget::Kzp;
-    const auto reports = convertDropped(
-        {dir.file("one/a.kzp"), dir.file("two/broken.kzp"), dir.file("two/victim.mx"), dir.file("two/c.b.kzp")}, options,
+    const auto reports = convertFiles({dir.file("one/a.kzp"), dir.file("two/broken.kzp"), dir.file("two/victim.mx"), dir.file("two/c.b.kzp")}, options, test::loadCurrent,
         [&](std::size_t done, std::size_t total, const ConvertReport&) {
             EXPECT_EQ(total, 4u);
             progress.push_back(done);
@@ -143,7 +145,7 @@ TEST(ConvertDropped, EachFileBesideItsSourceAndFailuresDoNotStopTheBatch) {
 TEST(ConvertDropped, UnknownExtensionIsRefusedAndNothingWritten) {
     test::TempDir dir;
     test::writeText(dir.file("a.foo"), "whatever");
-    const auto reports = convertDropped({dir.file("a.foo")}, ConvertOptions{});
+    const auto reports = convertFiles({dir.file("a.foo")}, ConvertOptions{}, test::loadCurrent);
     EXPECT_FALSE(reports[0].ok);
     EXPECT_FALSE(std::filesystem::exists(dir.file("a.KZP")));
 }
@@ -151,8 +153,8 @@ TEST(ConvertDropped, UnknownExtensionIsRefusedAndNothingWritten) {
 TEST(SaveCurrent, WriterFailureLeavesTheExistingFileAlone) {
     test::TempDir dir;
     writeSmallKzp(dir.file("a.kzp"));
-    ASSERT_NE(loadByPath(dir.file("a.kzp")).model, nullptr);
-    const SaveOutcome bad = saveCurrent(ConversionTarget::Kzp, dir.file("missing/folder/a.KZP"));
+    ASSERT_NE(test::loadCurrent(dir.file("a.kzp")).model, nullptr);
+    const SaveOutcome bad = saveModel(*currentModel(), ConversionTarget::Kzp, dir.file("missing/folder/a.KZP"));
     EXPECT_FALSE(bad.ok);
     EXPECT_NE(bad.error.find("missing/folder/a.KZP"), std::string::npos);
 }
@@ -176,7 +178,7 @@ TEST(SameFile, AConversionNeverReplacesItsSource) {
     options.target = ConversionTarget::Kzp;
     for (const std::string& outDir : {std::string(), dir.file("."), dir.file("alias")}) {
         options.outDir = outDir;
-        const auto reports = convertDropped({dir.file("a.KZP"), dir.file("b.kzp")}, options);
+        const auto reports = convertFiles({dir.file("a.KZP"), dir.file("b.kzp")}, options, test::loadCurrent);
         ASSERT_EQ(reports.size(), 2u);
         EXPECT_FALSE(reports[0].ok);
         EXPECT_EQ(reports[0].error, dir.file("a.KZP") + ": not converted: the output would replace the source file");

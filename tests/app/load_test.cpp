@@ -1,5 +1,6 @@
 // The one load function: a path into a load result, with bounded input.
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/load.h"
 
 #include <gtest/gtest.h>
 
@@ -132,7 +133,7 @@ TEST(LoadModelFile, WhatIsNotARegularFileIsRefusedAtOnce) {
         ASSERT_TRUE(r.error) << name;
         EXPECT_EQ(r.error->message(), dir.file(name) + ": not a regular file");
         // The window's path refuses it before anything is queued.
-        const LoadOutcome out = loadByPath(dir.file(name));
+        const LoadOutcome out = test::loadCurrent(dir.file(name));
         EXPECT_EQ(out.model, nullptr);
         ASSERT_TRUE(out.error);
         EXPECT_EQ(out.error->reason, "not a regular file");

@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <set>
 
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/load.h"
 #include "formats/common/export_support.h"
 #include "formats/common/file_io.h"
 #include "formats/gltf/tinygltf.h"

@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <map>
 
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/load.h"
 #include "formats/gltf/tinygltf.h"
 #include "formats/kzp/kzp.h"
 #include "model/bone_pose.h"

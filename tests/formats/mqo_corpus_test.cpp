@@ -12,7 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/load.h"
 #include "formats/mqo/mqo.h"
 #include "tests/support/test_support.h"
 
@@ -76,7 +77,7 @@ TEST(MqoCorpus, EveryFileLoadsWithItsPolygonsAndTextures) {
         SCOPED_TRACE(name);
         test::TempDir dir;
         const fs::path copy = test::copyWithNeighbours(file, dir.path());
-        const LoadOutcome loaded = loadByPath(copy.string());
+        const LoadOutcome loaded = test::loadCurrent(copy.string());
         ASSERT_NE(loaded.model, nullptr) << (loaded.error ? loaded.error->message() : "");
         const Model& m = *loaded.model;
         expectSoundIndices(m, name);
@@ -103,7 +104,7 @@ TEST(MqoCorpus, VertexAttributesBeforeTheFacesKeepTheFaces) {
     if (dir.empty() || !fs::exists(file))
         GTEST_SKIP() << "no corpus";
     test::TempDir temp;
-    const LoadOutcome loaded = loadByPath(test::copyWithNeighbours(file, temp.path()).string());
+    const LoadOutcome loaded = test::loadCurrent(test::copyWithNeighbours(file, temp.path()).string());
     ASSERT_NE(loaded.model, nullptr) << (loaded.error ? loaded.error->message() : "");
     // Every object of this file writes vertexattr { uid { ... } } before its face chunk.
     // 192 triangles, 221 quads and 108 larger faces that give 572 fan triangles.
@@ -158,7 +159,7 @@ TEST(MqoCorpus, EveryFileConvertsToEveryTarget) {
         const std::string name = file.filename().string();
         test::TempDir dir;
         const fs::path copy = test::copyWithNeighbours(file, dir.path());
-        const LoadOutcome source = loadByPath(copy.string());
+        const LoadOutcome source = test::loadCurrent(copy.string());
         ASSERT_NE(source.model, nullptr);
         const int polygonCount = source.model->polygonCount();
         for (const auto& [target, extension] : targets) {
@@ -175,7 +176,7 @@ TEST(MqoCorpus, EveryFileConvertsToEveryTarget) {
         // The native file keeps every polygon.
         fs::path kzp = copy;
         kzp.replace_extension(".KZP");
-        const LoadOutcome back = loadByPath(kzp.string());
+        const LoadOutcome back = test::loadCurrent(kzp.string());
         ASSERT_NE(back.model, nullptr) << name << ": " << (back.error ? back.error->message() : "");
         EXPECT_EQ(back.model->polygonCount(), polygonCount) << name;
     }

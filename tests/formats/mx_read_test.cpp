@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/load.h"
 #include "formats/mx/mx.h"
 #include "model/textures.h"
 #include "tests/support/test_support.h"

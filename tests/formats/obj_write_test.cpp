@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/load.h"
 #include "tests/support/make_model.h"
 #include "tests/support/test_support.h"
 

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/load.h"
 #include "formats/x/x.h"
 #include "model/textures.h"
 #include "runtime/paths.h"
@@ -121,13 +122,13 @@ TEST(XCorpus, LoadsThroughTheDriverWithItsTextures) {
         GTEST_SKIP() << "no corpus";
     test::TempDir dir;
     const fs::path copy = test::copyWithNeighbours(corpus / "x/assimp/test.x", dir.path());
-    const LoadOutcome loaded = loadByPath(copy.string());
+    const LoadOutcome loaded = test::loadCurrent(copy.string());
     ASSERT_NE(loaded.model, nullptr) << (loaded.error ? loaded.error->message() : "");
     EXPECT_EQ(loaded.model->polygonCount(), 12);
     ASSERT_EQ(loaded.model->textureCount(), 2);
     EXPECT_GT(loaded.model->textures[1].width, 0);  // ".\\test.png" decoded
     const std::string out = (dir.path() / "out.X").string();
-    const SaveOutcome saved = saveCurrent(ConversionTarget::X, out);
+    const SaveOutcome saved = saveModel(*currentModel(), ConversionTarget::X, out);
     EXPECT_TRUE(saved.ok) << saved.error;
     EXPECT_TRUE(fs::is_regular_file(out));
 }

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/load.h"
 #include "formats/x/x.h"
 #include "formats/x/x_mesh.h"
 #include "formats/x/x_parser.h"

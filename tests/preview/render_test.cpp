@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/load.h"
 #include "formats/x/x.h"
 #include "model/mesh.h"
 #include "preview/headless_device.h"

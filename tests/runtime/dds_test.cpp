@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/driver.h"
+#include "app/convert.h"
+#include "app/load.h"
 #include "formats/gltf/tinygltf.h"
 #include "model/mesh.h"
 #include "model/textures.h"

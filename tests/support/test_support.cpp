@@ -107,4 +107,9 @@ std::filesystem::path copyWithNeighbours(const std::filesystem::path& file, cons
     return dir / file.filename();
 }
 
+LoadOutcome loadCurrent(const std::string& path) {
+    PathLoad load = beginLoadByPath(path);
+    return finishLoadByPath(load);
+}
+
 }  // namespace rv::test

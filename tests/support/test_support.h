@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/current_model.h"
 #include "runtime/log.h"
 
 namespace rv::test {
@@ -43,6 +44,9 @@ private:
     LogSink previousLog_;
     MessageSink previousMessage_;
 };
+
+// Loads a file into the current model (slot 0) as the window does, and waits for it.
+LoadOutcome loadCurrent(const std::string& path);
 
 // The corpus folder of real files from other tools, or empty when it is absent.
 std::filesystem::path corpusDir();

@@ -1,0 +1,154 @@
+#include "app/convert.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "formats/common/export_support.h"
+#include "formats/common/file_io.h"
+#include "formats/lwo/lwo.h"
+#include "runtime/log.h"
+#include "runtime/paths.h"
+
+namespace rv {
+
+namespace {
+
+// "a, b and c".
+std::string listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    return text;
+}
+
+}  // namespace
+
+std::string lossWarning(const Model& model, ConversionTarget target, const std::string& outputPath) {
+    const WriterEntry& writer = writerFor(target);
+    std::vector<std::string> lost;
+    const bool textured = std::any_of(model.groups.begin(), model.groups.end(),
+                                      [&](const ModelGroup& g) { return groupTexture(model, g) != nullptr; });
+    if (textured && !(writer.keeps & kKeepsTextures))
+        lost.push_back("textures");
+    if (!model.normals.empty() && !(writer.keeps & kKeepsNormals))
+        lost.push_back("normals");
+    if (!model.uvs.empty() && !(writer.keeps & kKeepsUVs))
+        lost.push_back("texture coordinates");
+    if (model.boneCount > 2 && !(writer.keeps & kKeepsSkeleton))
+        lost.push_back("the skeleton and motions");
+    std::vector<std::string> parts;
+    if (!lost.empty())
+        parts.push_back(listed(lost) + " are not kept by " + writer.formatName);
+    const std::size_t groups = model.groups.size();
+    if (target == ConversionTarget::Lwo) {
+        const std::size_t surfaces = lwoSurfaceCount(model);
+        if (surfaces != groups && !model.polygons.empty())
+            parts.push_back(std::to_string(groups) + (groups == 1 ? " group becomes " : " groups become ") +
+                            std::to_string(surfaces) + (surfaces == 1 ? " surface" : " surfaces"));
+    } else if (target == ConversionTarget::X && groups > 1) {
+        parts.push_back(std::to_string(groups) + " groups share one material");
+    }
+    if (parts.empty())
+        return {};
+    std::string text = outputPath + ": " + parts[0];
+    for (std::size_t i = 1; i < parts.size(); ++i)
+        text += "; " + parts[i];
+    return text;
+}
+
+bool isSameFile(const std::string& source, const std::string& output) {
+    struct stat a {}, b {};
+    if (::stat(source.c_str(), &a) != 0 || ::stat(output.c_str(), &b) != 0)
+        return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string replacesSourceError(const std::string& source) {
+    return source + ": not converted: the output would replace the source file";
+}
+
+SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath) {
+    SaveOutcome outcome;
+    WriteContext ctx;
+    ctx.outputPath = outputPath;
+    if (auto error = writerFor(target).write(model, ctx)) {
+        error->file = outputPath;
+        outcome.error = error->message();
+    } else if (ctx.sideFiles.empty()) {
+        if (auto failed = writeFileAtomic(outputPath, ctx.bytes))
+            outcome.error = outputPath + ": " + *failed;
+        else
+            outcome.ok = true;
+    } else {
+        std::vector<OutputFile> files;
+        files.push_back({outputPath, std::move(ctx.bytes)});
+        for (OutputFile& side : ctx.sideFiles)
+            files.push_back(std::move(side));
+        if (auto failed = writeFilesAtomic(files))
+            outcome.error = *failed;
+        else
+            outcome.ok = true;
+    }
+    outcome.warnings = std::move(ctx.warnings);
+    if (outcome.ok)
+        if (std::string lost = lossWarning(model, target, outputPath); !lost.empty())
+            outcome.warnings.push_back(std::move(lost));
+    for (const std::string& warning : outcome.warnings)
+        logText(warning);
+    if (!outcome.ok)
+        LogLine("*** ERROR *** %s", outcome.error.c_str());
+    return outcome;
+}
+
+std::string outputPathFor(const std::string& source, ConversionTarget target, const std::string& outDir) {
+    const std::string name = fileNameOf(source);
+    std::string base = baseNameOf(name);
+    // A name without an extension keeps its whole name (".KZP" alone would hide the file).
+    if (base.empty())
+        base = name;
+    const std::string folder = outDir.empty() ? directoryOf(source) : outDir;
+    const std::string file = base + "." + writerFor(target).extension;
+    return folder.empty() ? file : joinPath(folder, file);
+}
+
+void writeConverted(const Model& model, ConversionTarget target, ConvertReport& report) {
+    report.nothingRead = model.polygons.empty();
+    SaveOutcome saved = saveModel(model, target, report.output);
+    report.ok = saved.ok;
+    report.error = std::move(saved.error);
+    report.warnings.insert(report.warnings.end(), saved.warnings.begin(), saved.warnings.end());
+}
+
+std::vector<ConvertReport> convertFiles(const std::vector<std::string>& files, const ConvertOptions& options,
+                                        const ModelSource& source, const ConvertProgress& progress) {
+    std::vector<ConvertReport> reports;
+    reports.reserve(files.size());
+    for (const std::string& file : files) {
+        ConvertReport report;
+        report.source = file;
+        if (!readerForName(file)) {
+            std::string known;
+            for (const ReaderEntry& entry : readerTable())
+                known += std::string(known.empty() ? "" : ", ") + entry.extension;
+            report.error = file + ": not a model file of a supported format (" + known + ")";
+        } else if (isSameFile(file, outputPathFor(file, options.target, options.outDir))) {
+            report.error = replacesSourceError(file);
+        } else {
+            LoadOutcome loaded = source(file);
+            report.warnings = std::move(loaded.warnings);
+            if (!loaded.model) {
+                report.error = loaded.error ? loaded.error->message() : file + ": no model was loaded";
+            } else {
+                report.output = outputPathFor(file, options.target, options.outDir);
+                writeConverted(*loaded.model, options.target, report);
+            }
+        }
+        reports.push_back(std::move(report));
+        if (progress)
+            progress(reports.size(), files.size(), reports.back());
+    }
+    return reports;
+}
+
+}  // namespace rv

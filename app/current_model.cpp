@@ -1,0 +1,54 @@
+#include "app/current_model.h"
+
+#include "formats/common/file_io.h"
+#include "runtime/log.h"
+
+namespace rv {
+
+PathLoad beginLoadByPath(const std::string& path) {
+    PathLoad load;
+    load.path = path;
+    ModelRegistry& reg = registry();
+    reg.requestRelease(0);
+    reg.collect();
+    // Refused before anything is queued, as a file that cannot be opened always was.
+    if (auto refused = checkInputFile(path)) {
+        LogLine("%s を開くことができませんでした。", path.c_str());
+        load.refused = FormatError::refusal(*refused);
+        load.refused->file = path;
+        return load;
+    }
+    load.result = std::make_shared<LoadResult>();
+    load.pending = reg.beginLoad([path, result = load.result] {
+        *result = loadModelFile(path);
+        LoadedModel loaded;
+        loaded.model = std::move(result->model);
+        loaded.instance = std::move(result->instance);
+        return loaded;
+    });
+    return load;
+}
+
+LoadOutcome finishLoadByPath(PathLoad& load, bool showMessages) {
+    LoadOutcome outcome;
+    if (load.refused) {
+        outcome.error = std::move(load.refused);
+        return outcome;
+    }
+    ModelRegistry& reg = registry();
+    SlotLoad done = reg.finishLoad(load.pending);
+    // The loader has finished with the request: its result is ours to read.
+    std::optional<FormatError> error = std::move(load.result->error);
+    outcome.warnings = std::move(load.result->warnings);
+    if (!error && !done.failure.empty())
+        error = FormatError::refusal(done.failure);
+    if (showMessages && error && error->userMessage)
+        ShowMessage(load.path, error->reason);
+    outcome.error = std::move(error);
+    outcome.model = done.slot >= 0 ? reg.get(done.slot) : nullptr;
+    return outcome;
+}
+
+const Model* currentModel() { return registry().isLoaded(0) ? registry().get(0) : nullptr; }
+
+}  // namespace rv

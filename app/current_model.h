@@ -1,0 +1,31 @@
+// The window's current model (slot 0): a file loaded on the background loader and installed there.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/load.h"
+#include "model/registry.h"
+
+namespace rv {
+
+// Loads a file into the current model (slot 0) in two halves, for a window that keeps drawing
+// while the loader works. The first releases the current model at once (whoever draws it must let go of it before), checks the
+// file and queues the load; the second waits when it has not finished and installs the result.
+struct PathLoad {
+    std::string path;
+    PendingLoad pending;
+    std::shared_ptr<LoadResult> result;  // filled on the loader; its model goes to the slot
+    std::optional<FormatError> refused;  // the file could not be read: nothing was queued
+    bool ready() const { return refused || pending.ready(); }
+};
+PathLoad beginLoadByPath(const std::string& path);
+// A message the reader meant for the user is shown unless `showMessages` is false (a batch
+// gathers them into one message at its end).
+LoadOutcome finishLoadByPath(PathLoad& load, bool showMessages = true);
+
+// The current model, null when there is none.
+const Model* currentModel();
+
+}  // namespace rv

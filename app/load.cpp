@@ -1,0 +1,96 @@
+#include "app/load.h"
+
+#include <filesystem>
+
+#include "formats/common/file_io.h"
+#include "model/mesh.h"
+#include "model/motion.h"
+#include "model/textures.h"
+#include "runtime/log.h"
+#include "runtime/paths.h"
+
+namespace rv {
+
+namespace {
+
+// The absolute folder of `path`, without a trailing '/'.
+std::string absoluteFolderOf(const std::string& path) {
+    const std::string folder = directoryOf(path);
+    std::error_code ec;
+    std::string absolute = std::filesystem::absolute(folder.empty() ? "." : folder, ec).lexically_normal().string();
+    if (absolute.size() > 1 && absolute.back() == '/')
+        absolute.pop_back();
+    return absolute;
+}
+
+// One line for the texture files a model names that could not be found or decoded.
+std::string missingTexturesWarning(const std::string& path, const std::vector<std::string>& names) {
+    std::string list;
+    for (const std::string& name : names)
+        list += (list.empty() ? "" : ", ") + sjisToUtf8(name).value_or(name);
+    return path + ": " + (names.size() == 1 ? "texture file " : "texture files ") + list +
+           (names.size() == 1 ? " was" : " were") + " not found or could not be decoded";
+}
+
+LoadResult failedLoad(const std::string& path, FormatError error) {
+    LoadResult result;
+    error.file = path;
+    result.error = std::move(error);
+    return result;
+}
+
+}  // namespace
+
+LoadResult loadModelFile(const std::string& path) {
+    if (path.empty())
+        return failedLoad(path, FormatError::forUser("ファイル名が指定されていません。"));
+    const ReaderEntry* reader = readerForName(path);
+    std::string why;
+    std::optional<std::vector<std::byte>> bytes;
+    // An unknown extension reads nothing, but the file must still be there.
+    if (reader)
+        bytes = readFile(path, &why);
+    else
+        why = checkInputFile(path).value_or("");
+    if (!why.empty()) {
+        LogLine("%s を開くことができませんでした。", path.c_str());
+        return failedLoad(path, FormatError::refusal(why));
+    }
+
+    LoadResult result;
+    auto model = std::make_unique<Model>();
+    model->folder = absoluteFolderOf(path);
+    model->fileName = fileNameOf(path);
+    model->path = joinPath(model->folder, model->fileName);
+    if (reader) {
+        ReadContext ctx;
+        ctx.path = path;
+        std::optional<FormatError> error = reader->read(*bytes, *model, ctx);
+        result.warnings = std::move(ctx.warnings);
+        if (error) {
+            error->file = path;
+            LogLine("*** ERROR *** %s", error->message().c_str());
+            result.error = std::move(error);
+            return result;
+        }
+        // The reader named the images; they are found beside the model and decoded here.
+        const std::vector<std::string> missing = loadModelTextures(*model, result.instance.textures);
+        if (!missing.empty())
+            result.warnings.push_back(missingTexturesWarning(path, missing));
+        if (reader->postDecode)
+            reader->postDecode(*model, *bytes);
+        // Readers keep the path they were given; the model is named as the overlay shows it.
+        model->fileName = fileNameOf(path);
+    }
+    postLoad(*model, result.instance);
+    if (reader && reader->startsFirstMotion)
+        startMotion(*model, result.instance.playback, 0, 0.0f);
+    if (reader && !bytes->empty() && model->polygons.empty()) {
+        result.warnings.push_back(path + ": no polygons were read");
+        logText(result.warnings.back());
+    }
+    result.model = std::move(model);
+    return result;
+}
+
+}  // namespace rv
