@@ -2,28 +2,19 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <numbers>
-#include <random>
 #include <system_error>
 
 #include "runtime/log.h"
 #include "runtime/paths.h"
+#include "runtime/random.h"
 
 namespace rv {
 namespace {
 
 std::atomic<bool> resyncRequested{false};
-
-std::mt19937& randomEngine() {
-    static std::mt19937 engine(1);
-    return engine;
-}
-
-// rand()'s range on this platform: 0 .. 2^31 - 1.
-int nextRandom() { return int(randomEngine()() >> 1); }
 
 bool isFolder(const std::filesystem::path& p) {
     std::error_code ec;
@@ -262,24 +253,6 @@ void WindowResized(int clientWidth, int clientHeight, bool minimised) {
 }
 
 int clientHeightFor(int width) { return int((std::int64_t(width) * 9 + 8) / 16); }
-
-void seedRandom(std::uint32_t seed) { randomEngine().seed(seed); }
-
-int RandomInt(int n) { return n > 0 ? nextRandom() % n : 0; }
-
-float RandomFloat(float x) {
-    if (!(x > 0))
-        return 0;
-    x = std::min(x, 2147483520.0f);  // the largest float below 2^31, so the integer part fits
-    const float whole = std::floor(x);
-    const int wholePart = int(whole);
-    float value = float(nextRandom() % (wholePart + 1));
-    // A fraction under 0.001 has no thousandths to draw from (and would divide by zero).
-    const int thousandths = int((x - whole) * 1000);
-    if (thousandths > 0)
-        value += float(nextRandom() % thousandths) * 0.001f;
-    return value;
-}
 
 void SetWorldTransform(const Mat4& m) { lib().world = m; }
 void SetViewTransform(const Mat4& m) { lib().view = m; }

@@ -150,13 +150,6 @@ bool resetDeviceAndRestore();
 // Sets the projection for the back buffer: vertical field of view pi/4, near 0.1, far 65536.
 void restoreLibraryDeviceObjects();
 
-// rand() modulo n for n > 0, else 0.
-int RandomInt(int n);
-// 0 for x <= 0; else a random integer in 0..floor(x), plus, when x has a fraction f,
-// (rand() modulo floor(f x 1000)) x 0.001.
-float RandomFloat(float x);
-void seedRandom(std::uint32_t seed);
-
 // The transforms the drawing sets.
 void SetWorldTransform(const Mat4& m);
 void SetViewTransform(const Mat4& m);
