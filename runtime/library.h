@@ -150,17 +150,6 @@ bool resetDeviceAndRestore();
 // Sets the projection for the back buffer: vertical field of view pi/4, near 0.1, far 65536.
 void restoreLibraryDeviceObjects();
 
-// The transforms the drawing sets.
-void SetWorldTransform(const Mat4& m);
-void SetViewTransform(const Mat4& m);
-void SetProjectionTransform(const Mat4& m);
-// Each rebuilds the view as a left-handed look-at from eye, look-at point and up (0, 1, 0).
-void SetViewEye(const Vec3& eye);
-void SetViewLookAt(const Vec3& at);
-// Screen position (pixels from the top left, depth 0..1) of a world point through world, view
-// and projection and the back-buffer viewport.
-Vec3 ProjectToScreen(float x, float y, float z);
-
 // Plain input for the library's key and mouse record. Keys are Windows virtual-key codes;
 // codes outside 0..255 are ignored.
 void LibKeyEvent(int key, bool down);
