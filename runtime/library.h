@@ -1,6 +1,7 @@
 // The runtime library: one process-wide state (device, timing, input, transforms, light), its
-// start-up, the device error messages and the small services the application calls. All of it
-// runs on the main thread, except ResyncTiming, which any thread may call.
+// start-up, the device settings and the device error messages. The input events, transforms and
+// random numbers that work on it have modules of their own. All of it runs on the main thread,
+// except ResyncTiming, which any thread may call.
 #pragma once
 
 #include <array>
@@ -10,26 +11,12 @@
 
 #include "runtime/device.h"
 #include "runtime/image.h"
+#include "runtime/input.h"
 #include "runtime/matrix.h"
 
 namespace rv {
 
 inline constexpr const char* kLibCaption = "REVizevoz 2015";
-
-enum class MouseButton { Left, Middle, Right };
-
-struct MousePoint {
-    int x = 0, y = 0;
-};
-
-struct MouseState {
-    bool left = false, middle = false, right = false;
-    int x = 0, y = 0;
-    MousePoint leftDown, leftUp, middleDown, middleUp, rightDown, rightUp;
-};
-
-// keyEdge values.
-enum : std::uint8_t { kKeyIdle = 0, kKeyPressed = 1, kKeyHeld = 2, kKeyReleased = 3 };
 
 struct LibraryState {
     RenderDevice* device = nullptr;  // set by LibInit; the host owns it
@@ -149,16 +136,5 @@ int clientHeightFor(int width);
 bool resetDeviceAndRestore();
 // Sets the projection for the back buffer: vertical field of view pi/4, near 0.1, far 65536.
 void restoreLibraryDeviceObjects();
-
-// Plain input for the library's key and mouse record. Keys are Windows virtual-key codes;
-// codes outside 0..255 are ignored.
-void LibKeyEvent(int key, bool down);
-void LibMouseMove(int x, int y);
-void LibMouseButton(MouseButton button, bool down, int x, int y);
-// Ages the key edges after an update step: pressed becomes held, released becomes idle.
-void ageKeys();
-// A 16-bit mouse coordinate as the window message carries it: above 10000 it is negative,
-// value - 65535.
-int decodeMouseCoordinate(std::uint16_t value);
 
 }  // namespace rv
