@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <numbers>
@@ -25,12 +26,6 @@ std::string executablePath() {
     std::error_code ec;
     const auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::string() : p.string();
-}
-
-std::string cut(std::string s, std::size_t n) {
-    if (s.size() > n)
-        s.resize(n);
-    return s;
 }
 
 void logGpuInfo(const GpuInfo& gpu) {
@@ -109,7 +104,6 @@ bool LibInit(RenderDevice& device, const LibOptions& options) {
         return false;
     }
     s.device = &device;
-    s.deviceStats = device.software() ? std::string("REF") : cut("HAL (hw vp): " + device.adapterDescription(), 89);
     s.deviceObjectsInited = true;
     restoreLibraryDeviceObjects();
 
@@ -126,8 +120,7 @@ bool LibInit(RenderDevice& device, const LibOptions& options) {
         s.nullTexture = Image{1, 1, {255, 255, 255, 255}};
     }
 
-    s.windowsVersion = 0;
-    LogLine("KZ.WinVer %d", s.windowsVersion);
+    LogLine("KZ.WinVer %d", 0);  // no Windows version here; the start-up log keeps its line
     logText(device.adapterDescription());
 
     s.gpuInfo = device.gpuInfo();

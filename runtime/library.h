@@ -29,8 +29,6 @@ struct LibraryState {
     bool singleStep = false;
     int windowWidth = 1280, windowHeight = 720;  // the back-buffer size once a device exists
     int screenWidth = 0, screenHeight = 0;
-    int windowsVersion = 0;  // there is no Windows here
-    std::string deviceStats;  // at most 89 characters
     std::string frameStats;   // at most 89 characters
     std::string dataFolder;
     Image nullTexture;  // drawn for untextured and failed materials
