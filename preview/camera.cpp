@@ -5,6 +5,8 @@
 #include <numbers>
 #include <span>
 
+#include "runtime/library.h"
+
 namespace rv {
 namespace {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "runtime/library.h"
+#include "runtime/input.h"
 #include "runtime/matrix.h"
 
 namespace rv {

@@ -2,28 +2,20 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <numbers>
-#include <random>
 #include <system_error>
 
 #include "runtime/log.h"
 #include "runtime/paths.h"
+#include "runtime/random.h"
 
 namespace rv {
 namespace {
 
 std::atomic<bool> resyncRequested{false};
-
-std::mt19937& randomEngine() {
-    static std::mt19937 engine(1);
-    return engine;
-}
-
-// rand()'s range on this platform: 0 .. 2^31 - 1.
-int nextRandom() { return int(randomEngine()() >> 1); }
 
 bool isFolder(const std::filesystem::path& p) {
     std::error_code ec;
@@ -34,12 +26,6 @@ std::string executablePath() {
     std::error_code ec;
     const auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::string() : p.string();
-}
-
-std::string cut(std::string s, std::size_t n) {
-    if (s.size() > n)
-        s.resize(n);
-    return s;
 }
 
 void logGpuInfo(const GpuInfo& gpu) {
@@ -118,7 +104,6 @@ bool LibInit(RenderDevice& device, const LibOptions& options) {
         return false;
     }
     s.device = &device;
-    s.deviceStats = device.software() ? std::string("REF") : cut("HAL (hw vp): " + device.adapterDescription(), 89);
     s.deviceObjectsInited = true;
     restoreLibraryDeviceObjects();
 
@@ -135,8 +120,7 @@ bool LibInit(RenderDevice& device, const LibOptions& options) {
         s.nullTexture = Image{1, 1, {255, 255, 255, 255}};
     }
 
-    s.windowsVersion = 0;
-    LogLine("KZ.WinVer %d", s.windowsVersion);
+    LogLine("KZ.WinVer %d", 0);  // no Windows version here; the start-up log keeps its line
     logText(device.adapterDescription());
 
     s.gpuInfo = device.gpuInfo();
@@ -262,98 +246,5 @@ void WindowResized(int clientWidth, int clientHeight, bool minimised) {
 }
 
 int clientHeightFor(int width) { return int((std::int64_t(width) * 9 + 8) / 16); }
-
-void seedRandom(std::uint32_t seed) { randomEngine().seed(seed); }
-
-int RandomInt(int n) { return n > 0 ? nextRandom() % n : 0; }
-
-float RandomFloat(float x) {
-    if (!(x > 0))
-        return 0;
-    x = std::min(x, 2147483520.0f);  // the largest float below 2^31, so the integer part fits
-    const float whole = std::floor(x);
-    const int wholePart = int(whole);
-    float value = float(nextRandom() % (wholePart + 1));
-    // A fraction under 0.001 has no thousandths to draw from (and would divide by zero).
-    const int thousandths = int((x - whole) * 1000);
-    if (thousandths > 0)
-        value += float(nextRandom() % thousandths) * 0.001f;
-    return value;
-}
-
-void SetWorldTransform(const Mat4& m) { lib().world = m; }
-void SetViewTransform(const Mat4& m) { lib().view = m; }
-void SetProjectionTransform(const Mat4& m) { lib().projection = m; }
-
-void SetViewEye(const Vec3& eye) {
-    LibraryState& s = lib();
-    s.eye = eye;
-    s.view = lookAtLH(s.eye, s.lookAt, s.up);
-}
-
-void SetViewLookAt(const Vec3& at) {
-    LibraryState& s = lib();
-    s.lookAt = at;
-    s.view = lookAtLH(s.eye, s.lookAt, s.up);
-}
-
-Vec3 ProjectToScreen(float x, float y, float z) {
-    const LibraryState& s = lib();
-    const Mat4 m = multiply(multiply(s.world, s.view), s.projection);
-    const Vec3 ndc = transformCoord({x, y, z}, m);
-    const float halfW = float(s.windowWidth) / 2, halfH = float(s.windowHeight) / 2;
-    return {(1 + ndc.x) * halfW, (1 - ndc.y) * halfH, ndc.z};
-}
-
-void LibKeyEvent(int key, bool down) {
-    if (key < 0 || key > 255)
-        return;
-    LibraryState& s = lib();
-    if (down) {
-        if (s.keyEdge[key] == kKeyIdle)
-            s.keyEdge[key] = kKeyPressed;
-        s.keyState[key] = 1;
-    } else {
-        s.keyEdge[key] = kKeyReleased;
-        s.keyState[key] = 0;
-    }
-}
-
-void LibMouseMove(int x, int y) {
-    lib().mouse.x = x;
-    lib().mouse.y = y;
-}
-
-void LibMouseButton(MouseButton button, bool down, int x, int y) {
-    MouseState& m = lib().mouse;
-    m.x = x;
-    m.y = y;
-    const MousePoint p{x, y};
-    switch (button) {
-    case MouseButton::Left:
-        m.left = down;
-        (down ? m.leftDown : m.leftUp) = p;
-        break;
-    case MouseButton::Middle:
-        m.middle = down;
-        (down ? m.middleDown : m.middleUp) = p;
-        break;
-    case MouseButton::Right:
-        m.right = down;
-        (down ? m.rightDown : m.rightUp) = p;
-        break;
-    }
-}
-
-void ageKeys() {
-    for (auto& e : lib().keyEdge) {
-        if (e == kKeyPressed)
-            e = kKeyHeld;
-        else if (e == kKeyReleased)
-            e = kKeyIdle;
-    }
-}
-
-int decodeMouseCoordinate(std::uint16_t value) { return value > 10000 ? int(value) - 65535 : int(value); }
 
 }  // namespace rv

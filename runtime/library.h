@@ -1,6 +1,7 @@
 // The runtime library: one process-wide state (device, timing, input, transforms, light), its
-// start-up, the device error messages and the small services the application calls. All of it
-// runs on the main thread, except ResyncTiming, which any thread may call.
+// start-up, the device settings and the device error messages. The input events, transforms and
+// random numbers that work on it have modules of their own. All of it runs on the main thread,
+// except ResyncTiming, which any thread may call.
 #pragma once
 
 #include <array>
@@ -10,26 +11,12 @@
 
 #include "runtime/device.h"
 #include "runtime/image.h"
+#include "runtime/input.h"
 #include "runtime/matrix.h"
 
 namespace rv {
 
 inline constexpr const char* kLibCaption = "REVizevoz 2015";
-
-enum class MouseButton { Left, Middle, Right };
-
-struct MousePoint {
-    int x = 0, y = 0;
-};
-
-struct MouseState {
-    bool left = false, middle = false, right = false;
-    int x = 0, y = 0;
-    MousePoint leftDown, leftUp, middleDown, middleUp, rightDown, rightUp;
-};
-
-// keyEdge values.
-enum : std::uint8_t { kKeyIdle = 0, kKeyPressed = 1, kKeyHeld = 2, kKeyReleased = 3 };
 
 struct LibraryState {
     RenderDevice* device = nullptr;  // set by LibInit; the host owns it
@@ -42,8 +29,6 @@ struct LibraryState {
     bool singleStep = false;
     int windowWidth = 1280, windowHeight = 720;  // the back-buffer size once a device exists
     int screenWidth = 0, screenHeight = 0;
-    int windowsVersion = 0;  // there is no Windows here
-    std::string deviceStats;  // at most 89 characters
     std::string frameStats;   // at most 89 characters
     std::string dataFolder;
     Image nullTexture;  // drawn for untextured and failed materials
@@ -149,34 +134,5 @@ int clientHeightFor(int width);
 bool resetDeviceAndRestore();
 // Sets the projection for the back buffer: vertical field of view pi/4, near 0.1, far 65536.
 void restoreLibraryDeviceObjects();
-
-// rand() modulo n for n > 0, else 0.
-int RandomInt(int n);
-// 0 for x <= 0; else a random integer in 0..floor(x), plus, when x has a fraction f,
-// (rand() modulo floor(f x 1000)) x 0.001.
-float RandomFloat(float x);
-void seedRandom(std::uint32_t seed);
-
-// The transforms the drawing sets.
-void SetWorldTransform(const Mat4& m);
-void SetViewTransform(const Mat4& m);
-void SetProjectionTransform(const Mat4& m);
-// Each rebuilds the view as a left-handed look-at from eye, look-at point and up (0, 1, 0).
-void SetViewEye(const Vec3& eye);
-void SetViewLookAt(const Vec3& at);
-// Screen position (pixels from the top left, depth 0..1) of a world point through world, view
-// and projection and the back-buffer viewport.
-Vec3 ProjectToScreen(float x, float y, float z);
-
-// Plain input for the library's key and mouse record. Keys are Windows virtual-key codes;
-// codes outside 0..255 are ignored.
-void LibKeyEvent(int key, bool down);
-void LibMouseMove(int x, int y);
-void LibMouseButton(MouseButton button, bool down, int x, int y);
-// Ages the key edges after an update step: pressed becomes held, released becomes idle.
-void ageKeys();
-// A 16-bit mouse coordinate as the window message carries it: above 10000 it is negative,
-// value - 65535.
-int decodeMouseCoordinate(std::uint16_t value);
 
 }  // namespace rv

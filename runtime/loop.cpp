@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "runtime/input.h"
 #include "runtime/library.h"
 #include "runtime/log.h"
 

@@ -7,6 +7,8 @@
 #include <limits>
 #include <numbers>
 
+#include "runtime/library.h"
+
 namespace rv {
 namespace {
 
@@ -147,11 +149,8 @@ TEST_F(CameraTest, PanMovesTheTargetFasterWhenZoomedOut) {
 }
 
 TEST_F(CameraTest, NegativeCoordinatesGiveTheirDeltas) {
-    EXPECT_EQ(decodeMouseCoordinate(65530), -5);  // the 65535 rule, not 65536
-    EXPECT_EQ(decodeMouseCoordinate(10000), 10000);
-    EXPECT_EQ(decodeMouseCoordinate(10001), 10001 - 65535);
     send(InputKind::ButtonDown, 3, 3, MouseButton::Right);
-    send(InputKind::MouseMove, decodeMouseCoordinate(65533), decodeMouseCoordinate(65531));  // -2, -4
+    send(InputKind::MouseMove, -2, -4);
     EXPECT_EQ(camera.deltaX, -5);
     EXPECT_EQ(camera.deltaY, -7);
     EXPECT_EQ(lib().mouse.x, -2);

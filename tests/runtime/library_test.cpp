@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <filesystem>
-#include <numbers>
-#include <set>
 
 #include "tests/support/fake_device.h"
 #include "tests/support/test_support.h"
@@ -157,54 +154,6 @@ TEST_F(LibraryTest, ShowMessageResynchronisesTiming) {
     ShowMessage("", "hello");
     EXPECT_TRUE(takeResyncRequest());
     EXPECT_FALSE(takeResyncRequest());
-}
-
-TEST_F(LibraryTest, RandomFloatFollowsItsRule) {
-    seedRandom(7);
-    EXPECT_EQ(RandomFloat(0), 0);
-    EXPECT_EQ(RandomFloat(-3), 0);
-    EXPECT_EQ(RandomFloat(0.0004f), 0);  // no thousandths to draw from
-    std::set<float> whole;
-    for (int i = 0; i < 400; ++i) {
-        const float v = RandomFloat(3);
-        EXPECT_EQ(v, std::floor(v));
-        whole.insert(v);
-    }
-    EXPECT_EQ(whole, (std::set<float>{0, 1, 2, 3}));
-    float largestFraction = 0;
-    for (int i = 0; i < 2000; ++i) {
-        const float v = RandomFloat(2.5f);
-        ASSERT_GE(v, 0);
-        const float fraction = v - std::floor(v);
-        EXPECT_LT(fraction, 0.5f - 0.0005f);
-        const float thousandths = fraction * 1000;
-        EXPECT_NEAR(thousandths, std::round(thousandths), 0.01f);
-        largestFraction = std::max(largestFraction, fraction);
-    }
-    EXPECT_GT(largestFraction, 0.45f);
-    EXPECT_EQ(RandomInt(0), 0);
-    EXPECT_EQ(RandomInt(-4), 0);
-    for (int i = 0; i < 100; ++i) {
-        const int n = RandomInt(5);
-        EXPECT_GE(n, 0);
-        EXPECT_LT(n, 5);
-    }
-}
-
-TEST_F(LibraryTest, ProjectToScreenOfAKnownPoint) {
-    lib().windowWidth = 200;
-    lib().windowHeight = 100;
-    SetWorldTransform(translation(0, 0, 5));
-    SetViewTransform(kIdentity);
-    // ys = 1, xs = 0.5; depth (z f / (f - n) - n f / (f - n)) / z.
-    SetProjectionTransform(perspectiveFovLH(std::numbers::pi_v<float> / 2, 2, 1, 100));
-    const Vec3 centre = ProjectToScreen(0, 0, 5);
-    EXPECT_NEAR(centre.x, 100, 1e-4);
-    EXPECT_NEAR(centre.y, 50, 1e-4);
-    const Vec3 p = ProjectToScreen(10, 5, 5);  // at z 10: ndc (0.5, 0.5)
-    EXPECT_NEAR(p.x, 150, 1e-4);
-    EXPECT_NEAR(p.y, 25, 1e-4);
-    EXPECT_NEAR(p.z, (10 * 100 / 99.0 - 100 / 99.0) / 10, 1e-5);
 }
 
 TEST_F(LibraryTest, AntiAliasAndVSyncResetTheDevice) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/input.h"
 #include "runtime/library.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/test_support.h"
