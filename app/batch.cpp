@@ -93,7 +93,7 @@ void DropBatch::finishCurrent() {
     LoadOutcome loaded = finishLoadByPath(entry.load, false);
     report.warnings = std::move(loaded.warnings);
     if (hooks_.showModel)
-        hooks_.showModel(loaded.model ? registry().get(0) : nullptr, loaded.model ? registry().instance(0) : nullptr);
+        hooks_.showModel(loaded.model, loaded.instance);
     if (!loaded.model) {
         report.error = loaded.error ? loaded.error->message() : entry.file + ": no model was loaded";
     } else {

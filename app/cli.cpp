@@ -120,6 +120,7 @@ ModelSource directSource() {
         *current = loadModelFile(path);
         LoadOutcome outcome;
         outcome.model = current->model.get();
+        outcome.instance = &current->instance;
         outcome.error = current->error;
         outcome.warnings = current->warnings;
         return outcome;

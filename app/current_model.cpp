@@ -45,7 +45,10 @@ LoadOutcome finishLoadByPath(PathLoad& load, bool showMessages) {
     if (showMessages && error && error->userMessage)
         ShowMessage(load.path, error->reason);
     outcome.error = std::move(error);
-    outcome.model = done.slot >= 0 ? reg.get(done.slot) : nullptr;
+    if (done.slot >= 0) {
+        outcome.model = reg.get(done.slot);
+        outcome.instance = reg.instance(done.slot);
+    }
     return outcome;
 }
 

@@ -28,7 +28,8 @@ LoadResult loadModelFile(const std::string& path);
 
 // A loaded model to show or write, or why there is none.
 struct LoadOutcome {
-    const Model* model = nullptr;
+    Model* model = nullptr;
+    ModelInstance* instance = nullptr;  // where the window installed it, the preview's state for it
     std::optional<FormatError> error;
     std::vector<std::string> warnings;
 };

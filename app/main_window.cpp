@@ -402,8 +402,8 @@ void MainWindow::startLoad(const std::string& path, bool fromMenu) {
 
 void MainWindow::releaseCurrent() { preview_->show(nullptr, nullptr); }
 
-void MainWindow::showCurrent() {
-    preview_->show(registry().get(0), registry().instance(0));
+void MainWindow::showLoaded(const LoadOutcome& loaded) {
+    preview_->show(loaded.model, loaded.instance);
     if (!loadingPath_.isEmpty())
         rememberRecent(loadingPath_);
     loadingPath_.clear();
@@ -420,7 +420,7 @@ void MainWindow::pollWork() {
             told += (told.empty() ? "" : "\n") + w;
         }
         if (outcome.model)
-            showCurrent();
+            showLoaded(outcome);
         // What the file lost on the way in (textures not found, parts left out) is told once.
         status_->setText(toQt(told).replace('\n', "; "));
         if (outcome.model && !told.empty() && menuLoadFromMenu_)

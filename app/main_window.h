@@ -82,7 +82,7 @@ private:
     // status line.
     void startLoad(const std::string& path, bool fromMenu);
     void pollWork();
-    void showCurrent();
+    void showLoaded(const LoadOutcome& loaded);
     void releaseCurrent();
     void recordRectangle();
     void writeSettings();
