@@ -58,7 +58,8 @@ void DropBatch::add(const std::vector<std::string>& paths, ConversionTarget targ
         ConvertReport report;
         report.source = file;
         report.skipped = true;
-        report.error = file + ": not a model file";
+        report.error = FormatError::refusal("not a model file");
+        report.error->file = file;
         record(std::move(report));
     }
 }
@@ -95,7 +96,7 @@ void DropBatch::finishCurrent() {
     if (hooks_.showModel)
         hooks_.showModel(loaded.model, loaded.instance);
     if (!loaded.model) {
-        report.error = loaded.error ? loaded.error->message() : entry.file + ": no model was loaded";
+        report.error = loadFailure(loaded, entry.file);
     } else {
         report.output = outputPathFor(entry.file, entry.target);
         writeConverted(*loaded.model, entry.target, report);
@@ -123,10 +124,10 @@ std::string batchFailureMessage(const std::vector<ConvertReport>& reports) {
         for (const std::string& w : r.warnings)
             warnings += "\n" + w;
         if (r.skipped) {
-            skipped += "\n" + r.error;
+            skipped += "\n" + errorText(r.error);
         } else if (!r.ok) {
             ++failed;
-            lines += "\n" + (r.error.empty() ? name + ": not converted" : r.error);
+            lines += "\n" + (r.error ? errorText(r.error) : name + ": not converted");
         } else if (r.nothingRead) {
             ++failed;
             lines += "\n" + name + ": no polygons were read; " + fileNameOf(r.output) + " holds an empty model";

@@ -166,7 +166,7 @@ int runConvert(const std::vector<std::pair<std::string, std::string>>& options, 
             std::printf("%s -> %s\n", r.source.c_str(), r.output.c_str());
         } else {
             allOk = false;
-            std::fprintf(stderr, "revizevoz-cli: %s\n", r.error.c_str());
+            std::fprintf(stderr, "revizevoz-cli: %s\n", errorText(r.error).c_str());
         }
         if (verbose && total > 1)
             std::fprintf(stderr, "[%zu/%zu]\n", done, total);

@@ -64,9 +64,21 @@ bool isSameFile(const std::string& source, const std::string& output) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-std::string replacesSourceError(const std::string& source) {
-    return source + ": not converted: the output would replace the source file";
+FormatError replacesSourceError(const std::string& source) {
+    FormatError error = FormatError::refusal("not converted: the output would replace the source file");
+    error.file = source;
+    return error;
 }
+
+FormatError loadFailure(const LoadOutcome& loaded, const std::string& file) {
+    if (loaded.error)
+        return *loaded.error;
+    FormatError error = FormatError::refusal("no model was loaded");
+    error.file = file;
+    return error;
+}
+
+std::string errorText(const std::optional<FormatError>& error) { return error ? error->message() : std::string(); }
 
 SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath) {
     SaveOutcome outcome;
@@ -74,19 +86,21 @@ SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::st
     ctx.outputPath = outputPath;
     if (auto error = writerFor(target).write(model, ctx)) {
         error->file = outputPath;
-        outcome.error = error->message();
+        outcome.error = std::move(error);
     } else if (ctx.sideFiles.empty()) {
-        if (auto failed = writeFileAtomic(outputPath, ctx.bytes))
-            outcome.error = outputPath + ": " + *failed;
-        else
+        if (auto failed = writeFileAtomic(outputPath, ctx.bytes)) {
+            outcome.error = FormatError::refusal(*failed);
+            outcome.error->file = outputPath;
+        } else {
             outcome.ok = true;
+        }
     } else {
         std::vector<OutputFile> files;
         files.push_back({outputPath, std::move(ctx.bytes)});
         for (OutputFile& side : ctx.sideFiles)
             files.push_back(std::move(side));
         if (auto failed = writeFilesAtomic(files))
-            outcome.error = *failed;
+            outcome.error = FormatError::refusal(*failed);  // names the file that failed
         else
             outcome.ok = true;
     }
@@ -97,7 +111,7 @@ SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::st
     for (const std::string& warning : outcome.warnings)
         logText(warning);
     if (!outcome.ok)
-        LogLine("*** ERROR *** %s", outcome.error.c_str());
+        LogLine("*** ERROR *** %s", errorText(outcome.error).c_str());
     return outcome;
 }
 
@@ -131,14 +145,15 @@ std::vector<ConvertReport> convertFiles(const std::vector<std::string>& files, c
             std::string known;
             for (const ReaderEntry& entry : readerTable())
                 known += std::string(known.empty() ? "" : ", ") + entry.extension;
-            report.error = file + ": not a model file of a supported format (" + known + ")";
+            report.error = FormatError::refusal("not a model file of a supported format (" + known + ")");
+            report.error->file = file;
         } else if (isSameFile(file, outputPathFor(file, options.target, options.outDir))) {
             report.error = replacesSourceError(file);
         } else {
             LoadOutcome loaded = source(file);
             report.warnings = std::move(loaded.warnings);
             if (!loaded.model) {
-                report.error = loaded.error ? loaded.error->message() : file + ": no model was loaded";
+                report.error = loadFailure(loaded, file);
             } else {
                 report.output = outputPathFor(file, options.target, options.outDir);
                 writeConverted(*loaded.model, options.target, report);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ namespace rv {
 
 struct SaveOutcome {
     bool ok = false;
-    std::string error;
+    std::optional<FormatError> error;  // why not: the writer's refusal or the file system's
     std::vector<std::string> warnings;
 };
 // One line naming what writing `model` as `target` to `outputPath` drops ("a.LWO: textures and
@@ -25,7 +26,12 @@ std::string lossWarning(const Model& model, ConversionTarget target, const std::
 // followed), whatever the spelling of either path.
 bool isSameFile(const std::string& source, const std::string& output);
 // The report's error for a source whose output would be the source itself.
-std::string replacesSourceError(const std::string& source);
+FormatError replacesSourceError(const std::string& source);
+// Why a load gave no model, naming `file` when the loader did not.
+FormatError loadFailure(const LoadOutcome& loaded, const std::string& file);
+// The one wording of an error for the log, a message box or stderr: "FILE: reason"; empty when
+// there is none.
+std::string errorText(const std::optional<FormatError>& error);
 
 // Writes a model with the target's writer, through temporary files: the output and the files that
 // come with it (a .gltf's .bin, an .obj's .mtl and textures) all appear, or none changes.
@@ -42,7 +48,7 @@ struct ConvertOptions {
 struct ConvertReport {
     std::string source, output;
     bool ok = false;
-    std::string error;
+    std::optional<FormatError> error;
     std::vector<std::string> warnings;
     bool nothingRead = false;  // the file loaded but held no polygons
     bool skipped = false;      // not a model file: nothing was read or written

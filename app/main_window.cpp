@@ -385,7 +385,7 @@ void MainWindow::saveCommand(int command) {
         told += (told.empty() ? "" : "\n") + w;
     status_->setText(toQt(told).replace('\n', "; "));
     if (!saved.ok)
-        dialogs_.message(this, toQt(saved.error), true);
+        dialogs_.message(this, toQt(errorText(saved.error)), true);
     else if (!told.empty())
         dialogs_.message(this, toQt(told), false);
 }

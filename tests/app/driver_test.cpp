@@ -131,11 +131,11 @@ TEST(ConvertDropped, EachFileBesideItsSourceAndFailuresDoNotStopTheBatch) {
             progress.push_back(done);
         });
     ASSERT_EQ(reports.size(), 4u);
-    EXPECT_TRUE(reports[0].ok) << reports[0].error;
+    EXPECT_TRUE(reports[0].ok) << errorText(reports[0].error);
     EXPECT_EQ(reports[0].output, dir.file("one/a.KZP"));
     EXPECT_FALSE(reports[1].ok);
     EXPECT_FALSE(reports[2].ok);
-    EXPECT_TRUE(reports[3].ok) << reports[3].error;
+    EXPECT_TRUE(reports[3].ok) << errorText(reports[3].error);
     EXPECT_EQ(reports[3].output, dir.file("two/c.b.KZP"));
     EXPECT_TRUE(std::filesystem::exists(dir.file("two/c.b.KZP")));
     EXPECT_EQ(test::readBytes(dir.file("two/victim.KZP")), test::bytesOf("precious"));
@@ -156,7 +156,7 @@ TEST(SaveCurrent, WriterFailureLeavesTheExistingFileAlone) {
     ASSERT_NE(test::loadCurrent(dir.file("a.kzp")).model, nullptr);
     const SaveOutcome bad = saveModel(*currentModel(), ConversionTarget::Kzp, dir.file("missing/folder/a.KZP"));
     EXPECT_FALSE(bad.ok);
-    EXPECT_NE(bad.error.find("missing/folder/a.KZP"), std::string::npos);
+    EXPECT_NE(errorText(bad.error).find("missing/folder/a.KZP"), std::string::npos);
 }
 
 }  // namespace
@@ -181,8 +181,8 @@ TEST(SameFile, AConversionNeverReplacesItsSource) {
         const auto reports = convertFiles({dir.file("a.KZP"), dir.file("b.kzp")}, options, test::loadCurrent);
         ASSERT_EQ(reports.size(), 2u);
         EXPECT_FALSE(reports[0].ok);
-        EXPECT_EQ(reports[0].error, dir.file("a.KZP") + ": not converted: the output would replace the source file");
-        EXPECT_TRUE(reports[1].ok) << reports[1].error;  // the rest of the batch goes on
+        EXPECT_EQ(errorText(reports[0].error), dir.file("a.KZP") + ": not converted: the output would replace the source file");
+        EXPECT_TRUE(reports[1].ok) << errorText(reports[1].error);  // the rest of the batch goes on
     }
     EXPECT_EQ(test::readBytes(dir.file("a.KZP")), before);
     EXPECT_EQ(std::filesystem::status(dir.file("a.KZP")).permissions() & std::filesystem::perms::all,

@@ -121,8 +121,8 @@ TEST(ExportCorpus, EveryConvertibleFileExportsAndReadsBackElsewhere) {
         const std::string obj = outputPathFor(copy.string(), ConversionTarget::Obj, out.string());
         const SaveOutcome savedGlb = saveModel(m, ConversionTarget::Glb, glb);
         const SaveOutcome savedObj = saveModel(m, ConversionTarget::Obj, obj);
-        ASSERT_TRUE(savedGlb.ok) << savedGlb.error;
-        ASSERT_TRUE(savedObj.ok) << savedObj.error;
+        ASSERT_TRUE(savedGlb.ok) << errorText(savedGlb.error);
+        ASSERT_TRUE(savedObj.ok) << errorText(savedObj.error);
         ++exported;
         const Drawn d = drawnPart(m);
         if (assimp && d.triangles > 0) {

@@ -105,7 +105,7 @@ TEST(GltfWrite, GroupsBecomePrimitivesWithTheirMaterialsTexturesAndTurn) {
 
     const std::string path = dir.file("small.glb");
     const SaveOutcome saved = saveModel(m, ConversionTarget::Glb, path);
-    ASSERT_TRUE(saved.ok) << saved.error;
+    ASSERT_TRUE(saved.ok) << errorText(saved.error);
     ASSERT_EQ(saved.warnings.size(), 1u);
     EXPECT_NE(saved.warnings[0].find("missing.png"), std::string::npos);
 
@@ -255,7 +255,7 @@ TEST(GltfWrite, TexturedXGroupsEmbedEachImageOnce) {
 
     const std::string path = dir.file("box.glb");
     const SaveOutcome saved = saveModel(*loaded.model, ConversionTarget::Glb, path);
-    ASSERT_TRUE(saved.ok) << saved.error;
+    ASSERT_TRUE(saved.ok) << errorText(saved.error);
     EXPECT_TRUE(saved.warnings.empty());
     const tinygltf::Model doc = load(path);
     ASSERT_EQ(doc.images.size(), 1u);  // once, though two texture entries name it
@@ -421,7 +421,7 @@ TEST(GltfWrite, TextFormWritesItsBufferBesideAndNothingOnFailure) {
     test::TempDir dir;
     const Model m = test::makeSmallModel();
     const SaveOutcome saved = saveModel(m, ConversionTarget::Gltf, dir.file("a b.gltf"));
-    ASSERT_TRUE(saved.ok) << saved.error;
+    ASSERT_TRUE(saved.ok) << errorText(saved.error);
     EXPECT_TRUE(fs::is_regular_file(dir.file("a b.bin")));
     const tinygltf::Model doc = load(dir.file("a b.gltf"));
     ASSERT_EQ(doc.buffers.size(), 1u);
@@ -432,7 +432,7 @@ TEST(GltfWrite, TextFormWritesItsBufferBesideAndNothingOnFailure) {
     fs::create_directory(dir.file("c.bin"));
     const SaveOutcome failed = saveModel(m, ConversionTarget::Gltf, dir.file("c.gltf"));
     EXPECT_FALSE(failed.ok);
-    EXPECT_NE(failed.error.find("c.bin"), std::string::npos) << failed.error;
+    EXPECT_NE(errorText(failed.error).find("c.bin"), std::string::npos) << errorText(failed.error);
     EXPECT_FALSE(fs::exists(dir.file("c.gltf")));
     int entries = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path()))

@@ -64,7 +64,7 @@ TEST(ObjWrite, KeepsPolygonsTurnedWithFlippedVAndExactNumbers) {
     const SaveOutcome saved = saveModel(m, ConversionTarget::Obj, dir.file("small.obj"));
     if (previous)
         std::setlocale(LC_NUMERIC, "C");
-    ASSERT_TRUE(saved.ok) << saved.error;
+    ASSERT_TRUE(saved.ok) << errorText(saved.error);
 
     const std::vector<std::string> obj = linesOf(dir.file("small.obj"));
     EXPECT_EQ(starting(obj, "mtllib "), std::vector<std::string>{"mtllib small.mtl"});
@@ -113,7 +113,7 @@ TEST(ObjWrite, CopiesTexturesBesideTheOutputOnce) {
     m.polygons.back().group = 2;
 
     const SaveOutcome saved = saveModel(m, ConversionTarget::Obj, dir.file("out/m.obj"));
-    ASSERT_TRUE(saved.ok) << saved.error;
+    ASSERT_TRUE(saved.ok) << errorText(saved.error);
     ASSERT_EQ(saved.warnings.size(), 1u);
     EXPECT_NE(saved.warnings[0].find("gone.bmp"), std::string::npos);
     EXPECT_EQ(test::readBytes(dir.file("out/skin.png")), test::bytesOf("not really a png"));

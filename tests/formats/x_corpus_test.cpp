@@ -129,7 +129,7 @@ TEST(XCorpus, LoadsThroughTheDriverWithItsTextures) {
     EXPECT_GT(loaded.model->textures[1].width, 0);  // ".\\test.png" decoded
     const std::string out = (dir.path() / "out.X").string();
     const SaveOutcome saved = saveModel(*currentModel(), ConversionTarget::X, out);
-    EXPECT_TRUE(saved.ok) << saved.error;
+    EXPECT_TRUE(saved.ok) << errorText(saved.error);
     EXPECT_TRUE(fs::is_regular_file(out));
 }
 

@@ -88,7 +88,7 @@ TEST(XWrite, LinesAddNothingAndAModelWithoutTrianglesIsNotWritten) {
     Model empty;
     const SaveOutcome outcome = saveModel(empty, ConversionTarget::X, path);
     EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.error, path + ": the model has no triangles to write");  // no byte offset
+    EXPECT_EQ(errorText(outcome.error), path + ": the model has no triangles to write");  // no byte offset
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 

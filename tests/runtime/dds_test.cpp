@@ -417,7 +417,7 @@ TEST(DdsDecode, GltfExportEmbedsTheTextureAsPng) {
     postLoad(m);
     const std::string path = dir.file("out.glb");
     const SaveOutcome saved = saveModel(m, ConversionTarget::Glb, path);
-    ASSERT_TRUE(saved.ok) << saved.error;
+    ASSERT_TRUE(saved.ok) << errorText(saved.error);
     EXPECT_TRUE(saved.warnings.empty());
 
     tinygltf::TinyGLTF loader;
