@@ -44,8 +44,9 @@ bool belowRange(std::string_view number) {
         ++i;
         const bool negative = number[i] == '-';
         i += number[i] == '-' || number[i] == '+' ? 1 : 0;
-        // Held well inside 64 bits: an exponent this large decides alone.
-        constexpr std::int64_t kHeld = std::int64_t(1) << 60;
+        // Held well inside 64 bits (one more digit must still fit): an exponent this large
+        // decides alone.
+        constexpr std::int64_t kHeld = 100'000'000'000'000'000;
         for (; i < number.size() && isDigit(number[i]) && exponent < kHeld; ++i)
             exponent = exponent * 10 + (number[i] - '0');
         exponent = negative ? -exponent : exponent;
