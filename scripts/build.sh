@@ -9,5 +9,8 @@ if command -v ccache >/dev/null 2>&1; then
   export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$PWD")}" CCACHE_NOHASHDIR=1
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-cmake -S . -B "${BUILD_DIR:-build}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
+# CI treats warnings as errors; a developer's build only shows them.
+werror=OFF
+[ -n "${CI:-}" ] && werror=ON
+cmake -S . -B "${BUILD_DIR:-build}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREVIZEVOZ_WERROR=$werror "${launcher[@]}" >/dev/null
 cmake --build "${BUILD_DIR:-build}" -j"$(nproc)"
