@@ -26,7 +26,7 @@ struct Rgba {
     int r, g, b, a;
 };
 
-struct DdsSpec {
+struct DdsHeader {
     std::uint32_t width = 4, height = 4;
     std::uint32_t pixelFlags = kFourCc;
     const char* fourCc = "DXT1";
@@ -41,7 +41,7 @@ void put32(std::vector<std::byte>& b, std::size_t at, std::uint32_t v) {
     std::memcpy(b.data() + at, &v, 4);
 }
 
-std::vector<std::byte> makeDds(const DdsSpec& s, const std::vector<std::uint8_t>& payload) {
+std::vector<std::byte> makeDds(const DdsHeader& s, const std::vector<std::uint8_t>& payload) {
     std::vector<std::byte> b(128);
     std::memcpy(b.data(), "DDS ", 4);
     put32(b, 4, s.headerSize);
@@ -119,9 +119,9 @@ TEST(DdsDecode, Dxt1WithFirstEndpointNotGreaterHasTransparentBlack) {
     std::vector<std::uint8_t> blocks;
     appendColourBlock(blocks, kBlue565, kRed565, kDiagonal);  // c0 < c1: midpoint and transparent
     appendColourBlock(blocks, kWhite565, kWhite565, kDiagonal);  // c0 == c1 is the same mode
-    DdsSpec spec;
-    spec.width = 8;
-    const auto image = decodeDds(makeDds(spec, blocks));
+    DdsHeader header;
+    header.width = 8;
+    const auto image = decodeDds(makeDds(header, blocks));
     ASSERT_TRUE(image.has_value());
     const Rgba palette[4] = {{0, 0, 255, 255}, {255, 0, 0, 255}, {128, 0, 128, 255}, {0, 0, 0, 0}};
     const Rgba white[4] = {{255, 255, 255, 255}, {255, 255, 255, 255}, {255, 255, 255, 255}, {0, 0, 0, 0}};
@@ -137,9 +137,9 @@ TEST(DdsDecode, Dxt3HasExplicitAlphaAndAlwaysFourColours) {
     for (int k = 0; k < 8; ++k)
         block.push_back(std::uint8_t((2 * k) | (2 * k + 1) << 4));  // pixel i has alpha i / 15
     appendColourBlock(block, kBlue565, kRed565, kDiagonal);  // c0 < c1 is no alpha mode here
-    DdsSpec spec;
-    spec.fourCc = "DXT3";
-    const auto image = decodeDds(makeDds(spec, block));
+    DdsHeader header;
+    header.fourCc = "DXT3";
+    const auto image = decodeDds(makeDds(header, block));
     ASSERT_TRUE(image.has_value());
     const Rgba palette[4] = {{0, 0, 255, 0}, {255, 0, 0, 0}, {85, 0, 170, 0}, {170, 0, 85, 0}};
     for (int i = 0; i < 16; ++i) {
@@ -159,10 +159,10 @@ TEST(DdsDecode, Dxt5InterpolatesAlphaInBothModes) {
     appendColourBlock(blocks, kWhite565, kWhite565, solid);
     appendAlphaBlock(blocks, 0, 200, idx);  // a0 <= a1: four steps of 40, then 0 and 255
     appendColourBlock(blocks, kBlue565, kBlue565, solid);
-    DdsSpec spec;
-    spec.fourCc = "DXT5";
-    spec.width = 8;
-    const auto image = decodeDds(makeDds(spec, blocks));
+    DdsHeader header;
+    header.fourCc = "DXT5";
+    header.width = 8;
+    const auto image = decodeDds(makeDds(header, blocks));
     ASSERT_TRUE(image.has_value());
     const int eight[8] = {210, 0, 180, 150, 120, 90, 60, 30};
     const int six[8] = {0, 200, 40, 80, 120, 160, 0, 255};
@@ -180,10 +180,10 @@ TEST(DdsDecode, Dxt1SizeNotAMultipleOfFourKeepsTheVisiblePixels) {
     std::vector<std::uint8_t> blocks;
     appendColourBlock(blocks, kRed565, kRed565, solid);
     appendColourBlock(blocks, kRed565, kBlue565, rows);
-    DdsSpec spec;
-    spec.width = 5;
-    spec.height = 3;
-    const std::vector<std::byte> file = makeDds(spec, blocks);
+    DdsHeader header;
+    header.width = 5;
+    header.height = 3;
+    const std::vector<std::byte> file = makeDds(header, blocks);
     const auto image = decodeDds(file);
     ASSERT_TRUE(image.has_value());
     ASSERT_EQ(image->width, 5);
@@ -202,7 +202,7 @@ TEST(DdsDecode, UncompressedChannelsFollowTheirMasks) {
     std::vector<std::uint8_t> payload(16);
     std::memcpy(payload.data(), words, 16);
 
-    DdsSpec argb;
+    DdsHeader argb;
     argb.width = argb.height = 2;
     argb.pixelFlags = kRgb | kAlphaPixels;
     argb.bitCount = 32;
@@ -217,7 +217,7 @@ TEST(DdsDecode, UncompressedChannelsFollowTheirMasks) {
     expectPixel(*image, 0, 1, {0, 0, 255, 64});
     expectPixel(*image, 1, 1, {0x12, 0x34, 0x56, 0});
 
-    DdsSpec abgr = argb;  // A8B8G8R8
+    DdsHeader abgr = argb;  // A8B8G8R8
     abgr.masks[0] = 0x000000FF;
     abgr.masks[2] = 0x00FF0000;
     image = decodeDds(makeDds(abgr, payload));
@@ -225,7 +225,7 @@ TEST(DdsDecode, UncompressedChannelsFollowTheirMasks) {
     expectPixel(*image, 0, 0, {0, 0, 255, 128});
     expectPixel(*image, 1, 1, {0x56, 0x34, 0x12, 0});
 
-    DdsSpec xrgb = argb;  // X8R8G8B8: the top byte is padding, the texture opaque
+    DdsHeader xrgb = argb;  // X8R8G8B8: the top byte is padding, the texture opaque
     xrgb.pixelFlags = kRgb;
     image = decodeDds(makeDds(xrgb, payload));
     ASSERT_TRUE(image.has_value());
@@ -233,7 +233,7 @@ TEST(DdsDecode, UncompressedChannelsFollowTheirMasks) {
     expectPixel(*image, 1, 1, {0x12, 0x34, 0x56, 255});
 
     // A2R10G10B10: fields other than 8 bits are scaled to 0..255.
-    DdsSpec wide = argb;
+    DdsHeader wide = argb;
     wide.width = 1;
     wide.height = 1;
     wide.masks[0] = 0x3FF00000;
@@ -249,21 +249,21 @@ TEST(DdsDecode, UncompressedChannelsFollowTheirMasks) {
 }
 
 TEST(DdsDecode, Uncompressed24BitRowsArePacked) {
-    DdsSpec spec;  // R8G8B8, 3x2: rows of 9 bytes, no padding
-    spec.width = 3;
-    spec.height = 2;
-    spec.pixelFlags = kRgb;
-    spec.bitCount = 24;
-    spec.masks[0] = 0xFF0000;
-    spec.masks[1] = 0x00FF00;
-    spec.masks[2] = 0x0000FF;
+    DdsHeader header;  // R8G8B8, 3x2: rows of 9 bytes, no padding
+    header.width = 3;
+    header.height = 2;
+    header.pixelFlags = kRgb;
+    header.bitCount = 24;
+    header.masks[0] = 0xFF0000;
+    header.masks[1] = 0x00FF00;
+    header.masks[2] = 0x0000FF;
     std::vector<std::uint8_t> payload;
     for (int i = 0; i < 6; ++i) {
         payload.push_back(std::uint8_t(i * 10 + 1));  // B
         payload.push_back(std::uint8_t(i * 10 + 2));  // G
         payload.push_back(std::uint8_t(i * 10 + 3));  // R
     }
-    const auto image = decodeDds(makeDds(spec, payload));
+    const auto image = decodeDds(makeDds(header, payload));
     ASSERT_TRUE(image.has_value());
     for (int i = 0; i < 6; ++i)
         expectPixel(*image, i % 3, i / 3, {i * 10 + 3, i * 10 + 2, i * 10 + 1, 255});
@@ -273,14 +273,14 @@ TEST(DdsDecode, Uncompressed24BitRowsArePacked) {
 std::vector<std::vector<std::byte>> validFiles() {
     std::vector<std::vector<std::byte>> files;
     std::vector<std::uint8_t> two(16, 0x55);
-    DdsSpec dxt1;
+    DdsHeader dxt1;
     dxt1.width = 5;
     dxt1.height = 3;
     files.push_back(makeDds(dxt1, two));
-    DdsSpec dxt5;
+    DdsHeader dxt5;
     dxt5.fourCc = "DXT5";
     files.push_back(makeDds(dxt5, two));
-    DdsSpec rgb;
+    DdsHeader rgb;
     rgb.width = 3;
     rgb.height = 2;
     rgb.pixelFlags = kRgb;
@@ -302,11 +302,11 @@ TEST(DdsDecode, RefusesEveryTruncation) {
 
 TEST(DdsDecode, RefusesBadAndOversizedHeaders) {
     const std::vector<std::uint8_t> block(8, 0);
-    const auto refused = [&](DdsSpec spec, std::size_t payloadBytes = 8) {
-        return !decodeDds(makeDds(spec, std::vector<std::uint8_t>(payloadBytes, 0))).has_value();
+    const auto refused = [&](DdsHeader header, std::size_t payloadBytes = 8) {
+        return !decodeDds(makeDds(header, std::vector<std::uint8_t>(payloadBytes, 0))).has_value();
     };
     ASSERT_FALSE(refused({}));
-    DdsSpec s;
+    DdsHeader s;
     s.headerSize = 123;
     EXPECT_TRUE(refused(s));
     s = {};
@@ -343,7 +343,7 @@ TEST(DdsDecode, RefusesBadAndOversizedHeaders) {
     noMagic[3] = std::byte{'X'};
     EXPECT_FALSE(decodeDds(noMagic).has_value());
 
-    DdsSpec rgb;
+    DdsHeader rgb;
     rgb.width = rgb.height = 1;
     rgb.pixelFlags = kRgb;
     rgb.bitCount = 32;
@@ -356,11 +356,11 @@ TEST(DdsDecode, RefusesBadAndOversizedHeaders) {
 
 TEST(DdsDecode, RefusesOtherPixelFormats) {
     for (const char* code : {"DXT2", "DXT4", "ATI2", "BC5U", "DX10", "\x71\0\0\0"}) {
-        DdsSpec s;
+        DdsHeader s;
         s.fourCc = code;
         EXPECT_FALSE(decodeDds(makeDds(s, std::vector<std::uint8_t>(1024, 0))).has_value()) << code;
     }
-    DdsSpec s;
+    DdsHeader s;
     s.width = s.height = 1;
     s.pixelFlags = kRgb;
     s.bitCount = 16;  // R5G6B5
