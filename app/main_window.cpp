@@ -380,14 +380,18 @@ void MainWindow::saveCommand(int command) {
     if (chosen.isEmpty())
         return;
     const SaveOutcome saved = saveModel(*model, found->target, chosen.toStdString());
-    std::string told;
-    for (const std::string& w : saved.warnings)
-        told += (told.empty() ? "" : "\n") + w;
-    status_->setText(toQt(told).replace('\n', "; "));
+    tellWarnings(saved.warnings, saved.ok);
     if (!saved.ok)
         dialogs_.message(this, toQt(errorText(saved.error)), true);
-    else if (!told.empty())
-        dialogs_.message(this, toQt(told), false);
+}
+
+void MainWindow::tellWarnings(const std::vector<std::string>& warnings, bool inMessage) {
+    QStringList lines;
+    for (const std::string& w : warnings)
+        lines << toQt(w);
+    status_->setText(lines.join("; "));
+    if (inMessage && !lines.isEmpty())
+        dialogs_.message(this, lines.join('\n'), false);
 }
 
 void MainWindow::startLoad(const std::string& path, bool fromMenu) {
@@ -414,18 +418,13 @@ void MainWindow::pollWork() {
         PathLoad load = std::move(*menuLoad_);
         menuLoad_.reset();
         const LoadOutcome outcome = finishLoadByPath(load);
-        std::string told;
-        for (const std::string& w : outcome.warnings) {
+        for (const std::string& w : outcome.warnings)
             logText(w);
-            told += (told.empty() ? "" : "\n") + w;
-        }
         if (outcome.model)
             showLoaded(outcome);
         // What the file lost on the way in (textures not found, parts left out) is told once.
-        status_->setText(toQt(told).replace('\n', "; "));
-        if (outcome.model && !told.empty() && menuLoadFromMenu_)
-            dialogs_.message(this, toQt(told), false);
-        else if (outcome.error && !outcome.error->userMessage)
+        tellWarnings(outcome.warnings, outcome.model && menuLoadFromMenu_);
+        if (outcome.error && !outcome.error->userMessage)
             dialogs_.message(this, toQt(outcome.error->message()), true);
         ResyncTiming();
     }

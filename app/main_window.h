@@ -83,6 +83,8 @@ private:
     void startLoad(const std::string& path, bool fromMenu);
     void pollWork();
     void showLoaded(const LoadOutcome& loaded);
+    // Warnings in the status line, and in a message when `inMessage` is set and there are any.
+    void tellWarnings(const std::vector<std::string>& warnings, bool inMessage);
     void releaseCurrent();
     void recordRectangle();
     void writeSettings();

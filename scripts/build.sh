@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (binaries in build/bin/).
+# Configures and builds into build/ (binaries in build/bin/), or into $BUILD_DIR; any arguments
+# go to CMake as further options.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -12,5 +13,5 @@ fi
 # CI treats warnings as errors; a developer's build only shows them.
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON
-cmake -S . -B "${BUILD_DIR:-build}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREVIZEVOZ_WERROR=$werror "${launcher[@]}" >/dev/null
+cmake -S . -B "${BUILD_DIR:-build}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREVIZEVOZ_WERROR=$werror "${launcher[@]}" "$@" >/dev/null
 cmake --build "${BUILD_DIR:-build}" -j"$(nproc)"

@@ -13,29 +13,6 @@ namespace {
 
 std::vector<std::byte> bytesOf(const std::array<std::byte, kSettingsBytes>& a) { return {a.begin(), a.end()}; }
 
-// Sets an environment variable for one test and restores it afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 SettingsFile sample() {
     SettingsFile s;
     s.windowLeft = -32;
@@ -182,19 +159,19 @@ TEST(SettingsPath, FollowsXdgConfigHomeAndCreatesTheFolder) {
     test::TempDir dir;
     const std::string config = dir.file("config");
     {
-        ScopedEnv xdg("XDG_CONFIG_HOME", config.c_str());
+        test::ScopedEnv xdg("XDG_CONFIG_HOME", config.c_str());
         EXPECT_EQ(settingsPath(), config + "/revizevoz/VOZ_Ura_2015.dat");
         ASSERT_FALSE(std::filesystem::exists(config));
         ASSERT_FALSE(writeSettings(settingsPath(), sample()).has_value());
         EXPECT_EQ(test::readBytes(settingsPath()), bytesOf(encodeSettings(sample())));
     }
     const std::string home = dir.file("home");
-    ScopedEnv homeEnv("HOME", home.c_str());
+    test::ScopedEnv homeEnv("HOME", home.c_str());
     for (const char* ignored : {"", "relative/config"}) {
-        ScopedEnv xdg("XDG_CONFIG_HOME", ignored);
+        test::ScopedEnv xdg("XDG_CONFIG_HOME", ignored);
         EXPECT_EQ(settingsFolder(), home + "/.config/revizevoz") << '"' << ignored << '"';
     }
-    ScopedEnv unset("XDG_CONFIG_HOME", nullptr);
+    test::ScopedEnv unset("XDG_CONFIG_HOME", nullptr);
     EXPECT_EQ(settingsFolder(), home + "/.config/revizevoz");
 }
 

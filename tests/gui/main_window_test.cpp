@@ -63,30 +63,6 @@ struct ScriptedDialogs : UserDialogs {
     void openUrl(const QUrl&) override {}
 };
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    // A null value unsets the variable.
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 class Window : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -118,7 +94,7 @@ protected:
 
     test::TempDir dir_;
     // Recent files and the last folder go to this test's own folder.
-    ScopedEnv config_{"XDG_CONFIG_HOME", (dir_.path() / "config").string()};
+    test::ScopedEnv config_{"XDG_CONFIG_HOME", (dir_.path() / "config").string()};
     QStringList startArguments_;  // the command line after the program name
     ScriptedDialogs dialogs_;
     std::unique_ptr<MainWindow> window_;
@@ -572,7 +548,7 @@ TEST(WindowPlacement, FrameRectangleSurvivesRestartsUnderAWindowManager) {
     if (!ensureWindowManager())
         GTEST_SKIP() << "openbox could not be started";
     test::TempDir dir;
-    ScopedEnv config("XDG_CONFIG_HOME", dir.path().string());
+    test::ScopedEnv config("XDG_CONFIG_HOME", dir.path().string());
     const std::string path = (dir.path() / kSettingsFileName).string();
     ScriptedDialogs dialogs;
     QRect want;
@@ -618,7 +594,7 @@ TEST(WindowPlacement, FrameRectangleSurvivesRestartsUnderAWindowManager) {
 
 TEST(WindowPlacement, PanelFollowsTheWindowAndARectangleOffEveryScreenIsReplaced) {
     test::TempDir dir;
-    ScopedEnv config("XDG_CONFIG_HOME", dir.path().string());
+    test::ScopedEnv config("XDG_CONFIG_HOME", dir.path().string());
     const std::string path = (dir.path() / kSettingsFileName).string();
     SettingsFile far;
     far.windowLeft = 5000;
@@ -656,7 +632,7 @@ TEST(WindowLanguage, EnglishUnlessTheLocaleAsksForJapanese) {
     EXPECT_FALSE(localeAsksForJapanese("en:ja", nullptr, nullptr, "ja_JP.UTF-8"));
 
     auto menuTextsWith = [](const char* lang) {
-        ScopedEnv language("LANGUAGE", std::nullopt), all("LC_ALL", std::nullopt),
+        test::ScopedEnv language("LANGUAGE", std::nullopt), all("LC_ALL", std::nullopt),
             messages("LC_MESSAGES", std::nullopt), locale("LANG", std::string(lang));
         EXPECT_TRUE(installWindowTranslation(*QCoreApplication::instance())) << lang;
         ScriptedDialogs dialogs;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -110,6 +111,22 @@ std::filesystem::path copyWithNeighbours(const std::filesystem::path& file, cons
 LoadOutcome loadCurrent(const std::string& path) {
     PathLoad load = beginLoadByPath(path);
     return finishLoadByPath(load);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name))
+        old_ = old;
+    if (value)
+        ::setenv(name, value, 1);
+    else
+        ::unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (old_)
+        ::setenv(name_, old_->c_str(), 1);
+    else
+        ::unsetenv(name_);
 }
 
 }  // namespace rv::test

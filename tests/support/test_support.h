@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -43,6 +44,22 @@ private:
     std::shared_ptr<State> state_;
     LogSink previousLog_;
     MessageSink previousMessage_;
+};
+
+// Sets an environment variable for the life of the object and restores it afterwards; a null
+// value (or nullopt) unsets it.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ScopedEnv(const char* name, const std::optional<std::string>& value)
+        : ScopedEnv(name, value ? value->c_str() : nullptr) {}
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
 };
 
 // Loads a file into the current model (slot 0) as the window does, and waits for it.
