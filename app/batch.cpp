@@ -135,7 +135,8 @@ std::string batchFailureMessage(const std::vector<ConvertReport>& reports) {
     }
     std::string message;
     if (failed > 0)
-        message = std::to_string(failed) + " / " + std::to_string(reports.size()) + " のファイルは変換できませんでした。" + lines;
+        message = std::to_string(failed) + " / " + std::to_string(reports.size()) +
+                  " のファイルは変換できませんでした。" + lines;
     if (!skipped.empty())
         message += (message.empty() ? "" : "\n") + skipped.substr(1);
     if (!warnings.empty())

@@ -16,8 +16,8 @@ namespace rv {
 class DropBatch {
 public:
     struct Hooks {
-        std::function<void()> releaseModel;                                 // before slot 0 is freed
-        std::function<void(Model*, ModelInstance*)> showModel;              // a load was installed
+        std::function<void()> releaseModel;  // before slot 0 is freed
+        std::function<void(Model*, ModelInstance*)> showModel;  // a load was installed
         std::function<void(std::size_t done, std::size_t total, const ConvertReport&)> fileDone;
     };
     explicit DropBatch(Hooks hooks) : hooks_(std::move(hooks)) {}

@@ -1,10 +1,10 @@
 #include "app/cli.h"
 
 #include <algorithm>
-#include <exception>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -15,8 +15,8 @@
 #include "app/load.h"
 #include "formats/common/file_io.h"
 #include "preview/headless_render.h"
-#include "runtime/image_write.h"
 #include "runtime/allocator.h"
+#include "runtime/image_write.h"
 #include "runtime/log.h"
 #include "runtime/paths.h"
 
@@ -136,7 +136,8 @@ int runConvert(const std::vector<std::pair<std::string, std::string>>& options, 
                 std::vector<std::string> names;
                 for (const WriterEntry& w : writerTable())
                     names.push_back(toLower(w.extension));
-                return usageError("unknown target '" + value + "'" + suggestion(value, names) + " (" + targetNames() + ")");
+                return usageError("unknown target '" + value + "'" + suggestion(value, names) + " (" + targetNames() +
+                                  ")");
             }
             haveTarget = true;
         } else if (name == "--out-dir") {
@@ -322,7 +323,8 @@ int runRender(const std::vector<std::pair<std::string, std::string>>& options, c
             render.bloom = true;
         } else if (name == "--post-effect") {
             if (!parseNumber(value, render.postEffect) || render.postEffect < 0 || render.postEffect > 6)
-                return usageError("--post-effect takes 0 to 6 (scene, monochrome, sepia, reverse, shade, mosaic, wavy)");
+                return usageError(
+                    "--post-effect takes 0 to 6 (scene, monochrome, sepia, reverse, shade, mosaic, wavy)");
         }
     }
     if (out.empty())
@@ -344,7 +346,8 @@ constexpr int kDefaultThumbnailSize = 256, kMinThumbnailSize = 16, kMaxThumbnail
 // A fixed oblique view that shows the front, one side and the top.
 constexpr float kThumbnailYaw = -35, kThumbnailPitch = 30;
 
-int runThumbnail(const std::vector<std::pair<std::string, std::string>>& options, const std::vector<std::string>& files) {
+int runThumbnail(const std::vector<std::pair<std::string, std::string>>& options,
+                 const std::vector<std::string>& files) {
     if (files.size() < 2 || files.size() > 3)
         return usageError("thumbnail needs FILE OUT.png and an optional SIZE");
     int size = kDefaultThumbnailSize;
@@ -388,15 +391,18 @@ int runThumbnail(const std::vector<std::pair<std::string, std::string>>& options
 
 const std::vector<CliCommand>& commands() {
     static const std::vector<CliCommand> table{
-        {"convert", "convert each FILE to the target, beside its source",
+        {"convert",
+         "convert each FILE to the target, beside its source",
          {{"--to", "TARGET", "target format (required)", true},
           {"--out-dir", "DIR", "write the outputs into DIR (created when missing) instead of beside each source"},
           {"--verbose", nullptr, "print log lines to stderr"}},
          runConvert},
-        {"info", "print what the preview overlay shows, with table sizes, bounds and render mode",
+        {"info",
+         "print what the preview overlay shows, with table sizes, bounds and render mode",
          {{"--json", nullptr, "one JSON object per file"}, {"--verbose", nullptr, "print log lines to stderr"}},
          runInfo},
-        {"render", "draw FILE as the preview shows it, without a window, into a PNG",
+        {"render",
+         "draw FILE as the preview shows it, without a window, into a PNG",
          {{"-o", "OUT.png", "the picture to write (required)", true},
           {"--size", "WxH", "picture size, 1280x720 unless given"},
           {"--yaw", "DEGREES", "camera yaw, -20 unless given"},
@@ -405,14 +411,18 @@ const std::vector<CliCommand>& commands() {
           {"--fit", nullptr, "aim at the model's centre and zoom so that all of it is in view"},
           {"--frames", "N", "draw N frames (one loop pass each) and write the last"},
           {"--shader-mode", nullptr, "draw through the effect files: shadow map, reflection, depth of field"},
-          {"--post-effect", "0..6", "with --shader-mode: 0 none, 1 monochrome, 2 sepia, 3 reverse, 4 shade, 5 mosaic, 6 wavy"},
+          {"--post-effect", "0..6",
+           "with --shader-mode: 0 none, 1 monochrome, 2 sepia, 3 reverse, 4 shade, 5 mosaic, 6 wavy"},
           {"--bloom", nullptr, "with --shader-mode: bloom around bright parts"},
           {"--verbose", nullptr, "print log lines to stderr"}},
-         runRender, "FILE"},
-        {"thumbnail", "draw FILE fitted into a SIZE x SIZE PNG (256 unless given) on a transparent "
-                      "background, for file managers",
+         runRender,
+         "FILE"},
+        {"thumbnail",
+         "draw FILE fitted into a SIZE x SIZE PNG (256 unless given) on a transparent "
+         "background, for file managers",
          {{"--verbose", nullptr, "print log lines to stderr"}},
-         runThumbnail, "FILE OUT.png [SIZE]"},
+         runThumbnail,
+         "FILE OUT.png [SIZE]"},
     };
     return table;
 }
@@ -435,8 +445,10 @@ void printUsage(std::FILE* out) {
     const auto& table = commands();
     for (std::size_t i = 0; i < table.size(); ++i)
         std::fprintf(out, "%s %s\n", i == 0 ? "usage:" : "      ", synopsis(table[i]).c_str());
-    std::fprintf(out, "\nInputs:%s (any case). Outputs are named after the source with its last extension\n"
-                      "replaced by %s.\n", inputs.c_str(), outputs.c_str());
+    std::fprintf(out,
+                 "\nInputs:%s (any case). Outputs are named after the source with its last extension\n"
+                 "replaced by %s.\n",
+                 inputs.c_str(), outputs.c_str());
     for (const CliCommand& command : table) {
         std::fprintf(out, "\n%s: %s\n", command.name, command.help);
         for (const CliOption& o : command.options)
@@ -508,8 +520,8 @@ int runCli(int argc, char** argv) {
         printUsage(stdout);
         return 0;
     }
-    const auto command = std::find_if(commands().begin(), commands().end(),
-                                      [&](const CliCommand& c) { return name == c.name; });
+    const auto command =
+        std::find_if(commands().begin(), commands().end(), [&](const CliCommand& c) { return name == c.name; });
     if (command == commands().end())
         return usageError("unknown command '" + name + "'" + suggestion(name, names) + " (" + known + ")");
     // "COMMAND --help" prints the usage; after "--" it would name a file.

@@ -58,7 +58,8 @@ std::string lossWarning(const Model& model, ConversionTarget target, const std::
 }
 
 bool isSameFile(const std::string& source, const std::string& output) {
-    struct stat a {}, b {};
+    struct stat a {};
+    struct stat b {};
     if (::stat(source.c_str(), &a) != 0 || ::stat(output.c_str(), &b) != 0)
         return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;

@@ -43,7 +43,7 @@ std::string outputPathFor(const std::string& source, ConversionTarget target, co
 
 struct ConvertOptions {
     ConversionTarget target = ConversionTarget::Kzp;
-    std::string outDir;                  // empty: beside the source
+    std::string outDir;  // empty: beside the source
 };
 struct ConvertReport {
     std::string source, output;
@@ -51,7 +51,7 @@ struct ConvertReport {
     std::optional<FormatError> error;
     std::vector<std::string> warnings;
     bool nothingRead = false;  // the file loaded but held no polygons
-    bool skipped = false;      // not a model file: nothing was read or written
+    bool skipped = false;  // not a model file: nothing was read or written
 };
 // Writes a loaded model to report.output with the target's writer and fills in the report.
 void writeConverted(const Model& model, ConversionTarget target, ConvertReport& report);

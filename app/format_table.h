@@ -67,7 +67,7 @@ struct WriterEntry {
     const char* extension;  // of the output: "KZP", "LWO", "MX", "X", "glb", "gltf", "obj"; any case names the target
     WriteFn write;
     const char* formatName;  // as loss warnings name it
-    unsigned keeps;          // TargetKeeps
+    unsigned keeps;  // TargetKeeps
     // The window: the save item (0 for none), the save dialog's format name, the initial name
     // without a current model and the extension given to the model's name, the panel's button
     // (null for none).

@@ -53,9 +53,7 @@ std::unique_ptr<QSettings> windowPreferences() {
     return std::make_unique<QSettings>(QString::fromStdString(folder) + "/revizevoz.conf", QSettings::IniFormat);
 }
 
-QString formatFilter(const QString& format) {
-    return QString("%1 Files (%2)").arg(format, anyCasePattern(format));
-}
+QString formatFilter(const QString& format) { return QString("%1 Files (%2)").arg(format, anyCasePattern(format)); }
 
 // The entries of the open-any dialog: every supported format at once (selected), then each
 // format, then all files.
@@ -68,8 +66,8 @@ QStringList anyFormatFilters() {
         filters << QString("%1 (%2)").arg(translated(reader->anyFilterLabel), pattern);
     }
     filters << QString("%1 (*)").arg(translated(QT_TRANSLATE_NOOP("rv::MainWindow", "\t\tすべてのファイル")));
-    filters.prepend(QString("%1 (%2)").arg(translated(QT_TRANSLATE_NOOP("rv::MainWindow", "対応するすべての形式")),
-                                           all.join(' ')));
+    filters.prepend(
+        QString("%1 (%2)").arg(translated(QT_TRANSLATE_NOOP("rv::MainWindow", "対応するすべての形式")), all.join(' ')));
     return filters;
 }
 
@@ -98,17 +96,17 @@ MainWindow::MainWindow(UserDialogs& dialogs, const SettingsFile& settings, std::
       preview_(new PreviewWidget(this)),
       panel_(nullptr),
       status_(new QLabel(this)),
-      batch_(DropBatch::Hooks{
-          [this] { releaseCurrent(); },
-          [this](Model* model, ModelInstance* instance) { preview_->show(model, instance); },
-          [this](std::size_t done, std::size_t total, const ConvertReport& report) {
-              for (const std::string& w : report.warnings)
-                  logText(w);
-              QString text = tr("変換 %1 / %2 : %3").arg(done).arg(total).arg(toQt(fileNameOf(report.source)));
-              if (!report.warnings.empty())
-                  text += " : " + toQt(report.warnings.front());
-              status_->setText(text);
-          }}) {
+      batch_(DropBatch::Hooks{[this] { releaseCurrent(); },
+                              [this](Model* model, ModelInstance* instance) { preview_->show(model, instance); },
+                              [this](std::size_t done, std::size_t total, const ConvertReport& report) {
+                                  for (const std::string& w : report.warnings)
+                                      logText(w);
+                                  QString text =
+                                      tr("変換 %1 / %2 : %3").arg(done).arg(total).arg(toQt(fileNameOf(report.source)));
+                                  if (!report.warnings.empty())
+                                      text += " : " + toQt(report.warnings.front());
+                                  status_->setText(text);
+                              }}) {
     settingsFromFile_ = !settingsPath_.empty() && QFileInfo::exists(QString::fromStdString(settingsPath_));
     setWindowTitle("REVizevoz 2015");
     setAcceptDrops(true);
@@ -166,8 +164,8 @@ void MainWindow::finishPlacement(bool late) {
     QSize frameExtra = frameGeometry().size() - geometry().size();
     // While the window manager reparents the window the two rectangles can disagree wildly for
     // a moment: wait for a frame of plausible size, or take none when it never comes.
-    const bool plausible = frameExtra.width() >= 0 && frameExtra.height() >= 0 && frameExtra.width() <= 200 &&
-                           frameExtra.height() <= 200;
+    const bool plausible =
+        frameExtra.width() >= 0 && frameExtra.height() >= 0 && frameExtra.width() <= 200 && frameExtra.height() <= 200;
     if (!plausible) {
         if (!late)
             return;
@@ -352,8 +350,7 @@ void MainWindow::openCommand(int command) {
         return;
     const QString format = reader ? QString::fromUtf8(reader->name) : QString();
     const QStringList filters = reader ? QStringList{formatFilter(format)} : anyFormatFilters();
-    const QString title =
-        reader ? tr(reader->openTitle) : tr("読み込むファイルを選択して下さい");
+    const QString title = reader ? tr(reader->openTitle) : tr("読み込むファイルを選択して下さい");
     const QString chosen = dialogs_.openFile(this, title, lastDirectory_, filters, format);
     ResyncTiming();
     if (chosen.isEmpty())
@@ -374,8 +371,8 @@ void MainWindow::saveCommand(int command) {
     if (!base.empty())
         initial = toQt(sjisToUtf8(base).value_or(base)) + "." + found->initialExtension;
     const QString format = QString::fromUtf8(found->dialogFormat);
-    const QString chosen =
-        dialogs_.saveFile(this, tr("名前を付けてファイルに保存"), lastDirectory_, initial, formatFilter(format), format);
+    const QString chosen = dialogs_.saveFile(this, tr("名前を付けてファイルに保存"), lastDirectory_, initial,
+                                             formatFilter(format), format);
     ResyncTiming();
     if (chosen.isEmpty())
         return;
@@ -543,11 +540,8 @@ bool MainWindow::event(QEvent* event) {
             panel_->raise();
         recordRectangle();
         break;
-    case QEvent::WindowStateChange:
-        recordRectangle();
-        break;
-    default:
-        break;
+    case QEvent::WindowStateChange: recordRectangle(); break;
+    default: break;
     }
     return QMainWindow::event(event);
 }

@@ -6,8 +6,8 @@
 
 #include <QLabel>
 #include <QMainWindow>
-#include <QMenu>
 #include <QMap>
+#include <QMenu>
 #include <QTimer>
 
 #include <memory>
@@ -15,9 +15,9 @@
 
 #include "app/batch.h"
 #include "app/conversion_panel.h"
-#include "app/dialogs.h"
 #include "app/convert.h"
 #include "app/current_model.h"
+#include "app/dialogs.h"
 #include "app/overlay.h"
 #include "app/preview_widget.h"
 #include "app/settings.h"

@@ -261,8 +261,9 @@ void PreviewWidget::forward(const InputEvent& event) {
 namespace {
 
 MouseButton buttonOf(Qt::MouseButton button) {
-    return button == Qt::RightButton ? MouseButton::Right : button == Qt::MiddleButton ? MouseButton::Middle
-                                                                                       : MouseButton::Left;
+    return button == Qt::RightButton    ? MouseButton::Right
+           : button == Qt::MiddleButton ? MouseButton::Middle
+                                        : MouseButton::Left;
 }
 
 }  // namespace

@@ -25,18 +25,17 @@ template <typename Settings>
 auto wordsOf(Settings& s) {
     using Word = std::conditional_t<std::is_const_v<Settings>, const std::int32_t*, std::int32_t*>;
     return std::array<Word, kWordCount>{
-        &s.version,      &s.windowLeft,   &s.windowTop,    &s.windowWidth,  &s.windowHeight,
-        &s.reserved[0],  &s.reserved[1],  &s.reserved[2],  &s.reserved[3],  &s.reserved[4],
-        &s.reserved[5],  &s.reserved[6],  &s.reserved[7],  &s.displayWord0, &s.antiAliasOn,
-        &s.lightOn,      &s.displayWord1, &s.displayWord2, &s.displayWord3, &s.referenceGeometry,
-        &s.displayWord5, &s.displayWord6};
+        &s.version,      &s.windowLeft,        &s.windowTop,    &s.windowWidth, &s.windowHeight, &s.reserved[0],
+        &s.reserved[1],  &s.reserved[2],       &s.reserved[3],  &s.reserved[4], &s.reserved[5],  &s.reserved[6],
+        &s.reserved[7],  &s.displayWord0,      &s.antiAliasOn,  &s.lightOn,     &s.displayWord1, &s.displayWord2,
+        &s.displayWord3, &s.referenceGeometry, &s.displayWord5, &s.displayWord6};
 }
 
 std::int32_t getWord(const std::byte* p) {
     std::uint8_t b[4];
     std::memcpy(b, p, 4);
-    const std::uint32_t u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
-                            std::uint32_t(b[3]) << 24;
+    const std::uint32_t u =
+        std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
     return static_cast<std::int32_t>(u);
 }
 
@@ -73,8 +72,7 @@ ScreenRect startRectangle(const SettingsFile& s, const std::vector<ScreenRect>& 
         return stored.left < std::int64_t(screen.left) + screen.width && right > screen.left &&
                stored.top < std::int64_t(screen.top) + screen.height && bottom > screen.top;
     };
-    if (stored.width >= minimum && stored.height >= minimum &&
-        std::any_of(screens.begin(), screens.end(), overlaps))
+    if (stored.width >= minimum && stored.height >= minimum && std::any_of(screens.begin(), screens.end(), overlaps))
         return stored;
     ScreenRect r = fallback;
     if (primary.width > 0 && primary.height > 0) {

@@ -23,7 +23,7 @@ struct SettingsFile {
     std::array<std::int32_t, 8> reserved{};  // only written back
     std::int32_t displayWord0 = 0;
     std::int32_t antiAliasOn = 0;  // non-zero asks for 4-sample anti-aliasing in the preview
-    std::int32_t lightOn = 1;      // the preview's global light switch
+    std::int32_t lightOn = 1;  // the preview's global light switch
     std::int32_t displayWord1 = 0;
     std::int32_t displayWord2 = 0;
     std::int32_t displayWord3 = 1;

@@ -17,9 +17,11 @@ constexpr int kRows = 260;  // 250 x 260 = 65,000 faces
 
 std::string makeMqoText(bool textured) {
     std::string text = "Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\n";
-    text += "Material 1 {\r\n\t\"mat1\" col(0.800 0.800 0.800 1.000) dif(0.800) amb(0.600) emi(0.000) spc(0.000) power(5.00)";
+    text += "Material 1 {\r\n\t\"mat1\" col(0.800 0.800 0.800 1.000) dif(0.800) amb(0.600) emi(0.000) spc(0.000) "
+            "power(5.00)";
     text += textured ? " tex(\"grid.png\")\r\n}\r\n" : "\r\n}\r\n";
-    text += "Object \"grid\" {\r\n\tdepth 0\r\n\tfolding 0\r\n\tvisible 15\r\n\tlocking 0\r\n\tshading 1\r\n\tfacet 59.5\r\n";
+    text += "Object \"grid\" {\r\n\tdepth 0\r\n\tfolding 0\r\n\tvisible 15\r\n\tlocking 0\r\n\tshading 1\r\n\tfacet "
+            "59.5\r\n";
     char line[256];
     std::snprintf(line, sizeof line, "\tvertex %d {\r\n", (kColumns + 1) * (kRows + 1));
     text += line;
@@ -43,8 +45,8 @@ std::string makeMqoText(bool textured) {
                               b + 1, u0, v0, u0, v1, u1, v1);
             else
                 std::snprintf(line, sizeof line,
-                              "\t\t4 V(%d %d %d %d) M(0) UV(%.5f %.5f %.5f %.5f %.5f %.5f %.5f %.5f)\r\n", a, b,
-                              b + 1, a + 1, u0, v0, u0, v1, u1, v1, u1, v0);
+                              "\t\t4 V(%d %d %d %d) M(0) UV(%.5f %.5f %.5f %.5f %.5f %.5f %.5f %.5f)\r\n", a, b, b + 1,
+                              a + 1, u0, v0, u0, v1, u1, v1, u1, v0);
             text += line;
         }
     }

@@ -93,7 +93,14 @@ void frame(benchmark::State& state) {
     state.counters["triangles"] = triangles;
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(frame)->Args({3, 0, 0, 0})->Args({3, 1, 0, 0})->Args({0, 0, 0, 0})->Args({3, 0, 4, 0})->Args({3, 0, 0, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(frame)
+    ->Args({3, 0, 0, 0})
+    ->Args({3, 1, 0, 0})
+    ->Args({0, 0, 0, 0})
+    ->Args({3, 0, 4, 0})
+    ->Args({3, 0, 0, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void renderToPng(benchmark::State& state) {
     rv::Model m = gridModel();

@@ -48,7 +48,8 @@ std::vector<std::byte> textFile(const std::vector<std::byte>& binary) {
         s += " " + std::to_string(mesh.triangles.size()) + ";\n";
         for (std::size_t i = 0; i < mesh.triangles.size(); ++i) {
             const auto& t = mesh.triangles[i];
-            std::snprintf(line, sizeof line, " 3;%u,%u,%u;%s\n", t[0], t[1], t[2], i + 1 < mesh.triangles.size() ? "," : ";");
+            std::snprintf(line, sizeof line, " 3;%u,%u,%u;%s\n", t[0], t[1], t[2],
+                          i + 1 < mesh.triangles.size() ? "," : ";");
             s += line;
         }
     };
@@ -76,8 +77,9 @@ const std::vector<std::byte>& text() {
     static const std::vector<std::byte> file = [] {
         std::vector<std::byte> t = textFile(binary());
         if (const char* dir = std::getenv("REVIZEVOZ_BENCH_OUT")) {
-            for (const auto& [name, bytes] : {std::pair<const char*, const std::vector<std::byte>*>{"x_bench_text.x", &t},
-                                              std::pair<const char*, const std::vector<std::byte>*>{"x_bench_binary.x", &binary()}}) {
+            for (const auto& [name, bytes] :
+                 {std::pair<const char*, const std::vector<std::byte>*>{"x_bench_text.x", &t},
+                  std::pair<const char*, const std::vector<std::byte>*>{"x_bench_binary.x", &binary()}}) {
                 if (FILE* f = std::fopen((std::string(dir) + "/" + name).c_str(), "wb")) {
                     std::fwrite(bytes->data(), 1, bytes->size(), f);
                     std::fclose(f);

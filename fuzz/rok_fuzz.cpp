@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <span>
 
-#include "formats/rok/rok.h"
 #include "formats/kzp/kzp.h"
+#include "formats/rok/rok.h"
 #include "model/mesh.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

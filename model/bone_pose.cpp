@@ -49,7 +49,8 @@ BoneLocalPose boneLocalPose(const Model& model, int bone, int motion, const Mode
 }
 
 std::array<float, 4> unitQuaternion(const std::array<float, 4>& q) {
-    const double length = std::sqrt(double(q[0]) * q[0] + double(q[1]) * q[1] + double(q[2]) * q[2] + double(q[3]) * q[3]);
+    const double length =
+        std::sqrt(double(q[0]) * q[0] + double(q[1]) * q[1] + double(q[2]) * q[2] + double(q[3]) * q[3]);
     if (!(length > 1e-12) || !std::isfinite(length))
         return {0, 0, 0, 1};
     return {float(q[0] / length), float(q[1] / length), float(q[2] / length), float(q[3] / length)};
@@ -82,10 +83,22 @@ BoneMatrix boneMatrix(const BoneLocalPose& pose) {
     const auto [sx, sy, sz] = pose.scale;
     const auto [tx, ty, tz] = pose.translation;
     // The rotation matrix of a unit quaternion for row vectors, each row scaled.
-    return {sx * (1 - 2 * (y * y + z * z)), sx * 2 * (x * y + z * w),       sx * 2 * (x * z - y * w),       0,
-            sy * 2 * (x * y - z * w),       sy * (1 - 2 * (x * x + z * z)), sy * 2 * (y * z + x * w),       0,
-            sz * 2 * (x * z + y * w),       sz * 2 * (y * z - x * w),       sz * (1 - 2 * (x * x + y * y)), 0,
-            tx,                             ty,                             tz,                             1};
+    return {sx * (1 - 2 * (y * y + z * z)),
+            sx * 2 * (x * y + z * w),
+            sx * 2 * (x * z - y * w),
+            0,
+            sy * 2 * (x * y - z * w),
+            sy * (1 - 2 * (x * x + z * z)),
+            sy * 2 * (y * z + x * w),
+            0,
+            sz * 2 * (x * z + y * w),
+            sz * 2 * (y * z - x * w),
+            sz * (1 - 2 * (x * x + y * y)),
+            0,
+            tx,
+            ty,
+            tz,
+            1};
 }
 
 std::vector<BoneMatrix> poseBones(const Model& model, int motion, int frame) {

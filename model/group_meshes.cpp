@@ -79,8 +79,9 @@ void GroupMeshBuilder::build(int groupIndex, GroupRenderMesh& out) {
             for (int c : {0, k + 1, k + 2}) {
                 const ModelCorner& corner = p.corners[std::size_t(c)];
                 // An index outside its table reads as a zero entry.
-                keys_.push_back(meshKey(entryOr0(model.positions, corner.position), entryOr0(model.normals, corner.normal),
-                                        entryOr0(model.colors, corner.color), entryOr0(model.uvs, corner.uv)));
+                keys_.push_back(meshKey(entryOr0(model.positions, corner.position),
+                                        entryOr0(model.normals, corner.normal), entryOr0(model.colors, corner.color),
+                                        entryOr0(model.uvs, corner.uv)));
                 skinSources_.push_back(corner.position);
             }
     }

@@ -35,7 +35,7 @@ struct ModelPlayback {
     std::int32_t frame = 0;
     float time = 0;
     MotionBlend blend;
-    std::vector<KeyPosition> boneKeys;   // per bone, of the current motion
+    std::vector<KeyPosition> boneKeys;  // per bone, of the current motion
     std::vector<KeyPosition> groupKeys;  // per group, of the current motion
     std::vector<std::array<double, 2>> uvOffsets;  // per group: added to u and v when drawn
 };

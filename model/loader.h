@@ -5,10 +5,10 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <memory>
-#include <string>
 #include <future>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "model/instance.h"

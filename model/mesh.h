@@ -51,8 +51,8 @@ public:
 private:
     const Model& model_;
     std::vector<std::int32_t> polygonsByGroup_;  // polygon indices, grouped, list order within a group
-    std::vector<std::size_t> groupStart_;        // group g: polygonsByGroup_[groupStart_[g], groupStart_[g + 1])
-    std::vector<std::array<float, 12>> keys_;    // one per triangle corner
+    std::vector<std::size_t> groupStart_;  // group g: polygonsByGroup_[groupStart_[g], groupStart_[g + 1])
+    std::vector<std::array<float, 12>> keys_;  // one per triangle corner
     std::vector<std::int32_t> skinSources_;
     std::vector<std::int32_t> remap_;
     FirstMatchScratch scratch_;

@@ -14,15 +14,15 @@
 namespace rv {
 
 // Limits shared by every reader and writer.
-inline constexpr int kMaxPolygons = 65000;        // polygons of a model created for loading
-inline constexpr int kMaxTableEntries = 260000;   // entries of each mesh table (4 x 65000)
+inline constexpr int kMaxPolygons = 65000;  // polygons of a model created for loading
+inline constexpr int kMaxTableEntries = 260000;  // entries of each mesh table (4 x 65000)
 inline constexpr int kMaxCorners = 4;
 inline constexpr int kMaxBones = 128;
-inline constexpr int kMaxKeyedGroups = 256;       // groups that can carry motion group keys
+inline constexpr int kMaxKeyedGroups = 256;  // groups that can carry motion group keys
 inline constexpr int kMaxGroupKeys = 16;
 inline constexpr int kMaxTextureNumber = 255;
 inline constexpr int kMaxAttachments = 100;
-inline constexpr int kMaxNameBytes = 255;         // group, motion and texture names, paths
+inline constexpr int kMaxNameBytes = 255;  // group, motion and texture names, paths
 inline constexpr int kMaxBoneNameBytes = 259;
 inline constexpr std::int32_t kCurrentRevision = 2009000;
 
@@ -66,7 +66,7 @@ struct ModelPolygon {
     std::uint8_t cornerCount = 0;  // 2 to 4; 2 is a line
     std::array<ModelCorner, 4> corners{};
     std::int32_t group = 0;
-    ModelVertex faceNormal{};      // derived, never stored
+    ModelVertex faceNormal{};  // derived, never stored
 };
 
 struct ModelTexture {
@@ -206,7 +206,7 @@ struct Model {
     std::int32_t fromNativeFile = 1;
     std::uint32_t renderMode = 3;
     std::int32_t renderModeDirty = 1;  // set whenever renderMode was set; the preview clears it
-    std::uint32_t fillMode = 2;        // 0 points, 1 wireframe, 2 or 3 solid
+    std::uint32_t fillMode = 2;  // 0 points, 1 wireframe, 2 or 3 solid
 
     // Derived after loading.
     std::array<ModelVertex, kMaxBones> boneCenters{};

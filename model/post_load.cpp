@@ -12,9 +12,7 @@ using Matrix = std::array<float, 16>;  // row-major, row vectors: translation in
 
 constexpr float kFar = 99999.0f;  // start of every bounds search
 
-Matrix translation(const std::array<float, 3>& t) {
-    return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, t[0], t[1], t[2], 1};
-}
+Matrix translation(const std::array<float, 3>& t) { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, t[0], t[1], t[2], 1}; }
 
 void widen(ModelVertex& min, ModelVertex& max, const ModelVertex& p) {
     min = {std::min(min.x, p.x), std::min(min.y, p.y), std::min(min.z, p.z)};
@@ -75,7 +73,8 @@ bool applyGroupSwitches(Model& model) {
 std::vector<Matrix> boneMatricesOf(const Model& model, int bones) {
     std::vector<Matrix> matrices(static_cast<std::size_t>(bones));
     for (int i = 0; i < bones; ++i)
-        matrices[std::size_t(i)] = translation(i == 0 ? std::array<float, 3>{0, 0, 0} : model.bones[std::size_t(i)].position);
+        matrices[std::size_t(i)] =
+            translation(i == 0 ? std::array<float, 3>{0, 0, 0} : model.bones[std::size_t(i)].position);
     for (int i = 0; i < bones; ++i)
         for (int j = i + 1; j < bones; ++j)
             if (model.bones[std::size_t(j)].parent == i)

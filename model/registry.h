@@ -23,7 +23,7 @@ struct PendingLoad {
 
 // What a load into a slot came to. The model itself is in the slot.
 struct SlotLoad {
-    int slot = -1;        // -1 when the load failed
+    int slot = -1;  // -1 when the load failed
     std::string failure;  // the loader's own reason, when it could not run the work
 };
 

@@ -56,7 +56,7 @@ template <std::size_t N>
 std::size_t buildFirstMatchRemap(std::span<std::int32_t> remap, std::span<const std::array<float, N>> keys,
                                  FirstMatchScratch* scratch = nullptr) {
     constexpr std::uint64_t kEmpty = ~std::uint64_t(0);  // else hash in the high half, key index low
-    constexpr std::size_t kAhead = 16;                   // keys whose slots are fetched in advance
+    constexpr std::size_t kAhead = 16;  // keys whose slots are fetched in advance
 
     FirstMatchScratch local;
     FirstMatchScratch& work = scratch ? *scratch : local;

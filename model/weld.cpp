@@ -49,13 +49,15 @@ void weldModel(Model& model) {
     FirstMatchScratch scratch;
     std::vector<ModelSkinWeight> skin;
     skin.reserve(model.positions.size());
-    weldTable(model.polygons, model.positions, scratch, [](ModelCorner& c) -> std::int32_t& { return c.position; },
-              [&](std::int32_t old) { skin.push_back(entryOr0(model.skin, old)); });
+    weldTable(
+        model.polygons, model.positions, scratch, [](ModelCorner& c) -> std::int32_t& { return c.position; },
+        [&](std::int32_t old) { skin.push_back(entryOr0(model.skin, old)); });
     model.skin = std::move(skin);
-    weldTable(model.polygons, model.colors, scratch, [](ModelCorner& c) -> std::int32_t& { return c.color; },
-              [](std::int32_t) {});
-    weldTable(model.polygons, model.uvs, scratch, [](ModelCorner& c) -> std::int32_t& { return c.uv; },
-              [](std::int32_t) {});
+    weldTable(
+        model.polygons, model.colors, scratch, [](ModelCorner& c) -> std::int32_t& { return c.color; },
+        [](std::int32_t) {});
+    weldTable(
+        model.polygons, model.uvs, scratch, [](ModelCorner& c) -> std::int32_t& { return c.uv; }, [](std::int32_t) {});
     computeNormals(model);
 }
 

@@ -77,9 +77,7 @@ unsigned applyInputEvent(PreviewCamera& camera, const InputEvent& event) {
         camera.zoom *= event.wheelDelta < 0 ? 1.2f : 0.8f;
         actions |= kInputRefreshInfo;
         break;
-    case InputKind::KeyDown:
-        LibKeyEvent(event.key, true);
-        break;
+    case InputKind::KeyDown: LibKeyEvent(event.key, true); break;
     case InputKind::KeyUp:
         if (event.key == kKeyEscape)
             actions |= kInputClose;

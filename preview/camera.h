@@ -13,9 +13,9 @@ namespace rv {
 
 struct PreviewCamera {
     Vec3 target{0, 7, 0};
-    float yaw = -20;   // degrees about the vertical axis, unbounded
+    float yaw = -20;  // degrees about the vertical axis, unbounded
     float pitch = 20;  // degrees of elevation
-    float zoom = 2.8f; // the eye is 15 x zoom from the target
+    float zoom = 2.8f;  // the eye is 15 x zoom from the target
     int mouseX = 0, mouseY = 0;
     int prevX = 0, prevY = 0;
     int deltaX = 0, deltaY = 0;  // movement since the last update step
@@ -42,9 +42,9 @@ struct InputEvent {
 // What the host must do after an event; flags, combined with |.
 enum InputAction : unsigned {
     kInputNone = 0,
-    kInputRefreshInfo = 1,      // refresh the information text
-    kInputRereadModel = 2,      // re-read the current model (slot 0)
-    kInputClose = 4,            // close the main window
+    kInputRefreshInfo = 1,  // refresh the information text
+    kInputRereadModel = 2,  // re-read the current model (slot 0)
+    kInputClose = 4,  // close the main window
     kInputToggleAntiAlias = 8,  // AntiAliasSet(!lib().antiAliasOn)
     kInputToggleShaderMode = 16,  // lib().shaderMode = !lib().shaderMode (F3)
 };

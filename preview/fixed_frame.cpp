@@ -16,9 +16,15 @@ std::array<float, 9> normalMatrixOf(const Mat4& m) {
         return {};
     const float s = 1.0f / det;
     // Inverse is adj^T / det; its transpose is the cofactor matrix / det.
-    return {A * s, B * s, C * s,
-            -(b * i - c * h) * s, (a * i - c * g) * s, -(a * h - b * g) * s,
-            (b * f - c * e) * s, -(a * f - c * d) * s, (a * e - b * d) * s};
+    return {A * s,
+            B * s,
+            C * s,
+            -(b * i - c * h) * s,
+            (a * i - c * g) * s,
+            -(a * h - b * g) * s,
+            (b * f - c * e) * s,
+            -(a * f - c * d) * s,
+            (a * e - b * d) * s};
 }
 
 namespace {

@@ -46,7 +46,7 @@ private:
 
     GLuint vao_ = 0, vertexBuffer_ = 0, indexBuffer_ = 0, skinBuffer_ = 0;
     std::vector<Range> ranges_;
-    bool buffersStale_ = true;     // prepared data not yet in the buffers
+    bool buffersStale_ = true;  // prepared data not yet in the buffers
     bool positionsStale_ = false;  // skinned positions not yet in the buffers
 };
 

@@ -16,7 +16,7 @@ namespace rv {
 // The polygons each group draws: those of 3 or more corners whose group exists, in list order
 // within a group.
 struct PolygonsByGroup {
-    std::vector<std::size_t> start;      // groups + 1 entries; group g's run is start[g]..start[g+1]
+    std::vector<std::size_t> start;  // groups + 1 entries; group g's run is start[g]..start[g+1]
     std::vector<std::int32_t> polygons;  // polygon numbers, grouped
 
     std::span<const std::int32_t> of(std::size_t g) const {

@@ -13,13 +13,13 @@ namespace rv {
 struct HeadlessRenderOptions {
     int width = 1280, height = 720;
     std::optional<float> yaw, pitch, zoom;  // the camera's defaults where not given
-    bool fit = false;                        // frame the model's bounds (after yaw and pitch)
-    int frames = 1;                          // loop passes; the last frame is returned
+    bool fit = false;  // frame the model's bounds (after yaw and pitch)
+    int frames = 1;  // loop passes; the last frame is returned
     bool grid = true;
-    bool transparentClear = false;           // background alpha 0; the picture's colours are straight alpha
+    bool transparentClear = false;  // background alpha 0; the picture's colours are straight alpha
     std::array<int, 3> clearColour{128, 128, 128};  // unused with transparentClear
     bool shaderMode = false;  // the effect path (shadow map, post effects)
-    int postEffect = 0;       // 0..6
+    int postEffect = 0;  // 0..6
     bool bloom = false;
 };
 

@@ -42,8 +42,8 @@ void setGroundEffect(Effect& e, const GroupEffectInput& in, const SceneView& vie
     const int displacement = effectTextureNumber(m, group.displacement != 0 ? group.displacementTexture : 0);
     e.setInt("DisplaceFlag", displacement != 0 ? 1 : 0);
     e.setFloat("DisplaceScale", std::isfinite(group.displacementValue) ? group.displacementValue : 0.0f);
-    e.setTexture("Tex3", displacement != 0 ? textures.textureFor(m, *in.instance, displacement)
-                                           : textures.nullTexture());
+    e.setTexture("Tex3",
+                 displacement != 0 ? textures.textureFor(m, *in.instance, displacement) : textures.nullTexture());
 }
 
 }  // namespace

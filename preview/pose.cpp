@@ -120,8 +120,8 @@ void computeBoneMatrices(const Model& model, ModelInstance& instance, PoseState&
         instance.bones[b].matrix = pose.global[b];
 }
 
-void skinPositions(std::span<const ModelVertex> positions, std::span<const ModelSkinWeight> skin,
-                   const PoseState& pose, std::span<ModelVertex> out) {
+void skinPositions(std::span<const ModelVertex> positions, std::span<const ModelSkinWeight> skin, const PoseState& pose,
+                   std::span<ModelVertex> out) {
     const std::size_t bones = pose.global.size();
     auto through = [&](const ModelVertex& p, std::size_t b) {
         const Mat4& rest = pose.rest[b];

@@ -14,13 +14,13 @@ namespace rv {
 
 // The preview's pose state of one model beside its instance.
 struct PoseState {
-    std::vector<BoneLocalPose> current;   // sampled this frame, per bone
+    std::vector<BoneLocalPose> current;  // sampled this frame, per bone
     std::vector<BoneLocalPose> previous;  // the pose a running blend starts from
-    std::vector<Mat4> rest;          // global rest transforms
-    std::vector<Mat4> global;        // global current transforms
+    std::vector<Mat4> rest;  // global rest transforms
+    std::vector<Mat4> global;  // global current transforms
     std::vector<Mat4> rotationOnly;  // global rotations
     std::vector<Quat> globalRotation;
-    bool blendCaptured = false;      // `previous` holds the source of the running blend
+    bool blendCaptured = false;  // `previous` holds the source of the running blend
 };
 
 // Bones the drawing uses: boneCount within 0..128.
@@ -41,8 +41,8 @@ void computeBoneMatrices(const Model& model, ModelInstance& instance, PoseState&
 // global transform; with 0 < weight < 1 mixed with bone2 as w x first + (1 - w) x second. A bone
 // number outside the usable bones reads as bone 0. out.size() must equal positions.size(), and
 // skin entries beyond `skin` read as bone 0, weight 1.
-void skinPositions(std::span<const ModelVertex> positions, std::span<const ModelSkinWeight> skin,
-                   const PoseState& pose, std::span<ModelVertex> out);
+void skinPositions(std::span<const ModelVertex> positions, std::span<const ModelSkinWeight> skin, const PoseState& pose,
+                   std::span<ModelVertex> out);
 
 // Whether skinning moves anything: some bone's global transform differs from its rest.
 bool poseMoves(const PoseState& pose);

@@ -60,7 +60,8 @@ void prepareVertices(const Model& model, const ModelGroup& group, std::span<cons
         const ModelVertex n = hasNormals ? entryOr0(model.normals, corner.normal) : ModelVertex{};
         const ModelUV uv = entryOr0(model.uvs, corner.uv);
         const std::size_t v = std::size_t(scratch.remap[k]);
-        out.vertices[v] = {pos.x, pos.y, pos.z, n.x, n.y, n.z, packDiffuse(tintedColour(model, group, corner)), uv.u, uv.v};
+        out.vertices[v] = {pos.x, pos.y, pos.z, n.x, n.y, n.z, packDiffuse(tintedColour(model, group, corner)),
+                           uv.u,  uv.v};
         out.sourcePositions[v] = pos;
         out.sourceUVs[v] = uv;
         out.skin[v] = entryOr0(model.skin, corner.position);

@@ -23,11 +23,11 @@ static_assert(sizeof(PreparedVertex) == 36);
 struct PreparedGroup {
     std::vector<PreparedVertex> vertices;
     std::vector<ModelVertex> sourcePositions;  // as prepared, before skinning
-    std::vector<ModelUV> sourceUVs;            // as prepared, before scrolling
-    std::vector<ModelSkinWeight> skin;         // per vertex, from its position
-    std::vector<std::uint32_t> indices;        // fan triangles, 3 per triangle
+    std::vector<ModelUV> sourceUVs;  // as prepared, before scrolling
+    std::vector<ModelSkinWeight> skin;  // per vertex, from its position
+    std::vector<std::uint32_t> indices;  // fan triangles, 3 per triangle
     std::int32_t triangleCount = 0;
-    bool wideIndices = false;                  // more vertices than 16-bit indices address
+    bool wideIndices = false;  // more vertices than 16-bit indices address
 };
 
 struct PreparedModel {

@@ -29,8 +29,8 @@ int drawPathOf(const Model& model) {
 
 struct PreviewRenderer::Impl {
     TextureCache textures;
-    FanDraw fans;           // mode 0
-    GroupBuffers buffers;   // modes 3 and 8
+    FanDraw fans;  // mode 0
+    GroupBuffers buffers;  // modes 3 and 8
     GridLines grid;
 
     // CPU side of the current model.
@@ -44,7 +44,7 @@ struct PreviewRenderer::Impl {
     // The effect path, and render modes 5 to 7.
     EffectLibrary effects;
     ShaderPath shader;
-    bool gpuSkin = false;            // mode 5's bones go to the bone effect
+    bool gpuSkin = false;  // mode 5's bones go to the bone effect
     std::vector<Mat4> skinMatrices;  // per bone: rest offset, then the global transform
 
     void createGl() {
@@ -164,8 +164,8 @@ struct PreviewRenderer::Impl {
         return buffers.triangles(g);
     }
 
-    void drawModelFixed(const FixedFunctionProgram& p, const Model& m, ModelInstance& instance,
-                        const SceneView& view, FrameCounts& counts);
+    void drawModelFixed(const FixedFunctionProgram& p, const Model& m, ModelInstance& instance, const SceneView& view,
+                        FrameCounts& counts);
     bool drawShaderFrame(GLuint framebuffer, int width, int height, const Model* m, ModelInstance* instance,
                          const SceneView& view, const FixedFunctionProgram& p, FrameCounts& counts);
     int walkForEffects(const Model& m, ModelInstance& instance, const EffectGroupVisitor& visit);
@@ -250,7 +250,9 @@ bool PreviewRenderer::Impl::drawShaderFrame(GLuint framebuffer, int width, int h
     in.skinMatrices = gpuSkin ? skinMatrices : std::vector<Mat4>{};
     if (drawable(m, instance)) {
         in.modelLight = m->lighting != 0;
-        in.model = [this, m, instance](const EffectGroupVisitor& visit) { return walkForEffects(*m, *instance, visit); };
+        in.model = [this, m, instance](const EffectGroupVisitor& visit) {
+            return walkForEffects(*m, *instance, visit);
+        };
     }
     if (view.grid)
         in.grid = [this, &p, &view] { grid.draw(p, view); };

@@ -31,15 +31,15 @@ struct SceneView {
     std::array<int, 3> clearColour{128, 128, 128};
     bool transparentClear = false;  // clear to black at alpha 0 (thumbnails); colours come out premultiplied
     bool grid = true;
-    bool lighting = true;           // the global light switch: off draws the vertex colours unlit
-    int selectedBone = -1;          // weight display of render mode 0
+    bool lighting = true;  // the global light switch: off draws the vertex colours unlit
+    int selectedBone = -1;  // weight display of render mode 0
 
     // The effect path.
     bool shaderMode = false;
-    Vec3 lightTarget{0, 0, 0};      // where the light aims: the camera's look-at point
+    Vec3 lightTarget{0, 0, 0};  // where the light aims: the camera's look-at point
     bool bloomOn = false;
     float bloomPower = 0.5f;
-    int postEffect = 0;             // 0..6
+    int postEffect = 0;  // 0..6
     std::array<float, 3> effect2D{0, 0, 0};
     double appTime = 0;
 };

@@ -17,8 +17,8 @@
 namespace rv {
 
 struct PreviewSettings {
-    bool grid = true;              // the reference grid (the settings file's referenceGeometry)
-    bool transparentClear = false; // clear to alpha 0 (thumbnails)
+    bool grid = true;  // the reference grid (the settings file's referenceGeometry)
+    bool transparentClear = false;  // clear to alpha 0 (thumbnails)
 };
 
 class PreviewSession {

@@ -12,7 +12,7 @@ namespace rv {
 namespace {
 
 constexpr const char* kPostTechniques[kPostEffectCount] = {
-    "RenderSceneTechnique", "RenderMonochromeTechnique", "RenderSepiaTechnique", "RenderReverseTechnique",
+    "RenderSceneTechnique", "RenderMonochromeTechnique", "RenderSepiaTechnique",   "RenderReverseTechnique",
     "RenderShadeTechnique", "RenderMosaicTechnique",     "RenderYuraYuraTechnique"};
 
 enum { kScene = 0, kDepthOfField = 1, kBloom = 2, kBloomBlur = 3, kBlend = 4, kSpare = 5 };
@@ -26,8 +26,7 @@ GLuint makeColourTexture(int size, GLenum format, GLenum type) {
     GLuint t = 0;
     glGenTextures(1, &t);
     glBindTexture(GL_TEXTURE_2D, t);
-    glTexImage2D(GL_TEXTURE_2D, 0, GLint(format), size, size, 0, format == GL_RGBA8 ? GL_RGBA : GL_RED, type,
-                 nullptr);
+    glTexImage2D(GL_TEXTURE_2D, 0, GLint(format), size, size, 0, format == GL_RGBA8 ? GL_RGBA : GL_RED, type, nullptr);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
@@ -66,7 +65,8 @@ void ShaderPath::createShadowMap() {
         }
         const GLuint t = makeColourTexture(texSize_, format, GL_FLOAT);
         bindTarget(t, shadowDepth_);
-        const bool ok = glGetError() == GL_NO_ERROR && glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+        const bool ok =
+            glGetError() == GL_NO_ERROR && glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
         if (ok)
             return t;
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -240,8 +240,8 @@ void ShaderPath::setFrameParameters(Effect& e3, const ShaderFrameInput& in) {
         up = {0, 0, 1};
     const Vec3 lightEye{view.lightPosition.x - 200 * direction.x, view.lightPosition.y - 200 * direction.y,
                         view.lightPosition.z - 200 * direction.z};
-    e3.setMatrix("LightVProj", glProjection(multiply(lookAtLH(lightEye, view.lightTarget, up),
-                                                      perspectiveLH(1, 1, 1, 1000))));
+    e3.setMatrix("LightVProj",
+                 glProjection(multiply(lookAtLH(lightEye, view.lightTarget, up), perspectiveLH(1, 1, 1, 1000))));
 }
 
 // The model's groups with `technique` (only the reflective ones when `onlyReflective`).

@@ -39,9 +39,9 @@ struct ShaderFrameInput {
     const SceneView* view = nullptr;
     // Walks the shown model's groups (empty: no model). Returns the triangles one walk drew.
     std::function<int(const EffectGroupVisitor&)> model;
-    bool modelLight = true;          // the model's light flag
+    bool modelLight = true;  // the model's light flag
     std::vector<Mat4> skinMatrices;  // per bone, for GPU-skinned models
-    std::function<void()> grid;      // the application's drawing, into the bound target
+    std::function<void()> grid;  // the application's drawing, into the bound target
     std::function<void()> restoreFixedState;  // before the grid: the frame's usual GL state
 };
 

@@ -16,12 +16,12 @@ constexpr std::uint32_t kPixelFormatBytes = 32;
 constexpr std::size_t kDataOffset = kMagicBytes + kHeaderBytes;
 constexpr std::uint32_t kMaxSide = 16384;
 
-constexpr std::uint32_t kFlagDepth = 0x800000;     // DDSD_DEPTH
-constexpr std::uint32_t kPfAlphaPixels = 0x1;      // DDPF_ALPHAPIXELS
-constexpr std::uint32_t kPfFourCc = 0x4;           // DDPF_FOURCC
-constexpr std::uint32_t kPfRgb = 0x40;             // DDPF_RGB
-constexpr std::uint32_t kCaps2Cubemap = 0x200;     // DDSCAPS2_CUBEMAP
-constexpr std::uint32_t kCaps2Volume = 0x200000;   // DDSCAPS2_VOLUME
+constexpr std::uint32_t kFlagDepth = 0x800000;  // DDSD_DEPTH
+constexpr std::uint32_t kPfAlphaPixels = 0x1;  // DDPF_ALPHAPIXELS
+constexpr std::uint32_t kPfFourCc = 0x4;  // DDPF_FOURCC
+constexpr std::uint32_t kPfRgb = 0x40;  // DDPF_RGB
+constexpr std::uint32_t kCaps2Cubemap = 0x200;  // DDSCAPS2_CUBEMAP
+constexpr std::uint32_t kCaps2Volume = 0x200000;  // DDSCAPS2_VOLUME
 
 constexpr std::uint32_t fourCc(const char (&s)[5]) {
     return std::uint32_t(std::uint8_t(s[0])) | std::uint32_t(std::uint8_t(s[1])) << 8 |

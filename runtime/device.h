@@ -14,7 +14,7 @@ struct GpuInfo {
     int primitiveCount = 0;
     int vertexIndex = 0;
     int vertexShaderLevel = 0;  // 0..4
-    int pixelShaderLevel = 0;   // 0..4
+    int pixelShaderLevel = 0;  // 0..4
 };
 
 enum class DeviceStatus { Ready, Lost, NotReset };
@@ -33,7 +33,7 @@ public:
     virtual int screenHeight() const = 0;
     virtual int backBufferWidth() const = 0;
     virtual int backBufferHeight() const = 0;
-    virtual int samples() const = 0;       // multisampling of the back buffer, 0 for none
+    virtual int samples() const = 0;  // multisampling of the back buffer, 0 for none
     virtual int depthBits() const = 0;
     virtual int stencilBits() const = 0;
 

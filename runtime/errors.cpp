@@ -14,8 +14,7 @@ constexpr std::uint32_t kDriverInternalError = 0x88760827;
 
 std::string errorText(std::uint32_t code) {
     switch (code) {
-    case 0x8007000E:
-        return "Not enough memory.";
+    case 0x8007000E: return "Not enough memory.";
     case 0x82000001:
         return "Could not initialize Direct3D. You may\nwant to check that the latest version of\nDirectX is "
                "correctly installed on your\nsystem.  Also make sure that this program\nwas compiled with header "
@@ -26,8 +25,7 @@ std::string errorText(std::uint32_t code) {
     case 0x82000004:
         return "This sample cannot run in a desktop\nwindow with the current display settings.\nPlease change "
                "your desktop settings to a\n16- or 32-bit display mode and re-run this\nsample.";
-    case 0x82000005:
-        return "No hardware-accelerated Direct3D devices\nwere found.";
+    case 0x82000005: return "No hardware-accelerated Direct3D devices\nwere found.";
     case 0x82000006:
         return "This sample requires functionality that is\nnot available on your Direct3D hardware\naccelerator.";
     case 0x82000007:
@@ -42,18 +40,12 @@ std::string errorText(std::uint32_t code) {
                "available devices and modes.";
     case 0x8200000A:
         return "A D3D object has a non-zero reference\ncount (meaning things were not properly\ncleaned up).";
-    case 0x8200000B:
-        return "Could not load required media.";
-    case 0x8200000C:
-        return "Could not reset the Direct3D device.";
-    case 0x8200000D:
-        return "ビデオカードが、DirectX 9 に対応していない可能性があります。\nD3DAPPERR_NULLREFDEVICE";
-    case 0x8876017C:
-        return "Not enough video memory.";
-    case kDriverInternalError:
-        return "A serious problem occured inside the display driver.";
-    default:
-        return "Generic application error. Enable\ndebug output for detailed information.";
+    case 0x8200000B: return "Could not load required media.";
+    case 0x8200000C: return "Could not reset the Direct3D device.";
+    case 0x8200000D: return "ビデオカードが、DirectX 9 に対応していない可能性があります。\nD3DAPPERR_NULLREFDEVICE";
+    case 0x8876017C: return "Not enough video memory.";
+    case kDriverInternalError: return "A serious problem occured inside the display driver.";
+    default: return "Generic application error. Enable\ndebug output for detailed information.";
     }
 }
 

@@ -29,7 +29,7 @@ struct LibraryState {
     bool singleStep = false;
     int windowWidth = 1280, windowHeight = 720;  // the back-buffer size once a device exists
     int screenWidth = 0, screenHeight = 0;
-    std::string frameStats;   // at most 89 characters
+    std::string frameStats;  // at most 89 characters
     std::string dataFolder;
     Image nullTexture;  // drawn for untextured and failed materials
     bool antiAliasSupported = false, antiAliasOn = false;
@@ -37,7 +37,7 @@ struct LibraryState {
     bool vSync = true;
     GpuInfo gpuInfo;
     std::array<std::uint8_t, 256> keyState{};  // 1 while down, by Windows virtual-key code
-    std::array<std::uint8_t, 256> keyEdge{};   // kKeyIdle .. kKeyReleased
+    std::array<std::uint8_t, 256> keyEdge{};  // kKeyIdle .. kKeyReleased
     MouseState mouse;
     float fade = 0, fadeSpeed = 0.03f;
     std::array<float, 4> ambient{0.125f, 0.125f, 0.125f, 1.0f};
@@ -51,7 +51,7 @@ struct LibraryState {
     bool shaderMode = false;
     bool bloomOn = false;
     float bloomPower = 0.5f;
-    int postEffect = 0;                      // 0..6: the 2-D technique that finishes the frame
+    int postEffect = 0;  // 0..6: the 2-D technique that finishes the frame
     std::array<float, 3> effect2D{0, 0, 0};  // "op" of the 2-D effect
 
     // The transforms the drawing sets; ProjectToScreen multiplies them.
@@ -61,10 +61,10 @@ struct LibraryState {
     Mat4 projection = kIdentity;
 
     // Frame loop. With these defaults every pass runs exactly one update step.
-    int targetRate = 0;          // update steps per second
-    double speed = 0;            // accumulator growth per pass (or per step amount)
-    bool variableStep = false;   // grow by speed x targetRate x elapsed instead of by speed
-    bool pacing = false;         // wait out 1 / targetRate between passes
+    int targetRate = 0;  // update steps per second
+    double speed = 0;  // accumulator growth per pass (or per step amount)
+    bool variableStep = false;  // grow by speed x targetRate x elapsed instead of by speed
+    bool pacing = false;  // wait out 1 / targetRate between passes
     double accumulator = 0;
     double lastFrameTime = 0, elapsed = 0;
 
@@ -85,7 +85,7 @@ void resetLibraryState();
 struct LibOptions {
     std::string executablePath;  // empty: /proc/self/exe
     int width = 1280, height = 720;  // requested client size, clamped to the screen
-    bool enterDataFolder = true;     // make the data folder the current directory
+    bool enterDataFolder = true;  // make the data folder the current directory
 };
 
 // "2015.0504".

@@ -94,11 +94,8 @@ bool RenderFrame(RenderDevice& device, const LoopHooks& hooks, double nowSeconds
     LibraryState& s = lib();
     if (s.deviceLost) {
         switch (device.status()) {
-        case DeviceStatus::Lost:
-            return false;
-        case DeviceStatus::NotReset:
-            resetLostDevice(device, hooks);
-            return false;
+        case DeviceStatus::Lost: return false;
+        case DeviceStatus::NotReset: resetLostDevice(device, hooks); return false;
         case DeviceStatus::Ready:
             s.deviceLost = false;
             LogLine("デバイスロストから復帰");

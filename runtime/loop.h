@@ -11,10 +11,10 @@ namespace rv {
 
 // The application's parts of a pass. Any hook may be empty.
 struct LoopHooks {
-    std::function<void()> updateStep;    // one update step of the application (camera, ...)
+    std::function<void()> updateStep;  // one update step of the application (camera, ...)
     std::function<void()> registryStep;  // the model registry's per-step work, after the keys age
-    std::function<void()> modelPass;     // per frame, after the steps: animation, bone matrices
-    std::function<void()> render;        // draws the scene into the back buffer
+    std::function<void()> modelPass;  // per frame, after the steps: animation, bone matrices
+    std::function<void()> render;  // draws the scene into the back buffer
     // Around a rebuild of a lost context: release what lived in it, then make it again. A
     // restore that fails returns false.
     std::function<void()> invalidateDeviceObjects;
@@ -22,7 +22,7 @@ struct LoopHooks {
 };
 
 struct LoopPassResult {
-    int steps = 0;          // update steps run
+    int steps = 0;  // update steps run
     bool rendered = false;  // the scene was drawn and presented
     // The host waits until this time (same clock as nowSeconds) before the next pass: 0.1 s
     // while the device is lost, the rest of the frame period when pacing is on; 0 for no wait.

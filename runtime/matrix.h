@@ -51,18 +51,29 @@ inline Mat4 rotationOf(const Quat& q) {
     const float xx = q.x * q.x, yy = q.y * q.y, zz = q.z * q.z;
     const float xy = q.x * q.y, xz = q.x * q.z, yz = q.y * q.z;
     const float wx = q.w * q.x, wy = q.w * q.y, wz = q.w * q.z;
-    return {1 - 2 * (yy + zz), 2 * (xy + wz),     2 * (xz - wy),     0,
-            2 * (xy - wz),     1 - 2 * (xx + zz), 2 * (yz + wx),     0,
-            2 * (xz + wy),     2 * (yz - wx),     1 - 2 * (xx + yy), 0,
-            0,                 0,                 0,                 1};
+    return {1 - 2 * (yy + zz),
+            2 * (xy + wz),
+            2 * (xz - wy),
+            0,
+            2 * (xy - wz),
+            1 - 2 * (xx + zz),
+            2 * (yz + wx),
+            0,
+            2 * (xz + wy),
+            2 * (yz - wx),
+            1 - 2 * (xx + yy),
+            0,
+            0,
+            0,
+            0,
+            1};
 }
 
 // The rotation of q1 followed by that of q2 (as rotationOf(q1) x rotationOf(q2)).
 inline Quat multiply(const Quat& q1, const Quat& q2) {
-    return {q2.w * q1.x + q2.x * q1.w + q2.y * q1.z - q2.z * q1.y,
-            q2.w * q1.y - q2.x * q1.z + q2.y * q1.w + q2.z * q1.x,
-            q2.w * q1.z + q2.x * q1.y - q2.y * q1.x + q2.z * q1.w,
-            q2.w * q1.w - q2.x * q1.x - q2.y * q1.y - q2.z * q1.z};
+    return {
+        q2.w * q1.x + q2.x * q1.w + q2.y * q1.z - q2.z * q1.y, q2.w * q1.y - q2.x * q1.z + q2.y * q1.w + q2.z * q1.x,
+        q2.w * q1.z + q2.x * q1.y - q2.y * q1.x + q2.z * q1.w, q2.w * q1.w - q2.x * q1.x - q2.y * q1.y - q2.z * q1.z};
 }
 
 inline float dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }

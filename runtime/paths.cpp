@@ -100,9 +100,12 @@ std::optional<std::string> convert(const char* to, const char* from, std::string
         // Skip one whole UTF-8 character (or one byte of anything else).
         std::size_t skip = 1;
         const unsigned char lead = static_cast<unsigned char>(*in);
-        if (lead >= 0xF0) skip = 4;
-        else if (lead >= 0xE0) skip = 3;
-        else if (lead >= 0xC0) skip = 2;
+        if (lead >= 0xF0)
+            skip = 4;
+        else if (lead >= 0xE0)
+            skip = 3;
+        else if (lead >= 0xC0)
+            skip = 2;
         skip = std::min(skip, inLeft);
         in += skip;
         inLeft -= skip;

@@ -19,7 +19,8 @@ public:
     enum class Endian { Little, Big };
 
     explicit ByteCursor(std::span<const std::byte> data, Endian endian = Endian::Little)
-        : data_(data), endian_(endian) {}
+        : data_(data),
+          endian_(endian) {}
 
     std::uint8_t u8() { return read<std::uint8_t>(); }
     std::uint16_t u16() { return read<std::uint16_t>(); }

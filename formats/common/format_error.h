@@ -9,11 +9,11 @@ namespace rv {
 struct FormatError {
     enum class Where : std::uint8_t { Byte, Line, Nowhere };
 
-    std::string file;           // set by the driver; readers only ever see bytes
-    std::uint64_t offset = 0;   // where the reader stopped trusting the file
-    std::uint32_t line = 0;     // text formats: 1-based line
-    std::string reason;         // "polygon count 70000 is over the limit of 65000"
-    bool userMessage = false;   // shown to the user as is (message box), not only logged
+    std::string file;  // set by the driver; readers only ever see bytes
+    std::uint64_t offset = 0;  // where the reader stopped trusting the file
+    std::uint32_t line = 0;  // text formats: 1-based line
+    std::string reason;  // "polygon count 70000 is over the limit of 65000"
+    bool userMessage = false;  // shown to the user as is (message box), not only logged
     Where where = Where::Byte;
 
     // A file refused at a byte offset.

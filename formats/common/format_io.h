@@ -24,7 +24,7 @@ struct ReadContext {
 };
 
 struct WriteContext {
-    std::vector<std::byte> bytes;       // the whole output file
+    std::vector<std::byte> bytes;  // the whole output file
     std::vector<std::string> warnings;  // printed by the CLI, logged by the GUI
     // For writers of several files: where `bytes` will go (the others are named after it), and
     // the files that belong with it, written together with it or not at all.

@@ -15,12 +15,12 @@ inline std::optional<FormatError> checkPolygonCorners(const Model& model, std::s
     const ModelPolygon& polygon = model.polygons[p];
     if (polygon.cornerCount > kMaxCorners)
         return FormatError::refusal("polygon " + std::to_string(p) + " has " + std::to_string(polygon.cornerCount) +
-                               " corners, more than " + std::to_string(kMaxCorners));
+                                    " corners, more than " + std::to_string(kMaxCorners));
     for (int k = 0; k < polygon.cornerCount; ++k) {
         const std::int32_t index = polygon.corners[k].position;
         if (index < 0 || std::size_t(index) >= model.positions.size())
             return FormatError::refusal("polygon " + std::to_string(p) + " names position " + std::to_string(index) +
-                                   ", but the model has " + std::to_string(model.positions.size()));
+                                        ", but the model has " + std::to_string(model.positions.size()));
     }
     return std::nullopt;
 }

@@ -62,8 +62,8 @@ std::string_view trimBlanks(std::string_view s);
 
 // What a leading-number read found.
 enum class LeadingNumber : std::uint8_t {
-    Read,      // a number; `s` now starts after it
-    None,      // no number at the front of `s`
+    Read,  // a number; `s` now starts after it
+    None,  // no number at the front of `s`
     TooLarge,  // a number beyond the type's range
 };
 

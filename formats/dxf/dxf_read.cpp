@@ -229,7 +229,8 @@ struct DxfReader {
 
     // Reads the pairs of one 3DFACE up to the next entity; `pair` is left on that entity's first
     // pair. Every coordinate code must come once, in any order (LightWave writes 13 .. 10).
-    std::optional<FormatError> readFace(DxfLines& in, DxfPair& pair, bool& more, std::size_t faceOffset, DxfFace& face) const {
+    std::optional<FormatError> readFace(DxfLines& in, DxfPair& pair, bool& more, std::size_t faceOffset,
+                                        DxfFace& face) const {
         unsigned seen = 0;
         while ((more = nextPair(in, pair)) && pair.code != 0) {
             const int slot = coordinateSlot(pair.code);
@@ -304,7 +305,8 @@ std::optional<FormatError> readDxf(std::span<const std::byte> file, Model& model
     if (count == 0)
         return FormatError::atByte(file.size(), "the file holds no 3DFACE entity");
     if (count > std::size_t(kMaxPolygons))
-        return FormatError::atByte(file.size(), "3DFACE count " + std::to_string(count) + " is over the limit of " + std::to_string(kMaxPolygons));
+        return FormatError::atByte(file.size(), "3DFACE count " + std::to_string(count) + " is over the limit of " +
+                                                    std::to_string(kMaxPolygons));
     std::vector<DxfFace> faces;
     faces.reserve(count);
     if (auto err = reader.readFaces(faces))

@@ -138,7 +138,8 @@ void addSkeleton(Builder& b, const Model& model, int meshNode, WriteContext&) {
     std::vector<float> inverseBind;
     inverseBind.reserve(std::size_t(bones) * 16);
     for (int i = 0; i < bones; ++i) {
-        const std::array<float, 3> at = turned(rest[std::size_t(i)][0], rest[std::size_t(i)][1], rest[std::size_t(i)][2]);
+        const std::array<float, 3> at =
+            turned(rest[std::size_t(i)][0], rest[std::size_t(i)][1], rest[std::size_t(i)][2]);
         const float m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, -at[0], -at[1], -at[2], 1};  // column-major
         inverseBind.insert(inverseBind.end(), m, m + 16);
     }

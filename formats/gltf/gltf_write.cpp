@@ -141,7 +141,8 @@ std::optional<FormatError> buildTables(const Model& model, MeshTables& t) {
             t.uvs.push_back(uv.v);
         }
         if (withColors) {
-            const ModelColor color = key.color >= 0 ? model.colors[std::size_t(key.color)] : ModelColor{255, 255, 255, 255};
+            const ModelColor color =
+                key.color >= 0 ? model.colors[std::size_t(key.color)] : ModelColor{255, 255, 255, 255};
             t.colors.push_back(tintedComponent(color.red, model.tint.red));
             t.colors.push_back(tintedComponent(color.green, model.tint.green));
             t.colors.push_back(tintedComponent(color.blue, model.tint.blue));
@@ -327,16 +328,22 @@ std::optional<FormatError> build(const Model& model, WriteContext& ctx, Builder&
 
     tinygltf::Primitive shared;
     shared.mode = TINYGLTF_MODE_TRIANGLES;
-    shared.attributes["POSITION"] = gltf::addFloats(b, t.positions, 3, TINYGLTF_TYPE_VEC3, TINYGLTF_TARGET_ARRAY_BUFFER, true);
-    shared.attributes["NORMAL"] = gltf::addFloats(b, t.normals, 3, TINYGLTF_TYPE_VEC3, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+    shared.attributes["POSITION"] =
+        gltf::addFloats(b, t.positions, 3, TINYGLTF_TYPE_VEC3, TINYGLTF_TARGET_ARRAY_BUFFER, true);
+    shared.attributes["NORMAL"] =
+        gltf::addFloats(b, t.normals, 3, TINYGLTF_TYPE_VEC3, TINYGLTF_TARGET_ARRAY_BUFFER, false);
     if (!t.uvs.empty())
-        shared.attributes["TEXCOORD_0"] = gltf::addFloats(b, t.uvs, 2, TINYGLTF_TYPE_VEC2, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+        shared.attributes["TEXCOORD_0"] =
+            gltf::addFloats(b, t.uvs, 2, TINYGLTF_TYPE_VEC2, TINYGLTF_TARGET_ARRAY_BUFFER, false);
     if (!t.colors.empty())
-        shared.attributes["COLOR_0"] = gltf::addFloats(b, t.colors, 4, TINYGLTF_TYPE_VEC4, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+        shared.attributes["COLOR_0"] =
+            gltf::addFloats(b, t.colors, 4, TINYGLTF_TYPE_VEC4, TINYGLTF_TARGET_ARRAY_BUFFER, false);
     if (!t.joints.empty()) {
-        shared.attributes["JOINTS_0"] = b.addAccessor(t.joints.data(), vertexCount, TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE,
-                                                      TINYGLTF_TYPE_VEC4, TINYGLTF_TARGET_ARRAY_BUFFER);
-        shared.attributes["WEIGHTS_0"] = gltf::addFloats(b, t.weights, 4, TINYGLTF_TYPE_VEC4, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+        shared.attributes["JOINTS_0"] =
+            b.addAccessor(t.joints.data(), vertexCount, TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE, TINYGLTF_TYPE_VEC4,
+                          TINYGLTF_TARGET_ARRAY_BUFFER);
+        shared.attributes["WEIGHTS_0"] =
+            gltf::addFloats(b, t.weights, 4, TINYGLTF_TYPE_VEC4, TINYGLTF_TARGET_ARRAY_BUFFER, false);
     }
 
     // 65535 is the restart index, which an index list must not use.
@@ -408,8 +415,9 @@ std::optional<FormatError> write(const Model& model, WriteContext& ctx, bool bin
             nlohmann::json json = nlohmann::json::parse(glb.begin() + 20, glb.begin() + 20 + jsonLength);
             if (!b.doc.buffers.empty()) {
                 const std::string target = ctx.outputPath.empty() ? "model.gltf" : ctx.outputPath;
-                const std::string binName = (baseNameOf(fileNameOf(target)).empty() ? fileNameOf(target)
-                                                                                    : baseNameOf(fileNameOf(target))) + ".bin";
+                const std::string binName =
+                    (baseNameOf(fileNameOf(target)).empty() ? fileNameOf(target) : baseNameOf(fileNameOf(target))) +
+                    ".bin";
                 json["buffers"][0]["uri"] = uriOf(binName);
                 const std::vector<unsigned char>& data = b.doc.buffers[0].data;
                 const std::string folder = directoryOf(target);

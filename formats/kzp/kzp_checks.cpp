@@ -25,8 +25,8 @@ std::optional<std::string> kzpPolygonMisfit(const Model& model, std::size_t p) {
                    ", past the " + std::to_string(size) + " " + table + (size == 1 ? "" : "s");
     }
     if (!kzpIndexFits(poly.group, model.groups.size()))
-        return what() + " uses group " + std::to_string(poly.group) + ", past the " + std::to_string(model.groups.size()) +
-               " groups";
+        return what() + " uses group " + std::to_string(poly.group) + ", past the " +
+               std::to_string(model.groups.size()) + " groups";
     return std::nullopt;
 }
 

@@ -36,7 +36,9 @@ std::string str(std::int64_t v) { return std::to_string(v); }
 class KzpReader {
 public:
     KzpReader(std::span<const std::byte> file, Model& model, std::int32_t revision)
-        : cur_(file), m_(model), rev_(revision) {}
+        : cur_(file),
+          m_(model),
+          rev_(revision) {}
 
     Error read() {
         cur_.seek(kHeaderBytes);
@@ -555,14 +557,16 @@ std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model
     header.skip(3);  // "KZP", not checked
     const std::int32_t revision = header.i32();
     if (header.failed())
-        return FormatError::refusal("file is " + str(std::int64_t(file.size())) + " bytes long, too short for a KZP header");
+        return FormatError::refusal("file is " + str(std::int64_t(file.size())) +
+                                    " bytes long, too short for a KZP header");
     if (revision < kRev2004)
         return FormatError::forUser("KZP 2004 以上に対応しています。\n\n" + ctx.path);
     if (revision > kRev2009)
-        return FormatError::forUser("KZP形式のバージョンが新しいので\n読み込むことができません。\n最新版へバージョンアップして下さい。\n\n" +
-                         ctx.path);
-    const bool known = revision == kRev2004 || revision == kRev2005 || revision == kRev2006 ||
-                       revision == kRev2008 || revision == kRev2009;
+        return FormatError::forUser(
+            "KZP形式のバージョンが新しいので\n読み込むことができません。\n最新版へバージョンアップして下さい。\n\n" +
+            ctx.path);
+    const bool known = revision == kRev2004 || revision == kRev2005 || revision == kRev2006 || revision == kRev2008 ||
+                       revision == kRev2009;
     if (!known)
         return FormatError::forUser("KZP形式のバージョン " + str(revision) + " には対応していません。\n\n" + ctx.path);
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
-#include <type_traits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "formats/common/byte_writer.h"
 #include "formats/kzp/kzp.h"
@@ -62,7 +62,8 @@ Error checkWritable(const Model& m) {
         return e;
     for (std::size_t t = 0; t < m.textures.size(); ++t)
         if (m.textures[t].kind != 0)
-            if (Error e = checkName(m.textures[t].fileName, kMaxNameBytes, "the name of texture " + str(std::int64_t(t))))
+            if (Error e =
+                    checkName(m.textures[t].fileName, kMaxNameBytes, "the name of texture " + str(std::int64_t(t))))
                 return e;
     if (Error e = checkCount(m.groups.size(), INT32_MAX, "group"))
         return e;
@@ -82,7 +83,8 @@ Error checkWritable(const Model& m) {
         const std::string what = "motion " + str(std::int64_t(mi));
         if (Error e = checkName(motion.name, kMaxNameBytes, "the name of " + what))
             return e;
-        for (std::size_t g = 0; g < motion.groupKeys.size() && g < m.groups.size() && g < std::size_t(kMaxKeyedGroups); ++g) {
+        for (std::size_t g = 0; g < motion.groupKeys.size() && g < m.groups.size() && g < std::size_t(kMaxKeyedGroups);
+             ++g) {
             const std::int32_t n = motion.groupKeys[g].keyCount;
             if (n < 0 || n > kMaxGroupKeys)
                 return refuse(what + " group " + str(std::int64_t(g)) + " key count " + str(n) + " is outside 0 to 16");

@@ -35,9 +35,7 @@ struct LwoFile {
     bool seenSrfs = false, seenPnts = false, seenPols = false;
 };
 
-FormatError errorAt(std::size_t offset, std::string reason) {
-    return FormatError::atByte(offset, std::move(reason));
-}
+FormatError errorAt(std::size_t offset, std::string reason) { return FormatError::atByte(offset, std::move(reason)); }
 
 std::string tagText(std::span<const std::byte> tag) {
     std::string out;
@@ -153,7 +151,8 @@ std::optional<FormatError> readSurface(std::span<const std::byte> data, std::siz
 
 std::optional<FormatError> readChunks(std::span<const std::byte> file, LwoFile& lwo) {
     if (file.size() < 12)
-        return errorAt(file.size(), "file of " + std::to_string(file.size()) + " bytes is too short for an LWOB header");
+        return errorAt(file.size(),
+                       "file of " + std::to_string(file.size()) + " bytes is too short for an LWOB header");
     ByteCursor cur(file, ByteCursor::Endian::Big);
     const auto form = cur.take(4);
     const std::uint32_t formSize = cur.u32();

@@ -15,17 +15,14 @@ namespace {
 
 constexpr double kPointScale = 0.1;
 constexpr std::size_t kMaxPointIndex = 65535;  // POLS holds unsigned 16-bit point indices
-constexpr std::size_t kMaxSurfaces = 32767;    // POLS holds signed 16-bit surface numbers
+constexpr std::size_t kMaxSurfaces = 32767;  // POLS holds signed 16-bit surface numbers
 const float kSmoothingAngle = bitsFloat(0x3F46D3F2u);  // 44.5 degrees in radians
 
 struct Rgb {
     std::uint8_t red = 0, green = 0, blue = 0;
 };
 
-
-FormatError writeError(std::string reason) {
-    return FormatError::refusal(std::move(reason));
-}
+FormatError writeError(std::string reason) { return FormatError::refusal(std::move(reason)); }
 
 std::string surfaceName(std::size_t number) {
     char name[16];
@@ -48,9 +45,7 @@ std::size_t openChunk(ByteWriter& out, const char* tag) {
     return at;
 }
 
-void closeChunk(ByteWriter& out, std::size_t sizeAt) {
-    out.patchU32(sizeAt, std::uint32_t(out.size() - sizeAt - 4));
-}
+void closeChunk(ByteWriter& out, std::size_t sizeAt) { out.patchU32(sizeAt, std::uint32_t(out.size() - sizeAt - 4)); }
 
 void subChunkU16(ByteWriter& out, const char* tag, std::uint16_t value) {
     out.text(std::string_view(tag, 4));

@@ -49,9 +49,9 @@ struct MqoReader {
     Model& model;
     ReadContext& ctx;
 
-    bool utf8 = false;        // "CodePage utf8": names are converted to Shift-JIS
-    int materialCount = 0;    // groups filled from the Material chunk
-    int highestGroup = -1;    // highest group a face or a mirror line refers to
+    bool utf8 = false;  // "CodePage utf8": names are converted to Shift-JIS
+    int materialCount = 0;  // groups filled from the Material chunk
+    int highestGroup = -1;  // highest group a face or a mirror line refers to
     int lastTexture = 0;
     std::array<int, kMaxMaterials> materialTexture{};  // texture number of each material, 0 none
     int objectIndex = -1;
@@ -315,8 +315,8 @@ std::optional<FormatError> MqoReader::readBinaryVertices(int count, bool& droppe
         return fail("BVertex count " + std::to_string(count) + " and Vector count " + std::to_string(vectors) +
                     " differ");
     if (std::int64_t(size) != std::int64_t(count) * 12)
-        return fail("binary vertex block of " + std::to_string(size) + " bytes does not hold " +
-                    std::to_string(count) + " vertices of 12 bytes");
+        return fail("binary vertex block of " + std::to_string(size) + " bytes does not hold " + std::to_string(count) +
+                    " vertices of 12 bytes");
     const std::size_t start = cur.offset();
     if (std::size_t(size) > cur.text().size() - start)
         return fail("the file ends inside the binary vertex block of " + std::to_string(size) + " bytes");

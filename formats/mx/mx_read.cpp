@@ -29,9 +29,7 @@ struct Face {
     std::int16_t group = 0;
 };
 
-FormatError errorAt(std::size_t offset, std::string reason) {
-    return FormatError::atByte(offset, std::move(reason));
-}
+FormatError errorAt(std::size_t offset, std::string reason) { return FormatError::atByte(offset, std::move(reason)); }
 
 std::string limitReason(const char* what, std::uint32_t count, std::uint32_t limit) {
     return std::string(what) + " " + std::to_string(count) + " is over the limit of " + std::to_string(limit);
@@ -97,9 +95,9 @@ std::optional<FormatError> parseMx(std::span<const std::byte> file, MxFile& out)
 
     for (std::size_t f = 0; f < faces.size(); ++f)
         if (faces[f].group < 0 || std::uint32_t(faces[f].group) >= slotCount)
-            return errorAt(facesAt + f * kFaceBytes + 166,
-                           "face " + std::to_string(f) + " names group " + std::to_string(faces[f].group) +
-                               ", but the file has " + std::to_string(slotCount) + " groups");
+            return errorAt(facesAt + f * kFaceBytes + 166, "face " + std::to_string(f) + " names group " +
+                                                               std::to_string(faces[f].group) + ", but the file has " +
+                                                               std::to_string(slotCount) + " groups");
     return std::nullopt;
 }
 
@@ -171,7 +169,8 @@ std::optional<FormatError> readMx(std::span<const std::byte> file, Model& model,
     }
     model.skin.assign(model.positions.size(), ModelSkinWeight{});
     if (untextured > 0)
-        ctx.warn(std::to_string(untextured) + " faces name a texture that the file does not have; they are left untextured");
+        ctx.warn(std::to_string(untextured) +
+                 " faces name a texture that the file does not have; they are left untextured");
     weldModel(model);
     model.renderModeDirty = 1;
     return std::nullopt;
@@ -190,7 +189,8 @@ void scaleMxUvsToTextures(Model& model, std::span<const std::byte> file) {
         return;
     for (const ModelPolygon& polygon : model.polygons)
         for (int k = 0; k < 4; ++k)
-            if (polygon.cornerCount != 4 || polygon.corners[k].uv < 0 || std::size_t(polygon.corners[k].uv) >= model.uvs.size())
+            if (polygon.cornerCount != 4 || polygon.corners[k].uv < 0 ||
+                std::size_t(polygon.corners[k].uv) >= model.uvs.size())
                 return;  // not the model readMx made of this file
     // Welding shared one uv entry among faces whose images may differ in size: give every corner
     // its own scaled entry again, in corner order, and weld once more.

@@ -20,14 +20,9 @@ constexpr std::uint32_t kRecordBytes = 60;
 constexpr std::uint32_t kFaceBytes = 168;
 constexpr std::uint32_t kHeaderBytes = 32;
 
-FormatError writeError(std::string reason) {
-    return FormatError::refusal(std::move(reason));
-}
+FormatError writeError(std::string reason) { return FormatError::refusal(std::move(reason)); }
 
-
-bool isSjisLead(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
-}
+bool isSjisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc); }
 
 // The file name without its extension.
 std::string stemOf(const std::string& fileName) {
@@ -82,8 +77,8 @@ std::optional<FormatError> writeMx(const Model& model, WriteContext& ctx) {
         if (texture.kind != 1)
             continue;
         // Coordinates go out in pixels; an image whose size is unknown keeps them as they are.
-        scales[i] = texture.width > 0 && texture.height > 0 ? Scale{float(texture.width), float(texture.height)}
-                                                            : Scale{1, 1};
+        scales[i] =
+            texture.width > 0 && texture.height > 0 ? Scale{float(texture.width), float(texture.height)} : Scale{1, 1};
         if (i - 1 >= slotCount) {
             ++leftOut;
             continue;
@@ -152,8 +147,9 @@ std::optional<FormatError> writeMx(const Model& model, WriteContext& ctx) {
         }
         for (int slot = 0; slot < 4; ++slot) {
             const ModelCorner& c = source(slot);
-            const ModelVertex& n =
-                c.normal >= 0 && std::size_t(c.normal) < model.normals.size() ? model.normals[std::size_t(c.normal)] : noVector;
+            const ModelVertex& n = c.normal >= 0 && std::size_t(c.normal) < model.normals.size()
+                                       ? model.normals[std::size_t(c.normal)]
+                                       : noVector;
             out.f32(n.x);
             out.f32(n.y);
             out.f32(n.z);

@@ -99,7 +99,8 @@ std::optional<FormatError> writeObj(const Model& model, WriteContext& ctx) {
             return refused;
     const std::string target = ctx.outputPath.empty() ? "model.obj" : ctx.outputPath;
     const std::string folder = directoryOf(target);
-    const std::string base = baseNameOf(fileNameOf(target)).empty() ? fileNameOf(target) : baseNameOf(fileNameOf(target));
+    const std::string base =
+        baseNameOf(fileNameOf(target)).empty() ? fileNameOf(target) : baseNameOf(fileNameOf(target));
     const std::string mtlName = base + ".mtl";
     const std::vector<std::string> materials = materialNames(model);
 
@@ -137,7 +138,9 @@ std::optional<FormatError> writeObj(const Model& model, WriteContext& ctx) {
         if (groupTexture(model, group)) {
             auto it = textureNames.find(group.textureIndex);
             if (it == textureNames.end())
-                it = textureNames.emplace(group.textureIndex, textureName(model, group.textureIndex, ctx, folder, copies)).first;
+                it = textureNames
+                         .emplace(group.textureIndex, textureName(model, group.textureIndex, ctx, folder, copies))
+                         .first;
             if (!it->second.empty())
                 mtl << "map_Kd " << it->second << "\n";
         }
@@ -170,7 +173,8 @@ std::optional<FormatError> writeObj(const Model& model, WriteContext& ctx) {
     }
     ctx.bytes = bytesOf(obj.out);
     // The material library is listed before any texture copies it names.
-    ctx.sideFiles.insert(ctx.sideFiles.begin(), {folder.empty() ? mtlName : joinPath(folder, mtlName), bytesOf(mtl.out)});
+    ctx.sideFiles.insert(ctx.sideFiles.begin(),
+                         {folder.empty() ? mtlName : joinPath(folder, mtlName), bytesOf(mtl.out)});
     return std::nullopt;
 }
 

@@ -10,17 +10,24 @@ namespace rv {
 
 namespace {
 
-constexpr const char* kPrimitiveNames[] = {"WORD", "DWORD", "FLOAT", "DOUBLE", "CHAR", "UCHAR",
-                                           "SWORD", "SDWORD", "VOID", "STRING", "UNICODE", "CSTRING"};
+constexpr const char* kPrimitiveNames[] = {"WORD",  "DWORD",  "FLOAT", "DOUBLE", "CHAR",    "UCHAR",
+                                           "SWORD", "SDWORD", "VOID",  "STRING", "UNICODE", "CSTRING"};
 constexpr const char* kExtraPrimitives[] = {"BYTE", "BINARY", "BINARY_RESOURCE", "ULONGLONG"};
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0' || c == '\f' || c == '\v'; }
 bool isPunct(char c) {
     switch (c) {
-    case '{': case '}': case '(': case ')': case '[': case ']': case '<': case '>': case ',': case ';':
-        return true;
-    default:
-        return false;
+    case '{':
+    case '}':
+    case '(':
+    case ')':
+    case '[':
+    case ']':
+    case '<':
+    case '>':
+    case ',':
+    case ';': return true;
+    default: return false;
     }
 }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -55,7 +62,9 @@ std::uint32_t readU32(std::string_view s, std::size_t at) {
 }  // namespace
 
 XLexer::XLexer(std::span<const std::byte> body, bool binary, bool doubles)
-    : text_(reinterpret_cast<const char*>(body.data()), body.size()), binary_(binary), doubles_(doubles) {}
+    : text_(reinterpret_cast<const char*>(body.data()), body.size()),
+      binary_(binary),
+      doubles_(doubles) {}
 
 XToken XLexer::fail(std::size_t at, std::string reason) {
     if (!error_)
@@ -208,8 +217,7 @@ XToken XLexer::readText() {
         pos_ = close + 1;
         return t;
     }
-    default:
-        break;
+    default: break;
     }
     if (isDigit(c) || c == '-' || c == '+' || (c == '.' && pos_ + 1 < n && isDigit(text_[pos_ + 1]))) {
         if (textNumber(t))
@@ -283,7 +291,8 @@ XToken XLexer::readBinary() {
         case kXString: {
             const auto c = count(1);
             if (!c)
-                return fail(t.offset, id == kXName ? "name passes the end of the file" : "string passes the end of the file");
+                return fail(t.offset,
+                            id == kXName ? "name passes the end of the file" : "string passes the end of the file");
             t.kind = id == kXName ? XTokenKind::Name : XTokenKind::String;
             t.text = text_.substr(pos_, *c);
             pos_ += *c;
@@ -316,25 +325,21 @@ XToken XLexer::readBinary() {
             const bool floats = id == kXFloatList;
             const auto c = count(floats && doubles_ ? 8 : 4);
             if (!c)
-                return fail(t.offset, floats ? "float list passes the end of the file" : "integer list passes the end of the file");
+                return fail(t.offset, floats ? "float list passes the end of the file"
+                                             : "integer list passes the end of the file");
             listLeft_ = *c;
             listFloats_ = floats;
             continue;  // an empty list yields nothing
         }
-        case kXTemplate:
-            t.kind = XTokenKind::Template;
-            return t;
-        case kXArray:
-            t.kind = XTokenKind::Array;
-            return t;
-        default:
-            break;
+        case kXTemplate: t.kind = XTokenKind::Template; return t;
+        case kXArray: t.kind = XTokenKind::Array; return t;
+        default: break;
         }
         if (id >= kXOBrace && id <= kXSemicolon) {
-            static constexpr XTokenKind kinds[] = {XTokenKind::OBrace,   XTokenKind::CBrace, XTokenKind::OParen,
-                                                   XTokenKind::CParen,   XTokenKind::OBracket, XTokenKind::CBracket,
-                                                   XTokenKind::OAngle,   XTokenKind::CAngle, XTokenKind::Dot,
-                                                   XTokenKind::Comma,    XTokenKind::Semicolon};
+            static constexpr XTokenKind kinds[] = {XTokenKind::OBrace, XTokenKind::CBrace,   XTokenKind::OParen,
+                                                   XTokenKind::CParen, XTokenKind::OBracket, XTokenKind::CBracket,
+                                                   XTokenKind::OAngle, XTokenKind::CAngle,   XTokenKind::Dot,
+                                                   XTokenKind::Comma,  XTokenKind::Semicolon};
             t.kind = kinds[id - kXOBrace];
             return t;
         }

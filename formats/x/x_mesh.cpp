@@ -289,7 +289,9 @@ std::optional<FormatError> readDeclData(const XObject& o, std::uint32_t nV, bool
     if (!dv.count(nE, error, "element count") || !dv.fits(nE, 4, error, "element count"))
         return error;
     static constexpr std::uint32_t kTypeBytes[] = {4, 8, 12, 16, 4, 4, 4, 8, 4, 4, 8, 4, 8, 4, 4, 4, 8};
-    struct Element { std::uint32_t type, usage, usageIndex, offset; };
+    struct Element {
+        std::uint32_t type, usage, usageIndex, offset;
+    };
     std::vector<Element> elements;
     std::uint32_t stride = 0;
     bool known = true;
@@ -455,7 +457,8 @@ public:
 private:
     std::optional<FormatError> visit(const XObject& o) {
         if (++visits_ > limits_.maxPlacements)
-            return FormatError::atByte(o.offset, "the file's frames place more than " + std::to_string(limits_.maxPlacements) + " objects");
+            return FormatError::atByte(o.offset, "the file's frames place more than " +
+                                                     std::to_string(limits_.maxPlacements) + " objects");
         return std::nullopt;
     }
     std::optional<FormatError> place(std::uint32_t mesh, const Matrix& m, bool identity) {
@@ -471,12 +474,15 @@ private:
         if (auto e = visit(o))
             return e;
         if (depth > kXMaxDepth)
-            return FormatError::atByte(o.offset, "frames are nested deeper than " + std::to_string(kXMaxDepth) + " levels");
+            return FormatError::atByte(o.offset,
+                                       "frames are nested deeper than " + std::to_string(kXMaxDepth) + " levels");
         for (std::uint32_t c : o.children) {
             const XObject& child = doc_.objects[c];
             if (childIs(child, "FrameTransformMatrix")) {
                 if (child.numbers.size() < 16)
-                    return FormatError::atByte(child.offset, "FrameTransformMatrix: " + std::to_string(child.numbers.size()) + " values instead of 16");
+                    return FormatError::atByte(child.offset,
+                                               "FrameTransformMatrix: " + std::to_string(child.numbers.size()) +
+                                                   " values instead of 16");
                 Matrix local;
                 for (int k = 0; k < 16; ++k)
                     local[k] = child.numbers[k];
@@ -549,7 +555,9 @@ std::optional<FormatError> buildXMesh(const XDocument& doc, XMesh& out, const XM
             continue;  // nothing of this mesh is kept: its vertices are not needed either
         const std::size_t base = out.positions.size();
         if (part.positions.size() > limits.maxVertices - base)
-            return FormatError::atByte(doc.objects[p.mesh].offset, "the file's meshes hold more than " + std::to_string(limits.maxVertices) + " vertices");
+            return FormatError::atByte(doc.objects[p.mesh].offset, "the file's meshes hold more than " +
+                                                                       std::to_string(limits.maxVertices) +
+                                                                       " vertices");
         out.positions.insert(out.positions.end(), part.positions.begin(), part.positions.end());
         out.normals.insert(out.normals.end(), part.normals.begin(), part.normals.end());
         out.colors.insert(out.colors.end(), part.colors.begin(), part.colors.end());
@@ -594,7 +602,8 @@ std::optional<FormatError> buildXMesh(const XDocument& doc, XMesh& out, const XM
         const std::size_t take = std::min(room, part.triangles.size());
         for (std::size_t t = 0; t < take; ++t) {
             const auto& tri = part.triangles[t];
-            out.triangles.push_back({std::uint32_t(tri[0] + base), std::uint32_t(tri[1] + base), std::uint32_t(tri[2] + base)});
+            out.triangles.push_back(
+                {std::uint32_t(tri[0] + base), std::uint32_t(tri[1] + base), std::uint32_t(tri[2] + base)});
             out.attributes.push_back(part.materials.empty() ? materialBase : materialBase + part.attributes[t]);
         }
     }

@@ -28,16 +28,16 @@ struct XMaterial {
 struct XMesh {
     std::vector<std::array<float, 3>> positions;
     std::vector<std::array<float, 3>> normals;  // zero where the file gives none
-    std::vector<std::uint32_t> colors;          // D3DCOLOR (A R G B from the top byte); 0 when absent
-    std::vector<std::array<float, 2>> uvs;      // zero where the file gives none
+    std::vector<std::uint32_t> colors;  // D3DCOLOR (A R G B from the top byte); 0 when absent
+    std::vector<std::array<float, 2>> uvs;  // zero where the file gives none
     std::vector<std::array<std::uint32_t, 3>> triangles;  // the kept triangles
-    std::vector<std::uint32_t> attributes;      // material of each kept triangle
-    std::vector<XMaterial> materials;           // never empty
-    std::uint64_t triangleCount = 0;            // every triangle of the file, kept or not
+    std::vector<std::uint32_t> attributes;  // material of each kept triangle
+    std::vector<XMaterial> materials;  // never empty
+    std::uint64_t triangleCount = 0;  // every triangle of the file, kept or not
 };
 
 struct XMeshLimits {
-    std::size_t maxTriangles = SIZE_MAX;       // triangles past this are counted, not kept
+    std::size_t maxTriangles = SIZE_MAX;  // triangles past this are counted, not kept
     std::size_t maxVertices = std::size_t(1) << 22;  // refuse beyond (instancing can multiply data)
     std::size_t maxPlacements = std::size_t(1) << 18;  // frame and mesh visits
 };

@@ -33,11 +33,12 @@ std::optional<FormatError> inflateMszip(std::span<const std::byte> file, std::ve
     if (cur.failed())
         return FormatError::atByte(kHeaderBytes, "file ends before the compressed size");
     if (total < kHeaderBytes)
-        return FormatError::atByte(kHeaderBytes, "compressed file states a size of " + std::to_string(total) + " bytes");
+        return FormatError::atByte(kHeaderBytes,
+                                   "compressed file states a size of " + std::to_string(total) + " bytes");
     const std::size_t expected = total - kHeaderBytes;
     if (expected > kMszipMaxOutput)
-        return FormatError::atByte(kHeaderBytes, "compressed file would expand to " + std::to_string(total) + " bytes, over the limit of " +
-                               std::to_string(kMszipMaxOutput));
+        return FormatError::atByte(kHeaderBytes, "compressed file would expand to " + std::to_string(total) +
+                                                     " bytes, over the limit of " + std::to_string(kMszipMaxOutput));
     Inflater inflater;
     if (!inflater.ready)
         return FormatError::refusal("cannot start the decompressor");
@@ -52,18 +53,20 @@ std::optional<FormatError> inflateMszip(std::span<const std::byte> file, std::ve
         if (plain == 0 || plain > kMszipBlockBytes)
             return FormatError::atByte(blockAt, "compressed block states " + std::to_string(plain) + " bytes of data");
         if (packed < 2 || packed > cur.remaining())
-            return FormatError::atByte(blockAt, "compressed block of " + std::to_string(packed) + " bytes passes the end of the file");
+            return FormatError::atByte(blockAt, "compressed block of " + std::to_string(packed) +
+                                                    " bytes passes the end of the file");
         const auto data = cur.take(packed);
         if (data[0] != std::byte{'C'} || data[1] != std::byte{'K'})
             return FormatError::atByte(blockAt + 4, "compressed block lacks its CK signature");
         if (out.size() + plain > expected)
-            return FormatError::atByte(blockAt, "compressed blocks hold more than the stated " + std::to_string(total) + " bytes");
+            return FormatError::atByte(blockAt, "compressed blocks hold more than the stated " + std::to_string(total) +
+                                                    " bytes");
 
         z_stream& s = inflater.stream;
         if (inflateReset(&s) != Z_OK)
             return FormatError::atByte(blockAt, "cannot reset the decompressor");
-        if (previousSize > 0 &&
-            inflateSetDictionary(&s, reinterpret_cast<const Bytef*>(out.data() + previousStart), uInt(previousSize)) != Z_OK)
+        if (previousSize > 0 && inflateSetDictionary(&s, reinterpret_cast<const Bytef*>(out.data() + previousStart),
+                                                     uInt(previousSize)) != Z_OK)
             return FormatError::atByte(blockAt, "cannot carry the previous block into the next");
         const std::size_t start = out.size();
         out.resize(start + plain);
@@ -75,18 +78,20 @@ std::optional<FormatError> inflateMszip(std::span<const std::byte> file, std::ve
         // A block may stop exactly at its stated size without a final deflate block; anything
         // else that is not a clean end is damage.
         if (rc != Z_STREAM_END && !(s.avail_out == 0 && (rc == Z_OK || rc == Z_BUF_ERROR)))
-            return FormatError::atByte(blockAt, "compressed block does not inflate (" + std::string(s.msg ? s.msg : "bad data") + ")");
+            return FormatError::atByte(blockAt, "compressed block does not inflate (" +
+                                                    std::string(s.msg ? s.msg : "bad data") + ")");
         if (rc != Z_STREAM_END && s.avail_in > 0)
-            return FormatError::atByte(blockAt, "compressed block inflates to more than " + std::to_string(plain) + " bytes");
+            return FormatError::atByte(blockAt,
+                                       "compressed block inflates to more than " + std::to_string(plain) + " bytes");
         if (s.avail_out != 0)
-            return FormatError::atByte(blockAt, "compressed block inflates to " + std::to_string(plain - s.avail_out) + " bytes instead of " +
-                                   std::to_string(plain));
+            return FormatError::atByte(blockAt, "compressed block inflates to " + std::to_string(plain - s.avail_out) +
+                                                    " bytes instead of " + std::to_string(plain));
         previousStart = start;
         previousSize = plain;
     }
     if (out.size() != expected)
-        return FormatError::atByte(file.size(), "compressed blocks hold " + std::to_string(out.size() + kHeaderBytes) + " bytes instead of the stated " +
-                               std::to_string(total));
+        return FormatError::atByte(file.size(), "compressed blocks hold " + std::to_string(out.size() + kHeaderBytes) +
+                                                    " bytes instead of the stated " + std::to_string(total));
     return std::nullopt;
 }
 
@@ -102,7 +107,8 @@ std::vector<std::byte> deflateMszip(std::span<const std::byte> header, std::span
         const std::size_t n = std::min(kMszipBlockBytes, body.size() - at);
         deflateReset(&s);
         if (at > 0)
-            deflateSetDictionary(&s, reinterpret_cast<const Bytef*>(body.data() + at - kMszipBlockBytes), uInt(kMszipBlockBytes));
+            deflateSetDictionary(&s, reinterpret_cast<const Bytef*>(body.data() + at - kMszipBlockBytes),
+                                 uInt(kMszipBlockBytes));
         s.next_in = const_cast<Bytef*>(reinterpret_cast<const Bytef*>(body.data() + at));
         s.avail_in = uInt(n);
         s.next_out = packed.data();

@@ -60,7 +60,10 @@ bool nameLike(const XToken& t) {
 class Parser {
 public:
     Parser(XLexer& lex, XDocument& doc, std::span<const std::byte> body, std::size_t base)
-        : lex_(lex), doc_(doc), body_(body), base_(base) {}
+        : lex_(lex),
+          doc_(doc),
+          body_(body),
+          base_(base) {}
 
     std::optional<FormatError> run() {
         for (;;) {
@@ -133,11 +136,15 @@ private:
                 if (--brackets < 0)
                     return unexpected(t, "in a template");
                 break;
-            case XTokenKind::Name: case XTokenKind::Primitive: case XTokenKind::Array: case XTokenKind::Number:
-            case XTokenKind::Guid: case XTokenKind::Semicolon: case XTokenKind::Comma: case XTokenKind::Dot:
-                break;
-            default:
-                return unexpected(t, "in a template");
+            case XTokenKind::Name:
+            case XTokenKind::Primitive:
+            case XTokenKind::Array:
+            case XTokenKind::Number:
+            case XTokenKind::Guid:
+            case XTokenKind::Semicolon:
+            case XTokenKind::Comma:
+            case XTokenKind::Dot: break;
+            default: return unexpected(t, "in a template");
             }
         }
     }
@@ -170,17 +177,17 @@ private:
                 if (!doc_.objects[index].name.empty())
                     names_.emplace(doc_.objects[index].name, index);
                 return std::nullopt;
-            case XTokenKind::String:
-                object.strings.push_back(t.text);
-                break;
-            case XTokenKind::Comma: case XTokenKind::Semicolon:
-                break;
+            case XTokenKind::String: object.strings.push_back(t.text); break;
+            case XTokenKind::Comma:
+            case XTokenKind::Semicolon: break;
             case XTokenKind::OBrace: {
                 if (auto e = parseReference(object))
                     return e;
                 break;
             }
-            case XTokenKind::Name: case XTokenKind::Primitive: case XTokenKind::Array: {
+            case XTokenKind::Name:
+            case XTokenKind::Primitive:
+            case XTokenKind::Array: {
                 std::uint32_t child = 0;
                 if (auto e = parseObject(t, depth + 1, child))
                     return e;
@@ -188,9 +195,9 @@ private:
                 break;
             }
             case XTokenKind::End:
-                return errorAt(object.offset, "file ends inside \"" + std::string(object.type.substr(0, 40)) + "\" (a \"}\" is missing)");
-            default:
-                return unexpected(t, ("inside \"" + std::string(object.type.substr(0, 40)) + "\"").c_str());
+                return errorAt(object.offset, "file ends inside \"" + std::string(object.type.substr(0, 40)) +
+                                                  "\" (a \"}\" is missing)");
+            default: return unexpected(t, ("inside \"" + std::string(object.type.substr(0, 40)) + "\"").c_str());
             }
         }
     }

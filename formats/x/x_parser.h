@@ -27,9 +27,9 @@ struct XObject {
     std::string_view type;  // the template name as written ("Mesh", "TextureFileName", ...)
     std::string_view name;  // empty when unnamed
     std::size_t offset = 0;
-    std::vector<double> numbers;            // every integer and float member, in file order
+    std::vector<double> numbers;  // every integer and float member, in file order
     std::vector<std::string_view> strings;  // every string member, in file order
-    std::vector<std::uint32_t> children;    // objects and resolved references, in file order
+    std::vector<std::uint32_t> children;  // objects and resolved references, in file order
 };
 
 struct XTemplate {

@@ -30,27 +30,60 @@ constexpr std::string_view kMaterialGuid = "3D82AB4D-62DA-11CF-AB39-0020AF71E433
 // The standard templates the mesh uses, in order of first use, so that readers that want every
 // template declared find them.
 const Template kTemplates[] = {
-    {"Vector", "3D82AB5E-62DA-11CF-AB39-0020AF71E433", {{"FLOAT", "x", {}}, {"FLOAT", "y", {}}, {"FLOAT", "z", {}}}, {}, {}},
-    {"MeshFace", "3D82AB5F-62DA-11CF-AB39-0020AF71E433",
-     {{"DWORD", "nFaceVertexIndices", {}}, {"DWORD", "faceVertexIndices", "nFaceVertexIndices"}}, {}, {}},
-    {"Mesh", "3D82AB44-62DA-11CF-AB39-0020AF71E433",
-     {{"DWORD", "nVertices", {}}, {"Vector", "vertices", "nVertices"}, {"DWORD", "nFaces", {}}, {"MeshFace", "faces", "nFaces"}},
-     "...", {}},
-    {"MeshNormals", "F6F23F43-7686-11CF-8F52-0040333594A3",
-     {{"DWORD", "nNormals", {}}, {"Vector", "normals", "nNormals"}, {"DWORD", "nFaceNormals", {}},
+    {"Vector",
+     "3D82AB5E-62DA-11CF-AB39-0020AF71E433",
+     {{"FLOAT", "x", {}}, {"FLOAT", "y", {}}, {"FLOAT", "z", {}}},
+     {},
+     {}},
+    {"MeshFace",
+     "3D82AB5F-62DA-11CF-AB39-0020AF71E433",
+     {{"DWORD", "nFaceVertexIndices", {}}, {"DWORD", "faceVertexIndices", "nFaceVertexIndices"}},
+     {},
+     {}},
+    {"Mesh",
+     "3D82AB44-62DA-11CF-AB39-0020AF71E433",
+     {{"DWORD", "nVertices", {}},
+      {"Vector", "vertices", "nVertices"},
+      {"DWORD", "nFaces", {}},
+      {"MeshFace", "faces", "nFaces"}},
+     "...",
+     {}},
+    {"MeshNormals",
+     "F6F23F43-7686-11CF-8F52-0040333594A3",
+     {{"DWORD", "nNormals", {}},
+      {"Vector", "normals", "nNormals"},
+      {"DWORD", "nFaceNormals", {}},
       {"MeshFace", "faceNormals", "nFaceNormals"}},
-     {}, {}},
+     {},
+     {}},
     {"Coords2d", "F6F23F44-7686-11CF-8F52-0040333594A3", {{"FLOAT", "u", {}}, {"FLOAT", "v", {}}}, {}, {}},
-    {"MeshTextureCoords", "F6F23F40-7686-11CF-8F52-0040333594A3",
-     {{"DWORD", "nTextureCoords", {}}, {"Coords2d", "textureCoords", "nTextureCoords"}}, {}, {}},
-    {"ColorRGBA", "35FF44E0-6C7C-11CF-8F52-0040333594A3",
-     {{"FLOAT", "red", {}}, {"FLOAT", "green", {}}, {"FLOAT", "blue", {}}, {"FLOAT", "alpha", {}}}, {}, {}},
-    {"ColorRGB", "D3E16E81-7835-11CF-8F52-0040333594A3", {{"FLOAT", "red", {}}, {"FLOAT", "green", {}}, {"FLOAT", "blue", {}}}, {}, {}},
-    {"Material", kMaterialGuid,
-     {{"ColorRGBA", "faceColor", {}}, {"FLOAT", "power", {}}, {"ColorRGB", "specularColor", {}}, {"ColorRGB", "emissiveColor", {}}},
-     "...", {}},
-    {"MeshMaterialList", "F6F23F42-7686-11CF-8F52-0040333594A3",
-     {{"DWORD", "nMaterials", {}}, {"DWORD", "nFaceIndexes", {}}, {"DWORD", "faceIndexes", "nFaceIndexes"}}, "Material",
+    {"MeshTextureCoords",
+     "F6F23F40-7686-11CF-8F52-0040333594A3",
+     {{"DWORD", "nTextureCoords", {}}, {"Coords2d", "textureCoords", "nTextureCoords"}},
+     {},
+     {}},
+    {"ColorRGBA",
+     "35FF44E0-6C7C-11CF-8F52-0040333594A3",
+     {{"FLOAT", "red", {}}, {"FLOAT", "green", {}}, {"FLOAT", "blue", {}}, {"FLOAT", "alpha", {}}},
+     {},
+     {}},
+    {"ColorRGB",
+     "D3E16E81-7835-11CF-8F52-0040333594A3",
+     {{"FLOAT", "red", {}}, {"FLOAT", "green", {}}, {"FLOAT", "blue", {}}},
+     {},
+     {}},
+    {"Material",
+     kMaterialGuid,
+     {{"ColorRGBA", "faceColor", {}},
+      {"FLOAT", "power", {}},
+      {"ColorRGB", "specularColor", {}},
+      {"ColorRGB", "emissiveColor", {}}},
+     "...",
+     {}},
+    {"MeshMaterialList",
+     "F6F23F42-7686-11CF-8F52-0040333594A3",
+     {{"DWORD", "nMaterials", {}}, {"DWORD", "nFaceIndexes", {}}, {"DWORD", "faceIndexes", "nFaceIndexes"}},
+     "Material",
      kMaterialGuid},
     {"TextureFilename", "A42790E1-7810-11CF-8F52-0040333594A3", {{"STRING", "filename", {}}}, {}, {}},
 };
@@ -81,7 +114,8 @@ public:
                 hex += c;
         auto byteAt = [&](std::size_t i) { return std::uint8_t(hexValue(hex[2 * i]) * 16 + hexValue(hex[2 * i + 1])); };
         w_.u16(kXGuid);
-        w_.u32(std::uint32_t(byteAt(0)) << 24 | std::uint32_t(byteAt(1)) << 16 | std::uint32_t(byteAt(2)) << 8 | byteAt(3));
+        w_.u32(std::uint32_t(byteAt(0)) << 24 | std::uint32_t(byteAt(1)) << 16 | std::uint32_t(byteAt(2)) << 8 |
+               byteAt(3));
         w_.u16(std::uint16_t(byteAt(4) << 8 | byteAt(5)));
         w_.u16(std::uint16_t(byteAt(6) << 8 | byteAt(7)));
         for (std::size_t i = 8; i < 16; ++i)
@@ -196,7 +230,8 @@ std::optional<FormatError> writeX(const Model& model, WriteContext& ctx) {
                 const ModelCorner& c = p.corners[std::size_t(j)];
                 put3(positions, model.positions, c.position);
                 put3(normals, model.normals, c.normal);
-                const ModelUV uv = (c.uv >= 0 && std::size_t(c.uv) < model.uvs.size()) ? model.uvs[std::size_t(c.uv)] : ModelUV{};
+                const ModelUV uv =
+                    (c.uv >= 0 && std::size_t(c.uv) < model.uvs.size()) ? model.uvs[std::size_t(c.uv)] : ModelUV{};
                 uvs.insert(uvs.end(), {uv.u, uv.v});
             }
         }

@@ -125,10 +125,10 @@ TEST(Cli, InfoJsonHasTheCountsAndBounds) {
     writeSmallKzp(dir.file("a.kzp"));
     const CliRun run = runCli("info --json " + dir.file("a.kzp"));
     ASSERT_EQ(run.status, 0) << run.out;
-    for (const char* key : {"\"fileName\": \"a.kzp\"", "\"revision\": 2009000", "\"polygonCount\": 2", "\"groupCount\": 2",
-                            "\"textureCount\": 1", "\"positionCount\": 5", "\"normalCount\"", "\"colorCount\": 2",
-                            "\"uvCount\": 4", "\"boneCount\": 2", "\"motionCount\": 1", "\"boundsMin\": [0, 0, 0]",
-                            "\"boundsMax\": [2, 1, 0]", "\"renderMode\": 3"})
+    for (const char* key : {"\"fileName\": \"a.kzp\"", "\"revision\": 2009000", "\"polygonCount\": 2",
+                            "\"groupCount\": 2", "\"textureCount\": 1", "\"positionCount\": 5", "\"normalCount\"",
+                            "\"colorCount\": 2", "\"uvCount\": 4", "\"boneCount\": 2", "\"motionCount\": 1",
+                            "\"boundsMin\": [0, 0, 0]", "\"boundsMax\": [2, 1, 0]", "\"renderMode\": 3"})
         EXPECT_NE(run.out.find(key), std::string::npos) << key << " in " << run.out;
 }
 
@@ -202,8 +202,11 @@ TEST(Cli, ThumbnailOfWhatItCannotDrawWritesNothing) {
     // Over 100 MiB: skipped by its size, never read (the file is sparse).
     test::writeText(dir.file("huge.mqo"), "");
     std::filesystem::resize_file(dir.file("huge.mqo"), (std::uintmax_t(100) << 20) + 1);
-    for (const auto& [file, says] : {std::pair{"bad.kzp", "bad.kzp"}, {"notes.txt", "not a model file"},
-                                     {"empty.mqo", "no polygons"}, {"huge.mqo", "100 MiB"}, {"gone.mqo", "gone.mqo"}}) {
+    for (const auto& [file, says] : {std::pair{"bad.kzp", "bad.kzp"},
+                                     {"notes.txt", "not a model file"},
+                                     {"empty.mqo", "no polygons"},
+                                     {"huge.mqo", "100 MiB"},
+                                     {"gone.mqo", "gone.mqo"}}) {
         const CliRun r = runCli(std::string("thumbnail ") + file + " keep.png", dir.path().string());
         EXPECT_EQ(r.status, 1) << file << ": " << r.out;
         EXPECT_NE(r.out.find(says), std::string::npos) << file << ": " << r.out;

@@ -99,16 +99,15 @@ TEST(LoadByPath, RefusedFileGivesNoCurrentModel) {
 
 TEST(LoadByPath, TheLoadsWarningsReachTheCaller) {
     test::TempDir dir;
-    test::writeText(dir.file("t.mqo"),
-                    "Metasequoia Document\nFormat Text Ver 1.0\n"
-                    "Material 1 {\n\t\"m\" col(1 1 1 1) tex(\"gone.png\")\n}\n"
-                    "Object \"tri\" {\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
-                    "\tface 1 {\n\t\t3 V(0 1 2) M(0)\n\t}\n}\nEof\n");
+    test::writeText(dir.file("t.mqo"), "Metasequoia Document\nFormat Text Ver 1.0\n"
+                                       "Material 1 {\n\t\"m\" col(1 1 1 1) tex(\"gone.png\")\n}\n"
+                                       "Object \"tri\" {\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
+                                       "\tface 1 {\n\t\t3 V(0 1 2) M(0)\n\t}\n}\nEof\n");
     const LoadOutcome out = test::loadCurrent(dir.file("t.mqo"));
     ASSERT_NE(out.model, nullptr);
     EXPECT_FALSE(out.error);
-    EXPECT_EQ(out.warnings,
-              (std::vector<std::string>{dir.file("t.mqo") + ": texture file gone.png was not found or could not be decoded"}));
+    EXPECT_EQ(out.warnings, (std::vector<std::string>{
+                                dir.file("t.mqo") + ": texture file gone.png was not found or could not be decoded"}));
 }
 
 TEST(ConvertDropped, EachFileBesideItsSourceAndFailuresDoNotStopTheBatch) {
@@ -125,8 +124,9 @@ TEST(ConvertDropped, EachFileBesideItsSourceAndFailuresDoNotStopTheBatch) {
     std::vector<std::size_t> progress;
     ConvertOptions options;
     options.target = ConversionTarget::Kzp;
-    const auto reports = convertFiles({dir.file("one/a.kzp"), dir.file("two/broken.kzp"), dir.file("two/victim.mx"), dir.file("two/c.b.kzp")}, options, test::loadCurrent,
-        [&](std::size_t done, std::size_t total, const ConvertReport&) {
+    const auto reports = convertFiles(
+        {dir.file("one/a.kzp"), dir.file("two/broken.kzp"), dir.file("two/victim.mx"), dir.file("two/c.b.kzp")},
+        options, test::loadCurrent, [&](std::size_t done, std::size_t total, const ConvertReport&) {
             EXPECT_EQ(total, 4u);
             progress.push_back(done);
         });
@@ -181,7 +181,8 @@ TEST(SameFile, AConversionNeverReplacesItsSource) {
         const auto reports = convertFiles({dir.file("a.KZP"), dir.file("b.kzp")}, options, test::loadCurrent);
         ASSERT_EQ(reports.size(), 2u);
         EXPECT_FALSE(reports[0].ok);
-        EXPECT_EQ(errorText(reports[0].error), dir.file("a.KZP") + ": not converted: the output would replace the source file");
+        EXPECT_EQ(errorText(reports[0].error),
+                  dir.file("a.KZP") + ": not converted: the output would replace the source file");
         EXPECT_TRUE(reports[1].ok) << errorText(reports[1].error);  // the rest of the batch goes on
     }
     EXPECT_EQ(test::readBytes(dir.file("a.KZP")), before);
@@ -209,11 +210,12 @@ TEST(LossWarnings, NameWhatTheTargetDrops) {
 
 TEST(LoadModelFile, TexturesThatCannotBeHadAreOneWarning) {
     test::TempDir dir;
-    test::writeText(dir.file("t.mqo"),
-                    "Metasequoia Document\nFormat Text Ver 1.0\nMaterial 2 {\n"
-                    "\t\"a\" col(1 1 1 1) tex(\"gone.png\")\n\t\"b\" col(1 1 1 1) tex(\"broken.bmp\")\n}\n"
-                    "Object \"o\" {\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
-                    "\tface 2 {\n\t\t3 V(0 1 2) M(0) UV(0 0 1 0 0 1)\n\t\t3 V(0 2 1) M(1) UV(0 0 1 0 0 1)\n\t}\n}\nEof\n");
+    test::writeText(
+        dir.file("t.mqo"),
+        "Metasequoia Document\nFormat Text Ver 1.0\nMaterial 2 {\n"
+        "\t\"a\" col(1 1 1 1) tex(\"gone.png\")\n\t\"b\" col(1 1 1 1) tex(\"broken.bmp\")\n}\n"
+        "Object \"o\" {\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
+        "\tface 2 {\n\t\t3 V(0 1 2) M(0) UV(0 0 1 0 0 1)\n\t\t3 V(0 2 1) M(1) UV(0 0 1 0 0 1)\n\t}\n}\nEof\n");
     test::writeText(dir.file("broken.bmp"), "BM but not an image");
     const LoadResult result = loadModelFile(dir.file("t.mqo"));
     ASSERT_NE(result.model, nullptr);

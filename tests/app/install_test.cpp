@@ -69,7 +69,7 @@ protected:
     static void SetUpTestSuite() {
         prefixDir_ = new test::TempDir;
         const ShellRun r = run(quoted(REVIZEVOZ_CMAKE) + " --install " + quoted(REVIZEVOZ_BUILD_DIR) + " --prefix " +
-                          quoted(prefixDir_->path().string()));
+                               quoted(prefixDir_->path().string()));
         installed_ = r.status == 0;
         installLog_ = new std::string(r.out);
     }
@@ -93,14 +93,15 @@ test::TempDir* Install::prefixDir_ = nullptr;
 std::string* Install::installLog_ = nullptr;
 bool Install::installed_ = false;
 
-constexpr const char* kTypes[] = {"model/x-kzp", "image/vnd.dxf", "image/x-lwo", "model/x-mqo",
+constexpr const char* kTypes[] = {"model/x-kzp", "image/vnd.dxf", "image/x-lwo",    "model/x-mqo",
                                   "model/x-mx",  "model/x-rok",   "model/x-directx"};
 
 TEST_F(Install, PutsProgramsDataAndDesktopFilesInPlace) {
     for (const char* file :
          {"bin/revizevoz-cli", "share/revizevoz/Data/System/tex_null.bmp", "share/applications/revizevoz.desktop",
           "share/mime/packages/revizevoz.xml", "share/thumbnailers/revizevoz.thumbnailer",
-          "share/metainfo/io.github.revizevoz.revizevoz.metainfo.xml", "share/icons/hicolor/scalable/apps/revizevoz.svg",
+          "share/metainfo/io.github.revizevoz.revizevoz.metainfo.xml",
+          "share/icons/hicolor/scalable/apps/revizevoz.svg",
           "share/icons/hicolor/scalable/mimetypes/application-x-revizevoz-model.svg"})
         EXPECT_TRUE(fs::is_regular_file(prefix() / file)) << file;
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
@@ -113,8 +114,9 @@ TEST_F(Install, PutsProgramsDataAndDesktopFilesInPlace) {
 #endif
     // The installed program finds share/revizevoz/Data from bin/: no null-texture load error.
     fs::copy_file(fixture("mqo/small.mqo"), work_.path() / "small.mqo");
-    const ShellRun render = run("cd " + quoted(work_.path().string()) + " && " + quoted((prefix() / "bin/revizevoz-cli").string()) +
-                           " render small.mqo -o small.png --size 64x64 --verbose");
+    const ShellRun render =
+        run("cd " + quoted(work_.path().string()) + " && " + quoted((prefix() / "bin/revizevoz-cli").string()) +
+            " render small.mqo -o small.png --size 64x64 --verbose");
     if (render.status == 1 && render.out.find("Could not initialize") != std::string::npos)
         GTEST_SKIP() << "no headless OpenGL here: " << render.out;
     EXPECT_EQ(render.status, 0) << render.out;
@@ -134,7 +136,8 @@ TEST_F(Install, MenuEntryAndMetadataValidate) {
     EXPECT_EQ(entries(share() / "thumbnailers/revizevoz.thumbnailer").at("MimeType"), all);
 
     if (haveProgram("desktop-file-validate")) {
-        const ShellRun r = run("desktop-file-validate " + quoted((share() / "applications/revizevoz.desktop").string()));
+        const ShellRun r =
+            run("desktop-file-validate " + quoted((share() / "applications/revizevoz.desktop").string()));
         EXPECT_EQ(r.status, 0) << r.out;
         EXPECT_EQ(r.out, "") << "warnings count too";
     } else {
@@ -142,7 +145,7 @@ TEST_F(Install, MenuEntryAndMetadataValidate) {
     }
     if (haveProgram("appstreamcli")) {
         const ShellRun r = run("appstreamcli validate --no-net " +
-                          quoted((share() / "metainfo/io.github.revizevoz.revizevoz.metainfo.xml").string()));
+                               quoted((share() / "metainfo/io.github.revizevoz.revizevoz.metainfo.xml").string()));
         EXPECT_EQ(r.status, 0) << r.out;
     } else {
         std::printf("appstreamcli is not installed; the metadata is not validated\n");
@@ -158,25 +161,43 @@ TEST_F(Install, MimeDatabaseNamesEveryFormatByNameAndByContent) {
 
     const fs::path dir = work_.path();
     const std::pair<const char*, const char*> samples[] = {
-        {"kzp/two_groups_2009000.kzp", "a.kzp"},   {"kzp/tri_2004002.kzp", "OLD.KZP"},
-        {"kzp/quad_2006000.kzp", "kzp-no-extension"}, {"dxf/pyramid.dxf", "pyramid.dxf"},
-        {"lwo/two_surfaces.lwo", "two.lwo"},       {"mqo/small.mqo", "small.mqo"},
-        {"mqo/small.mqo", "mqo-no-extension"},     {"mx/two_faces.mx", "two.mx"},
-        {"mx/two_faces.mx", "mx-no-extension"},    {"rok/cube.rok", "cube.rok"},
-        {"rok/cube.rok", "CUBE.ROK"},              {"x/small_text.x", "text.x"},
-        {"x/small_binary.x", "binary.X"},          {"x/small_bzip.x", "x-no-extension"},
+        {"kzp/two_groups_2009000.kzp", "a.kzp"},
+        {"kzp/tri_2004002.kzp", "OLD.KZP"},
+        {"kzp/quad_2006000.kzp", "kzp-no-extension"},
+        {"dxf/pyramid.dxf", "pyramid.dxf"},
+        {"lwo/two_surfaces.lwo", "two.lwo"},
+        {"mqo/small.mqo", "small.mqo"},
+        {"mqo/small.mqo", "mqo-no-extension"},
+        {"mx/two_faces.mx", "two.mx"},
+        {"mx/two_faces.mx", "mx-no-extension"},
+        {"rok/cube.rok", "cube.rok"},
+        {"rok/cube.rok", "CUBE.ROK"},
+        {"x/small_text.x", "text.x"},
+        {"x/small_binary.x", "binary.X"},
+        {"x/small_bzip.x", "x-no-extension"},
     };
     const std::map<std::string, std::string> expected = {
-        {"a.kzp", "model/x-kzp"},      {"OLD.KZP", "model/x-kzp"},       {"kzp-no-extension", "model/x-kzp"},
-        {"pyramid.dxf", "image/vnd.dxf"}, {"two.lwo", "image/x-lwo"},       {"small.mqo", "model/x-mqo"},
-        {"mqo-no-extension", "model/x-mqo"}, {"two.mx", "model/x-mx"},     {"mx-no-extension", "model/x-mx"},
-        {"cube.rok", "model/x-rok"},   {"CUBE.ROK", "model/x-rok"},      {"text.x", "model/x-directx"},
-        {"binary.X", "model/x-directx"}, {"x-no-extension", "model/x-directx"},
+        {"a.kzp", "model/x-kzp"},
+        {"OLD.KZP", "model/x-kzp"},
+        {"kzp-no-extension", "model/x-kzp"},
+        {"pyramid.dxf", "image/vnd.dxf"},
+        {"two.lwo", "image/x-lwo"},
+        {"small.mqo", "model/x-mqo"},
+        {"mqo-no-extension", "model/x-mqo"},
+        {"two.mx", "model/x-mx"},
+        {"mx-no-extension", "model/x-mx"},
+        {"cube.rok", "model/x-rok"},
+        {"CUBE.ROK", "model/x-rok"},
+        {"text.x", "model/x-directx"},
+        {"binary.X", "model/x-directx"},
+        {"x-no-extension", "model/x-directx"},
     };
     for (const auto& [from, name] : samples) {
         fs::copy_file(fixture(from), dir / name);
-        const ShellRun r = run("XDG_DATA_HOME=" + quoted(share().string()) + " XDG_DATA_DIRS=/usr/local/share:/usr/share gio info -a "
-                          "standard::content-type " + quoted((dir / name).string()));
+        const ShellRun r = run("XDG_DATA_HOME=" + quoted(share().string()) +
+                               " XDG_DATA_DIRS=/usr/local/share:/usr/share gio info -a "
+                               "standard::content-type " +
+                               quoted((dir / name).string()));
         ASSERT_EQ(r.status, 0) << r.out;
         const std::string want = "standard::content-type: " + expected.at(name);
         EXPECT_NE(r.out.find(want), std::string::npos) << name << ": " << r.out;
@@ -195,11 +216,11 @@ protected:
         for (std::size_t i = 0; i < exec.size(); ++i) {
             if (exec[i] == '%' && i + 1 < exec.size()) {
                 const char code = exec[++i];
-                command += code == 'i' ? quoted(input.string())
-                         : code == 'o' ? quoted(output.string())
-                         : code == 's' ? std::to_string(size)
-                         : code == 'u' ? quoted("file://" + input.string())
-                                       : std::string(1, code);
+                command += code == 'i'   ? quoted(input.string())
+                           : code == 'o' ? quoted(output.string())
+                           : code == 's' ? std::to_string(size)
+                           : code == 'u' ? quoted("file://" + input.string())
+                                         : std::string(1, code);
             } else {
                 command += exec[i];
             }

@@ -12,8 +12,8 @@
 
 #include "formats/kzp/kzp.h"
 #include "model/mesh.h"
-#include "runtime/paths.h"
 #include "model/registry.h"
+#include "runtime/paths.h"
 #include "tests/support/make_model.h"
 #include "tests/support/test_support.h"
 
@@ -25,19 +25,18 @@ using namespace std::chrono_literals;
 // A 2x1 24-bit BMP.
 std::vector<std::byte> smallBmp() {
     const unsigned char bmp[] = {
-        'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24, 0,
-        0, 0, 0, 0, 8, 0, 0, 0, 0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-        0, 0, 255, 0, 255, 0, 0, 0,
+        'B',  'M',  62, 0, 0, 0, 0, 0,  0, 0, 54, 0, 0, 0, 40,  0, 0,   0,    2,    0, 0,
+        0,    1,    0,  0, 0, 1, 0, 24, 0, 0, 0,  0, 0, 8, 0,   0, 0,   0x13, 0x0B, 0, 0,
+        0x13, 0x0B, 0,  0, 0, 0, 0, 0,  0, 0, 0,  0, 0, 0, 255, 0, 255, 0,    0,    0,
     };
     const auto* p = reinterpret_cast<const std::byte*>(bmp);
     return std::vector<std::byte>(p, p + sizeof bmp);
 }
 
-const char* kTexturedMqo =
-    "Metasequoia Document\nFormat Text Ver 1.0\n"
-    "Material 1 {\n\t\"wood\" col(1 1 1 1) tex(\"Wood.bmp\")\n}\n"
-    "Object \"tri\" {\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
-    "\tface 1 {\n\t\t3 V(0 1 2) M(0) UV(0 0 1 0 0 1)\n\t}\n}\nEof\n";
+const char* kTexturedMqo = "Metasequoia Document\nFormat Text Ver 1.0\n"
+                           "Material 1 {\n\t\"wood\" col(1 1 1 1) tex(\"Wood.bmp\")\n}\n"
+                           "Object \"tri\" {\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
+                           "\tface 1 {\n\t\t3 V(0 1 2) M(0) UV(0 0 1 0 0 1)\n\t}\n}\nEof\n";
 
 TEST(LoadModelFile, ReadsDecodesTexturesAndLeavesTheRegistryAlone) {
     test::TempDir dir;

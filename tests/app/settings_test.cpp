@@ -46,9 +46,9 @@ TEST(SettingsFile, LayoutIsLittleEndianInFileOrder) {
         return std::int32_t(std::uint32_t(bytes[offset]) | std::uint32_t(bytes[offset + 1]) << 8 |
                             std::uint32_t(bytes[offset + 2]) << 16 | std::uint32_t(bytes[offset + 3]) << 24);
     };
-    const std::pair<std::size_t, std::int32_t> expected[] = {
-        {0, 2003041}, {4, -32}, {16, 1200}, {20, -1000}, {48, -8000}, {52, 7},
-        {56, 1},      {60, 0},  {64, 0x12345678},        {76, 0},     {84, 42}};
+    const std::pair<std::size_t, std::int32_t> expected[] = {{0, 2003041},     {4, -32}, {16, 1200}, {20, -1000},
+                                                             {48, -8000},      {52, 7},  {56, 1},    {60, 0},
+                                                             {64, 0x12345678}, {76, 0},  {84, 42}};
     for (const auto& [offset, value] : expected)
         EXPECT_EQ(word(offset), value) << "at " << offset;
 }
@@ -145,7 +145,7 @@ TEST(SettingsWindow, MinimisedWindowKeepsTheLastRectangle) {
     SettingsFile s;
     recordWindowRectangle(s, 100, 50, 800, 600, false);
     recordWindowRectangle(s, -32000, -32000, 160, 28, false);  // minimised, as reported by position
-    recordWindowRectangle(s, 0, 0, 160, 28, true);              // minimised, as the host says
+    recordWindowRectangle(s, 0, 0, 160, 28, true);  // minimised, as the host says
     EXPECT_EQ(s.windowLeft, 100);
     EXPECT_EQ(s.windowTop, 50);
     EXPECT_EQ(s.windowWidth, 800);

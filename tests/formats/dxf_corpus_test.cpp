@@ -21,18 +21,15 @@ namespace fs = std::filesystem;
 
 struct CorpusFile {
     const char* path;  // under the corpus's dxf folder
-    int faces;         // 0: no 3DFACE, refused
+    int faces;  // 0: no 3DFACE, refused
 };
 
 const CorpusFile kFiles[] = {
-    {"assimp/rifle.dxf", 572},           // strict 10..33 order, triangles
-    {"assimp/PinkEggFromLW.dxf", 288},   // 13 .. 10 order, code 70 first
-    {"assimp/lineTest.dxf", 2},          // codes 8 and 62 before 10, a LINE
-    {"vreng/man.dxf", 3012},             // every face inside a BLOCK placed at the origin
-    {"assimp/issue_2229.dxf", 0},
-    {"vreng/cube.dxf", 0},
-    {"vreng/bridge.dxf", 0},
-    {"assimp/points.dxf", 0},
+    {"assimp/rifle.dxf", 572},  // strict 10..33 order, triangles
+    {"assimp/PinkEggFromLW.dxf", 288},  // 13 .. 10 order, code 70 first
+    {"assimp/lineTest.dxf", 2},  // codes 8 and 62 before 10, a LINE
+    {"vreng/man.dxf", 3012},  // every face inside a BLOCK placed at the origin
+    {"assimp/issue_2229.dxf", 0},      {"vreng/cube.dxf", 0}, {"vreng/bridge.dxf", 0}, {"assimp/points.dxf", 0},
 };
 
 fs::path corpusFile(const CorpusFile& f) { return test::corpusDir() / "dxf" / f.path; }
@@ -62,8 +59,8 @@ TEST(DxfCorpus, FilesReadWithTheirFaceCounts) {
 
 // Converts `source` with the command-line program; the exit status.
 int convert(const fs::path& source, const char* target) {
-    const std::string command = std::string("'") + REVIZEVOZ_CLI + "' convert --to " + target + " '" +
-                                source.string() + "' >/dev/null 2>&1";
+    const std::string command =
+        std::string("'") + REVIZEVOZ_CLI + "' convert --to " + target + " '" + source.string() + "' >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     return status == -1 ? -1 : WEXITSTATUS(status);
 }
@@ -76,7 +73,8 @@ TEST(DxfCorpus, FilesConvertToEveryTarget) {
         const char* extension;
         ReadFn read;
     };
-    const Target targets[] = {{"kzp", "KZP", readKzp}, {"lwo", "LWO", readLwo}, {"mx", "MX", readMx}, {"x", "X", readX}};
+    const Target targets[] = {
+        {"kzp", "KZP", readKzp}, {"lwo", "LWO", readLwo}, {"mx", "MX", readMx}, {"x", "X", readX}};
     for (const CorpusFile& f : kFiles) {
         test::TempDir dir;
         const fs::path source = test::copyWithNeighbours(corpusFile(f), dir.path());

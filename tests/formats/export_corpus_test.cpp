@@ -82,9 +82,9 @@ std::size_t decodableTextures(const Model& m) {
 
 std::size_t embeddedImages(const std::string& glb) {
     tinygltf::TinyGLTF loader;
-    loader.SetImageLoader(
-        [](tinygltf::Image*, const int, std::string*, std::string*, int, int, const unsigned char*, int, void*) { return true; },
-        nullptr);
+    loader.SetImageLoader([](tinygltf::Image*, const int, std::string*, std::string*, int, int, const unsigned char*,
+                             int, void*) { return true; },
+                          nullptr);
     tinygltf::Model doc;
     std::string error, warning;
     EXPECT_TRUE(loader.LoadBinaryFromFile(&doc, &error, &warning, glb)) << error;
@@ -113,7 +113,8 @@ TEST(ExportCorpus, EveryConvertibleFileExportsAndReadsBackElsewhere) {
         const fs::path out = dir.path() / "out";
         fs::create_directory(out);
         bool classic = true;
-        for (ConversionTarget t : {ConversionTarget::Kzp, ConversionTarget::Lwo, ConversionTarget::Mx, ConversionTarget::X})
+        for (ConversionTarget t :
+             {ConversionTarget::Kzp, ConversionTarget::Lwo, ConversionTarget::Mx, ConversionTarget::X})
             classic = classic && saveModel(m, t, outputPathFor(copy.string(), t, out.string())).ok;
         if (!classic)
             continue;

@@ -47,9 +47,24 @@ std::vector<double> values(const tinygltf::Model& doc, int index) {
     std::vector<double> out(n);
     for (std::size_t i = 0; i < n; ++i) {
         switch (a.componentType) {
-        case TINYGLTF_COMPONENT_TYPE_FLOAT: { float v; std::memcpy(&v, p + i * 4, 4); out[i] = v; break; }
-        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: { std::uint32_t v; std::memcpy(&v, p + i * 4, 4); out[i] = v; break; }
-        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: { std::uint16_t v; std::memcpy(&v, p + i * 2, 2); out[i] = v; break; }
+        case TINYGLTF_COMPONENT_TYPE_FLOAT: {
+            float v;
+            std::memcpy(&v, p + i * 4, 4);
+            out[i] = v;
+            break;
+        }
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: {
+            std::uint32_t v;
+            std::memcpy(&v, p + i * 4, 4);
+            out[i] = v;
+            break;
+        }
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
+            std::uint16_t v;
+            std::memcpy(&v, p + i * 2, 2);
+            out[i] = v;
+            break;
+        }
         default: out[i] = p[i];
         }
     }
@@ -132,7 +147,8 @@ TEST(GltfWrite, GroupsBecomePrimitivesWithTheirMaterialsTexturesAndTurn) {
                 p[c][a] = pos[std::size_t(idx[t + std::size_t(c)]) * 3 + std::size_t(a)];
         const double e1[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
         const double e2[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
-        const double cross[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+        const double cross[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                                 e1[0] * e2[1] - e1[1] * e2[0]};
         EXPECT_GT(cross[0] * n.x + cross[1] * n.y - cross[2] * n.z, 0) << "triangle " << t / 3;
     }
     bool sawTurnedZ = false, sawUV = false;
@@ -246,7 +262,8 @@ TEST(GltfWrite, TexturedXGroupsEmbedEachImageOnce) {
     test::writeText(dir.file("box.x"),
                     "xof 0303txt 0032\nMesh {\n 4;\n 0;0;0;, 1;0;0;, 0;1;0;, 1;1;0;;\n 2;\n 3;0,1,2;, 3;1,3,2;;\n"
                     " MeshTextureCoords {\n  4;\n  0;0;, 1;0;, 0;1;, 1;1;;\n }\n"
-                    " MeshMaterialList {\n  2;\n  2;\n  0,\n  1;\n" + material + material + " }\n}\n");
+                    " MeshMaterialList {\n  2;\n  2;\n  0,\n  1;\n" +
+                        material + material + " }\n}\n");
     const LoadResult loaded = loadModelFile(dir.file("box.x"));
     ASSERT_NE(loaded.model, nullptr);
     ASSERT_EQ(loaded.model->groupCount(), 2);
@@ -304,8 +321,8 @@ std::vector<double> sample(const tinygltf::Model& doc, const tinygltf::Animation
 }
 
 // p transformed by node n's global transform at time t of animation `anim`.
-std::array<double, 3> place(const tinygltf::Model& doc, int n, const std::map<int, int>& parentOf, int anim, double time,
-                            std::array<double, 3> p) {
+std::array<double, 3> place(const tinygltf::Model& doc, int n, const std::map<int, int>& parentOf, int anim,
+                            double time, std::array<double, 3> p) {
     for (int node = n; node >= 0;) {
         const tinygltf::Node& nd = doc.nodes[std::size_t(node)];
         Trs trs;
@@ -315,11 +332,21 @@ std::array<double, 3> place(const tinygltf::Model& doc, int n, const std::map<in
             if (c.target_node != node)
                 continue;
             const auto& s = doc.animations[std::size_t(anim)].samplers[std::size_t(c.sampler)];
-            if (c.target_path == "translation") { auto v = sample(doc, s, time, 3); trs.t = {v[0], v[1], v[2]}; }
-            if (c.target_path == "scale") { auto v = sample(doc, s, time, 3); trs.s = {v[0], v[1], v[2]}; }
-            if (c.target_path == "rotation") { auto v = sample(doc, s, time, 4); trs.r = {v[0], v[1], v[2], v[3]}; }
+            if (c.target_path == "translation") {
+                auto v = sample(doc, s, time, 3);
+                trs.t = {v[0], v[1], v[2]};
+            }
+            if (c.target_path == "scale") {
+                auto v = sample(doc, s, time, 3);
+                trs.s = {v[0], v[1], v[2]};
+            }
+            if (c.target_path == "rotation") {
+                auto v = sample(doc, s, time, 4);
+                trs.r = {v[0], v[1], v[2], v[3]};
+            }
         }
-        const double len = std::sqrt(trs.r[0] * trs.r[0] + trs.r[1] * trs.r[1] + trs.r[2] * trs.r[2] + trs.r[3] * trs.r[3]);
+        const double len =
+            std::sqrt(trs.r[0] * trs.r[0] + trs.r[1] * trs.r[1] + trs.r[2] * trs.r[2] + trs.r[3] * trs.r[3]);
         const auto [x, y, z, w] = std::array<double, 4>{trs.r[0] / len, trs.r[1] / len, trs.r[2] / len, trs.r[3] / len};
         const double sp[3] = {p[0] * trs.s[0], p[1] * trs.s[1], p[2] * trs.s[2]};
         // q p q*, then the translation.
@@ -362,7 +389,8 @@ TEST(GltfWrite, SkinnedKzpMotionsPlaceJointsAsOurBoneMatrices) {
         m.bones[std::size_t(b)].tracks.resize(2);
     m.bones[1].tracks[0].keys = {key(0, {0, 0, 0}, {0, 0, 0, 1}), key(10, {0, 0.5f, 0}, {0, h, 0, h}),
                                  key(20, {0.2f, 0, 0.3f}, {h, 0, 0, h}, 1.5f)};
-    m.bones[2].tracks[0].keys = {key(5, {0, 0, 0}, {0, 0, h, h}), key(15, {0, 0, 1}, {0, 0, -h, h})};  // first key past 0
+    m.bones[2].tracks[0].keys = {key(5, {0, 0, 0}, {0, 0, h, h}),
+                                 key(15, {0, 0, 1}, {0, 0, -h, h})};  // first key past 0
     m.bones[3].tracks[0].keys = {key(0, {0.1f, 0.2f, 0.3f}, {0, 0, 0, 2})};  // one key, not of unit length
     m.bones[2].tracks[1].keys = {key(0, {0, 0, 0}, {0, 0, 0, 1}), key(40, {1, 0, 0}, {0, 1, 0, 0})};
     m.bones[1].tracks[1].keys.clear();
@@ -400,7 +428,8 @@ TEST(GltfWrite, SkinnedKzpMotionsPlaceJointsAsOurBoneMatrices) {
                 want[2] = -want[2];
                 const auto got = place(doc, joints[std::size_t(b)], parentOf, motion, frame / 60.0, probe);
                 for (int c = 0; c < 3; ++c)
-                    ASSERT_NEAR(got[std::size_t(c)], want[c], 1e-4) << "motion " << motion << " frame " << frame << " bone " << b;
+                    ASSERT_NEAR(got[std::size_t(c)], want[c], 1e-4)
+                        << "motion " << motion << " frame " << frame << " bone " << b;
             }
         }
     }

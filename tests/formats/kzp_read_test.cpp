@@ -197,7 +197,8 @@ TEST(KzpRead, RefusesRevisionsItDoesNotKnowWithTheUsersMessage) {
     } cases[] = {
         {2004001, "KZP 2004 以上に対応しています。\n\ndir/a.kzp"},
         {-5, "KZP 2004 以上に対応しています。\n\ndir/a.kzp"},
-        {2009001, "KZP形式のバージョンが新しいので\n読み込むことができません。\n最新版へバージョンアップして下さい。\n\ndir/a.kzp"},
+        {2009001, "KZP形式のバージョンが新しいので\n読み込むことができません。\n最新版へバージョンアップして下さい。\n"
+                  "\ndir/a.kzp"},
         {2007000, "KZP形式のバージョン 2007000 には対応していません。\n\ndir/a.kzp"},
         {2004003, "KZP形式のバージョン 2004003 には対応していません。\n\ndir/a.kzp"},
         {2008999, "KZP形式のバージョン 2008999 には対応していません。\n\ndir/a.kzp"},
@@ -239,7 +240,7 @@ TEST(KzpRead, LoadsEveryRevisionOfTheSameModel) {
         }
         ASSERT_EQ(m.skin.size(), source.skin.size());
         EXPECT_EQ(m.skin[0].autoBind, 1);  // 2004 to 2006 store 7 here; only "non-zero" survives
-        EXPECT_EQ(m.skin[0].bone, 0);      // and only the low byte of the 16-bit bone
+        EXPECT_EQ(m.skin[0].bone, 0);  // and only the low byte of the 16-bit bone
         ASSERT_EQ(m.textureCount(), 2);
         EXPECT_EQ(m.textures[1].fileName, "wood.bmp");
         EXPECT_EQ(m.textures[1].relativePath, "\\wood.bmp");
@@ -332,7 +333,8 @@ TEST(KzpRead, Revision2006SetsEdgeParamAndDisplacementSelectsMode8) {
 
 TEST(KzpRead, TextureEntriesOfKindZeroTakeFourBytesAndOnlyKindOneLoads) {
     Model source = smallModel();
-    source.textures = {{0, "", "", "", 0, 0}, {1, "", "a.bmp", "", 0, 0}, {0, "", "", "", 0, 0}, {2, "", "b.png", "", 0, 0}};
+    source.textures = {
+        {0, "", "", "", 0, 0}, {1, "", "a.bmp", "", 0, 0}, {0, "", "", "", 0, 0}, {2, "", "b.png", "", 0, 0}};
     std::vector<std::byte> file = encodeKzp(source, 2009000);
     Model m;
     ReadContext ctx;
@@ -409,7 +411,8 @@ TEST(KzpRead, RefusesEveryTruncation) {
     for (std::int32_t rev : kRevisions) {
         const std::vector<std::byte> whole = encodeKzp(smallModelWithMeshes(), rev);
         for (std::size_t n = 0; n < whole.size(); ++n) {
-            const std::vector<std::byte> prefix(whole.begin(), whole.begin() + std::ptrdiff_t(n));  // own block for ASan
+            const std::vector<std::byte> prefix(whole.begin(),
+                                                whole.begin() + std::ptrdiff_t(n));  // own block for ASan
             Model m;
             const auto error = read(prefix, m);
             ASSERT_TRUE(error) << "revision " << rev << ": a " << n << "-byte prefix was accepted";
@@ -435,8 +438,12 @@ TEST(KzpRead, StoredMeshThatDoesNotHoldTogetherIsRebuiltWithOneWarning) {
     } cases[] = {
         {"vertex past the mesh", [](ModelGroup& g) { g.meshTriangles[0].corners[1].position = 99; }, "vertex 99"},
         {"negative vertex", [](ModelGroup& g) { g.meshTriangles[0].corners[2].position = -4; }, "vertex -4"},
-        {"no vertices", [](ModelGroup& g) { g.meshPositions.clear(), g.meshNormals.clear(), g.meshColors.clear(),
-                                              g.meshUVs.clear(), g.meshSkin.clear(); }, "vertex 0"},
+        {"no vertices",
+         [](ModelGroup& g) {
+             g.meshPositions.clear(), g.meshNormals.clear(), g.meshColors.clear(), g.meshUVs.clear(),
+                 g.meshSkin.clear();
+         },
+         "vertex 0"},
         {"six corners", [](ModelGroup& g) { g.meshTriangles[0].cornerCount = 6; }, "6 corners"},
     };
     for (const Case& c : cases) {
@@ -596,8 +603,11 @@ TEST(KzpRead, LoadsTheFixtures) {
     struct Fixture {
         const char* name;
         std::int32_t revision;
-    } fixtures[] = {{"tri_2004002.kzp", 2004002}, {"tri_2005000.kzp", 2005000}, {"quad_2006000.kzp", 2006000},
-                    {"quad_2008000.kzp", 2008000}, {"two_groups_2009000.kzp", 2009000}};
+    } fixtures[] = {{"tri_2004002.kzp", 2004002},
+                    {"tri_2005000.kzp", 2005000},
+                    {"quad_2006000.kzp", 2006000},
+                    {"quad_2008000.kzp", 2008000},
+                    {"two_groups_2009000.kzp", 2009000}};
     for (const Fixture& f : fixtures) {
         const std::vector<std::byte> file = test::readBytes(std::string(REVIZEVOZ_TEST_DATA) + "/kzp/" + f.name);
         ASSERT_FALSE(file.empty()) << f.name;

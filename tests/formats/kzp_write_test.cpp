@@ -50,7 +50,8 @@ Model everyField() {
     m.revision = 2005000;
     m.skin[1] = {3, 4, 0.25f, 0};
     m.skin[2] = {127, 1, 0.75f, 1};
-    m.textures = {{0, "", "", "", 0, 0}, {1, "", "wood.bmp", "", 0, 0}, {2, "", "other.png", "", 0, 0}, {0, "", "", "", 0, 0}};
+    m.textures = {
+        {0, "", "", "", 0, 0}, {1, "", "wood.bmp", "", 0, 0}, {2, "", "other.png", "", 0, 0}, {0, "", "", "", 0, 0}};
     m.displacementOn = 2;
     m.displacementScale = 0.5f;
     ModelGroup& g = m.groups[1];
@@ -311,7 +312,7 @@ TEST(KzpWrite, TriangleTakes53BytesAndQuad69) {
     EXPECT_EQ(i32At(file, quadAt + 1 + 2 * 16), 2);  // corner 2: position 2
     EXPECT_EQ(i32At(file, quadAt + 1 + 4 * 16), 0);  // group
     EXPECT_EQ(std::uint8_t(file[triAt]), 3);
-    EXPECT_EQ(i32At(file, triAt + 1 + 16), 4);      // corner 1: position 4
+    EXPECT_EQ(i32At(file, triAt + 1 + 16), 4);  // corner 1: position 4
     EXPECT_EQ(i32At(file, triAt + 1 + 16 + 8), 1);  // corner 1: colour 1
     EXPECT_EQ(i32At(file, triAt + 1 + 3 * 16), 1);  // group
     std::int16_t textures;
@@ -379,7 +380,11 @@ TEST(KzpWrite, RefusesWhatTheReaderWouldRefuse) {
         {"group name", [](Model& m) { m.groups[1].name = std::string(256, 'x'); }, "group 1"},
         {"motion name", [](Model& m) { m.motions[0].name = std::string(300, 'x'); }, "motion 0"},
         {"bone name", [](Model& m) { m.bones[1].name = std::string(260, 'x'); }, "bone 1"},
-        {"texture name", [](Model& m) { m.textures.push_back({3, "", std::string(256, 'x'), "", 0, 0}); }, "texture 1"},
+        {"texture name",
+         [](Model& m) {
+             m.textures.push_back({3, "", std::string(256, 'x'), "", 0, 0});
+         },
+         "texture 1"},
         {"corners", [](Model& m) { m.polygons[1].cornerCount = 6; }, "6 corners"},
         {"position", [](Model& m) { m.polygons[1].corners[0].position = 5; }, "position 5"},
         {"uv", [](Model& m) { m.polygons[1].corners[0].uv = -1; }, "uv -1"},

@@ -24,8 +24,8 @@ struct CliRun {
 };
 
 CliRun runCli(const test::TempDir& dir, const std::string& args) {
-    const std::string command = std::string("'") + REVIZEVOZ_CLI + "' " + args + " >'" + dir.file("out.txt") +
-                                "' 2>'" + dir.file("err.txt") + "'";
+    const std::string command = std::string("'") + REVIZEVOZ_CLI + "' " + args + " >'" + dir.file("out.txt") + "' 2>'" +
+                                dir.file("err.txt") + "'";
     CliRun r;
     const int raw = std::system(command.c_str());
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -97,7 +97,7 @@ TEST(LwoConvert, BothFormatsConvertToEveryTarget) {
     test::writeBytes(dir.file("b.mx"), mx.bytes);
     for (const char* target : {"kzp", "lwo", "mx", "x"}) {
         const CliRun r = runCli(dir, std::string("convert --out-dir '") + dir.file("out") + "' --to " + target + " '" +
-                                      dir.file("a.lwo") + "' '" + dir.file("b.mx") + "'");
+                                         dir.file("a.lwo") + "' '" + dir.file("b.mx") + "'");
         if (r.err.find("not available yet") != std::string::npos)
             continue;  // that target's writer has not landed
         EXPECT_EQ(r.status, 0) << target << ": " << r.err;

@@ -17,9 +17,7 @@ std::uint32_t be32(const std::vector<std::byte>& b, std::size_t at) {
     return (std::uint32_t(b[at]) << 24) | (std::uint32_t(b[at + 1]) << 16) | (std::uint32_t(b[at + 2]) << 8) |
            std::uint32_t(b[at + 3]);
 }
-unsigned be16(const std::vector<std::byte>& b, std::size_t at) {
-    return (unsigned(b[at]) << 8) | unsigned(b[at + 1]);
-}
+unsigned be16(const std::vector<std::byte>& b, std::size_t at) { return (unsigned(b[at]) << 8) | unsigned(b[at + 1]); }
 
 struct Expected {
     std::size_t points = 0;

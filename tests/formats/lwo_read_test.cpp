@@ -109,14 +109,30 @@ TEST(LwoRead, SurfNamesMatchOrFallToTheNextSurface) {
     chunks.chunk("SRFS", names({"AB", "ABC", "x", "y"}))
         .chunk("PNTS", points(3))
         .chunk("POLS", Bytes()
-                           .u16(3).u16(0).u16(1).u16(2).u16(1)
-                           .u16(3).u16(0).u16(1).u16(2).u16(2)
-                           .u16(3).u16(0).u16(1).u16(2).u16(3)
-                           .u16(3).u16(0).u16(1).u16(2).u16(4))
-        .chunk("SURF", surf("ABC", 1, 2, 3))       // surface 2 by name
-        .chunk("SURF", surf("unknown", 4, 5, 6))   // the one after: surface 3
-        .chunk("SURF", surf("AB", 7, 8, 9))        // surface 1 by name
-        .chunk("SURF", surf("y", 10, 11, 12))      // surface 4 by name
+                           .u16(3)
+                           .u16(0)
+                           .u16(1)
+                           .u16(2)
+                           .u16(1)
+                           .u16(3)
+                           .u16(0)
+                           .u16(1)
+                           .u16(2)
+                           .u16(2)
+                           .u16(3)
+                           .u16(0)
+                           .u16(1)
+                           .u16(2)
+                           .u16(3)
+                           .u16(3)
+                           .u16(0)
+                           .u16(1)
+                           .u16(2)
+                           .u16(4))
+        .chunk("SURF", surf("ABC", 1, 2, 3))  // surface 2 by name
+        .chunk("SURF", surf("unknown", 4, 5, 6))  // the one after: surface 3
+        .chunk("SURF", surf("AB", 7, 8, 9))  // surface 1 by name
+        .chunk("SURF", surf("y", 10, 11, 12))  // surface 4 by name
         .chunk("SURF", surf("past", 13, 14, 15));  // past the table: dropped
     const Loaded r = load(form(chunks));
     ASSERT_FALSE(r.error) << r.error->reason;
@@ -149,9 +165,22 @@ TEST(LwoRead, SurfacesOfOneColourLandInTheLastGroup) {
     chunks.chunk("SRFS", names({"a", "b", "c"}))
         .chunk("PNTS", points(4))
         .chunk("POLS", Bytes()
-                           .u16(4).u16(0).u16(1).u16(2).u16(3).u16(1)  // quad: 12 bytes
-                           .u16(3).u16(0).u16(1).u16(2).u16(2)
-                           .u16(3).u16(1).u16(2).u16(3).u16(3))
+                           .u16(4)
+                           .u16(0)
+                           .u16(1)
+                           .u16(2)
+                           .u16(3)
+                           .u16(1)  // quad: 12 bytes
+                           .u16(3)
+                           .u16(0)
+                           .u16(1)
+                           .u16(2)
+                           .u16(2)
+                           .u16(3)
+                           .u16(1)
+                           .u16(2)
+                           .u16(3)
+                           .u16(3))
         .chunk("SURF", surf("a", 9, 9, 9))
         .chunk("SURF", surf("b", 9, 9, 9))
         .chunk("SURF", surf("c", 1, 1, 1));
@@ -186,12 +215,15 @@ TEST(LwoRead, LargePolygonsAreFannedAndDetailPolygonsRead) {
     pols.u16(6);
     for (int i = 0; i < 6; ++i)
         pols.u16(i);
-    pols.u16(0xffff);            // surface -1: detail polygons follow
-    pols.u16(1);                 // one of them
+    pols.u16(0xffff);  // surface -1: detail polygons follow
+    pols.u16(1);  // one of them
     pols.u16(3).u16(6).u16(7).u16(8).u16(2);
-    pols.u16(1).u16(0).u16(1);   // a one-point polygon is kept as it is
+    pols.u16(1).u16(0).u16(1);  // a one-point polygon is kept as it is
     Bytes chunks;
-    chunks.chunk("SRFS", names({"a", "b"})).chunk("PNTS", points(9)).chunk("POLS", pols).chunk("SURF", surf("b", 3, 3, 3));
+    chunks.chunk("SRFS", names({"a", "b"}))
+        .chunk("PNTS", points(9))
+        .chunk("POLS", pols)
+        .chunk("SURF", surf("b", 3, 3, 3));
     const Loaded r = load(form(chunks));
     ASSERT_FALSE(r.error) << r.error->reason;
     const Model& m = r.model;

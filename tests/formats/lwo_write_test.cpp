@@ -21,9 +21,7 @@ std::uint32_t be32(const std::vector<std::byte>& b, std::size_t at) {
     return (std::uint32_t(b[at]) << 24) | (std::uint32_t(b[at + 1]) << 16) | (std::uint32_t(b[at + 2]) << 8) |
            std::uint32_t(b[at + 3]);
 }
-unsigned be16(const std::vector<std::byte>& b, std::size_t at) {
-    return (unsigned(b[at]) << 8) | unsigned(b[at + 1]);
-}
+unsigned be16(const std::vector<std::byte>& b, std::size_t at) { return (unsigned(b[at]) << 8) | unsigned(b[at + 1]); }
 std::string text(const std::vector<std::byte>& b, std::size_t at, std::size_t n) {
     return std::string(reinterpret_cast<const char*>(&b[at]), n);
 }
@@ -83,13 +81,10 @@ TEST(LwoWrite, LaysOutTheFormExactly) {
     EXPECT_EQ(c[3].tag, "SURF");
     const std::size_t s = c[3].data;
     EXPECT_EQ(text(b, s, 4), std::string("KZ0\0", 4));
-    const unsigned char surfBody[] = {'C', 'O', 'L', 'R', 0, 4, 254, 0, 0, 0,
-                                      'F', 'L', 'A', 'G', 0, 2, 1, 4,
-                                      'S', 'M', 'A', 'N', 0, 4, 0x3F, 0x46, 0xD3, 0xF2,
-                                      'D', 'I', 'F', 'F', 0, 2, 1, 0,
-                                      'T', 'R', 'A', 'N', 0, 2, 0, 0,
-                                      'S', 'P', 'E', 'C', 0, 2, 0, 0,
-                                      'G', 'L', 'O', 'S', 0, 2, 0, 0};
+    const unsigned char surfBody[] = {'C', 'O', 'L', 'R', 0,   4,   254, 0,   0,   0,    'F',  'L',  'A',  'G', 0,
+                                      2,   1,   4,   'S', 'M', 'A', 'N', 0,   4,   0x3F, 0x46, 0xD3, 0xF2, 'D', 'I',
+                                      'F', 'F', 0,   2,   1,   0,   'T', 'R', 'A', 'N',  0,    2,    0,    0,   'S',
+                                      'P', 'E', 'C', 0,   2,   0,   0,   'G', 'L', 'O',  'S',  0,    2,    0,   0};
     ASSERT_EQ(c[3].size, 4 + sizeof surfBody);
     for (std::size_t i = 0; i < sizeof surfBody; ++i)
         EXPECT_EQ(unsigned(b[s + 4 + i]), surfBody[i]) << "SURF byte " << i;
@@ -99,7 +94,7 @@ TEST(LwoWrite, SurfacesFollowFirstCornerColoursAndPadTheirNames) {
     Model m = test::makeQuadGrid(12);
     for (std::size_t i = 0; i < m.colors.size(); ++i)
         m.colors[i] = {float(i / 4), 0, 0, 255};  // every quad its own colour
-    m.colors[4 * 11] = {-20, 400, 7.9f, 255};     // clamped, not wrapped
+    m.colors[4 * 11] = {-20, 400, 7.9f, 255};  // clamped, not wrapped
     const auto b = written(m);
     const auto c = chunks(b);
     ASSERT_EQ(c[0].tag, "SRFS");

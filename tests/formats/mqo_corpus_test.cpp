@@ -63,13 +63,16 @@ TEST(MqoCorpus, EveryFileLoadsWithItsPolygonsAndTextures) {
         GTEST_SKIP() << "no corpus";
     // Polygons as the files hold them (larger faces as triangle fans).
     const std::map<std::string, int> polygons{
-        {"dice.mqo", 6},      {"isu.mqo", 142},     {"d-chan3.mqo", 403}, {"wild_dsan.mqo", 1792},
-        {"room.mqo", 1923},   {"board.mqo", 1},     {"maid_face.mqo", 2763}, {"Golem.mqo", 348},
-        {"medaka.mqo", 229},  {"cube.mqo", 2400},   {"trialnoise.mqo", 6}, {"cube02.mqo", 12},
-        {"torus.mqo", 1800},  {"autocsg_sample.mqo", 985},
+        {"dice.mqo", 6},         {"isu.mqo", 142},
+        {"d-chan3.mqo", 403},    {"wild_dsan.mqo", 1792},
+        {"room.mqo", 1923},      {"board.mqo", 1},
+        {"maid_face.mqo", 2763}, {"Golem.mqo", 348},
+        {"medaka.mqo", 229},     {"cube.mqo", 2400},
+        {"trialnoise.mqo", 6},   {"cube02.mqo", 12},
+        {"torus.mqo", 1800},     {"autocsg_sample.mqo", 985},
     };
     const std::map<std::string, int> loadedTextures{
-        {"dice.mqo", 1}, {"Phoenix.mqo", 3}, {"wyvern.mqo", 1}, {"medaka.mqo", 1},
+        {"dice.mqo", 1}, {"Phoenix.mqo", 3}, {"wyvern.mqo", 1},    {"medaka.mqo", 1},
         {"cube.mqo", 1}, {"Golem.mqo", 1},   {"wild_dsan.mqo", 1},
     };
     for (const fs::path& file : files) {
@@ -144,9 +147,8 @@ TEST(MqoCorpus, EveryFileConvertsToEveryTarget) {
     // A target whose writer cannot yet convert a single triangle is not checked.
     test::TempDir probeDir;
     const std::string probe = probeDir.file("probe.mqo");
-    test::writeText(probe,
-                    "Metasequoia Document\nFormat Text Ver 1.0\n\nObject \"t\" {\n\tvertex 3 {\n\t\t0 0 0\n"
-                    "\t\t10 0 0\n\t\t0 10 0\n\t}\n\tface 1 {\n\t\t3 V(0 1 2) M(0)\n\t}\n}\nEof\n");
+    test::writeText(probe, "Metasequoia Document\nFormat Text Ver 1.0\n\nObject \"t\" {\n\tvertex 3 {\n\t\t0 0 0\n"
+                           "\t\t10 0 0\n\t\t0 10 0\n\t}\n\tface 1 {\n\t\t3 V(0 1 2) M(0)\n\t}\n}\nEof\n");
     std::vector<std::pair<std::string, std::string>> targets;  // option, output extension
     for (const auto& [target, extension] : std::vector<std::pair<std::string, std::string>>{
              {"kzp", ".KZP"}, {"lwo", ".LWO"}, {"mx", ".MX"}, {"x", ".X"}}) {

@@ -87,9 +87,8 @@ TEST(MqoRead, ThirdLineEofGivesEmptyModel) {
 }
 
 TEST(MqoRead, ObjectsAppendWithTheirVertexBase) {
-    const std::string second =
-        "Object \"small\" {\n\tvertex 4 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t1 1 0\n\t\t0 1 0\n\t}\n"
-        "\tface 2 {\n\t\t3 V(0 1 2)\n\t\t4 V(3 2 1 0) M(0)\n\t}\n}\n";
+    const std::string second = "Object \"small\" {\n\tvertex 4 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t1 1 0\n\t\t0 1 0\n\t}\n"
+                               "\tface 2 {\n\t\t3 V(0 1 2)\n\t\t4 V(3 2 1 0) M(0)\n\t}\n}\n";
     const ReadResult r = readText(kHeader + cube("big", "\t\t4 V(0 1 2 3)\n\t\t2 V(6 7)\n", 2) + second + "Eof\n");
     ASSERT_FALSE(r.error) << r.error->message();
     EXPECT_EQ(r.model.positionCount(), 12);
@@ -113,8 +112,8 @@ TEST(MqoRead, ObjectsAppendWithTheirVertexBase) {
 }
 
 TEST(MqoRead, VerticesAreScaledAndZMirroredInSinglePrecision) {
-    const ReadResult r = readText(kHeader +
-                                  "Object \"o\" {\n\tvertex 2 {\n\t\t1 2 3\n\t\t-12.5 0.333 1e2\n\t}\n}\nEof\n");
+    const ReadResult r =
+        readText(kHeader + "Object \"o\" {\n\tvertex 2 {\n\t\t1 2 3\n\t\t-12.5 0.333 1e2\n\t}\n}\nEof\n");
     ASSERT_FALSE(r.error) << r.error->message();
     ASSERT_EQ(r.model.positionCount(), 2);
     EXPECT_EQ(r.model.positions[0], (ModelVertex{1.0f * 0.1f, 2.0f * 0.1f, 3.0f * -0.1f}));
@@ -125,13 +124,13 @@ TEST(MqoRead, VerticesAreScaledAndZMirroredInSinglePrecision) {
 }
 
 TEST(MqoRead, MaterialColoursAreWhitespaceSeparatedDecimals) {
-    const ReadResult r = readText(kHeader +
-                                  "Material 4 {\n"
-                                  "\t\"fixed\" col(0.800 0.600 0.400 1.000) dif(0.800) amb(0.600)\n"
-                                  "\t\"short\" col(1 1 1 1)\n"
-                                  "\t\"printf\" shader(3) col(0.500000 0.250000 0.000000 0.400000) power(5.00)\n"
-                                  "\tplain\n"
-                                  "}\nEof\n");
+    const ReadResult r =
+        readText(kHeader + "Material 4 {\n"
+                           "\t\"fixed\" col(0.800 0.600 0.400 1.000) dif(0.800) amb(0.600)\n"
+                           "\t\"short\" col(1 1 1 1)\n"
+                           "\t\"printf\" shader(3) col(0.500000 0.250000 0.000000 0.400000) power(5.00)\n"
+                           "\tplain\n"
+                           "}\nEof\n");
     ASSERT_FALSE(r.error) << r.error->message();
     ASSERT_EQ(r.model.groupCount(), 4);
     EXPECT_EQ(r.model.groups[0].name, "fixed");
@@ -154,14 +153,13 @@ TEST(MqoRead, MaterialColoursAreWhitespaceSeparatedDecimals) {
 
 TEST(MqoRead, TexturesKeepTheBareNameAndAreNeverShared) {
     // "\x95\x5c" is a Shift-JIS character whose second byte is '\'.
-    const ReadResult r = readText(kHeader +
-                                  "Material 5 {\n"
-                                  "\t\"a\" col(1 1 1 1) tex(\"C:\\Users\\me\\img\\wood.png\")\n"
-                                  "\t\"b\" tex(\"wood.png\")\n"
-                                  "\t\"c\" col(1 0 0 1)\n"
-                                  "\t\"d\" tex(\"textures/rock.bmp\")\n"
-                                  "\t\"e\" tex(\"..\\\x95\x5c\\\x95\x5c.png\")\n"
-                                  "}\nEof\n");
+    const ReadResult r = readText(kHeader + "Material 5 {\n"
+                                            "\t\"a\" col(1 1 1 1) tex(\"C:\\Users\\me\\img\\wood.png\")\n"
+                                            "\t\"b\" tex(\"wood.png\")\n"
+                                            "\t\"c\" col(1 0 0 1)\n"
+                                            "\t\"d\" tex(\"textures/rock.bmp\")\n"
+                                            "\t\"e\" tex(\"..\\\x95\x5c\\\x95\x5c.png\")\n"
+                                            "}\nEof\n");
     ASSERT_FALSE(r.error) << r.error->message();
     ASSERT_EQ(r.model.textureCount(), 5);
     EXPECT_EQ(r.model.textures[0].kind, 0);
@@ -185,18 +183,17 @@ TEST(MqoRead, TexturesKeepTheBareNameAndAreNeverShared) {
 
 TEST(MqoRead, FaceLinesOfTexturedAndUntexturedMaterials) {
     const std::string materials = "Material 2 {\n\t\"plain\" col(1 1 1 1)\n\t\"skin\" tex(\"skin.png\")\n}\n";
-    const std::string faces =
-        "\t\t3 V(0 1 2) M(1) UV(0 0 1 0 1 1)\n"
-        "\t\t3 V(0 1 2) M(0) UV(0 0 1 0 1 1)\n"
-        "\t\t4 V(4 5 6 7) M(1) UV(0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8) UID(9)\n"
-        "\t\t2 V(3 4) M(1) UV(0.5 0.25 0.75 1)\n"
-        "\t\t3 V(1 2 3) M(1)\n";
+    const std::string faces = "\t\t3 V(0 1 2) M(1) UV(0 0 1 0 1 1)\n"
+                              "\t\t3 V(0 1 2) M(0) UV(0 0 1 0 1 1)\n"
+                              "\t\t4 V(4 5 6 7) M(1) UV(0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8) UID(9)\n"
+                              "\t\t2 V(3 4) M(1) UV(0.5 0.25 0.75 1)\n"
+                              "\t\t3 V(1 2 3) M(1)\n";
     const ReadResult r = readText(kHeader + materials + cube("o", faces, 5) + "Eof\n");
     ASSERT_FALSE(r.error) << r.error->message();
     ASSERT_EQ(r.model.polygonCount(), 5);
-    const std::vector<ModelUV> expectedUvs{{0, 0},     {0, 0},     {1, 0},       {1, 1},    {0.1f, 0.2f}, {0.3f, 0.4f},
-                                           {0.5f, 0.6f}, {0.7f, 0.8f}, {0.5f, 0.25f}, {0.75f, 1}, {0, 0},       {0, 0},
-                                           {0, 0}};
+    const std::vector<ModelUV> expectedUvs{{0, 0},       {0, 0},       {1, 0},       {1, 1},        {0.1f, 0.2f},
+                                           {0.3f, 0.4f}, {0.5f, 0.6f}, {0.7f, 0.8f}, {0.5f, 0.25f}, {0.75f, 1},
+                                           {0, 0},       {0, 0},       {0, 0}};
     EXPECT_EQ(r.model.uvs, expectedUvs);
     const ModelPolygon& textured = r.model.polygons[0];
     EXPECT_EQ(textured.group, 1);
@@ -220,8 +217,8 @@ TEST(MqoRead, LargerFacesBecomeTriangleFans) {
         ngon += std::to_string(i) + " ";
     ngon += ")\n";
     const std::string faces = "\t\t5 V(0 1 2 3 4) M(1)\n" + ngon + "\t\t1 V(0)\n\t\tx V(0 1 2)\n";
-    const ReadResult r = readText(kHeader + "Material 2 {\n\t\"t\" tex(\"t.png\")\n\t\"u\"\n}\n" +
-                                  cube("o", faces, 4) + "Eof\n");
+    const ReadResult r =
+        readText(kHeader + "Material 2 {\n\t\"t\" tex(\"t.png\")\n\t\"u\"\n}\n" + cube("o", faces, 4) + "Eof\n");
     ASSERT_FALSE(r.error) << r.error->message();
     ASSERT_EQ(r.model.polygonCount(), 3 + 6);
     EXPECT_EQ(positionsOf(r.model.polygons[0]), (std::vector<int>{0, 1, 2}));
@@ -277,12 +274,11 @@ TEST(MqoRead, GroupCountCoversEveryMaterialIndexUsed) {
 }
 
 TEST(MqoRead, NestedChunksInsideAnObjectDoNotEndIt) {
-    const std::string object =
-        "Object \"o\" {\n\tuid 14\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
-        "\tvertexattr {\n\t\tuid {\n\t\t\t1\n\t\t\t2\n\t\t\t3\n\t\t}\n\t\tweit {\n\t\t}\n\t}\n"
-        "\tface 1 {\n\t\t3 V(0 1 2) M(0) UV(0 0 1 0 0 1) UID(1)\n\t}\n}\n"
-        "Object \"next\" {\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
-        "\tface 1 {\n\t\t3 V(2 1 0)\n\t}\n}\n";
+    const std::string object = "Object \"o\" {\n\tuid 14\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
+                               "\tvertexattr {\n\t\tuid {\n\t\t\t1\n\t\t\t2\n\t\t\t3\n\t\t}\n\t\tweit {\n\t\t}\n\t}\n"
+                               "\tface 1 {\n\t\t3 V(0 1 2) M(0) UV(0 0 1 0 0 1) UID(1)\n\t}\n}\n"
+                               "Object \"next\" {\n\tvertex 3 {\n\t\t0 0 0\n\t\t1 0 0\n\t\t0 1 0\n\t}\n"
+                               "\tface 1 {\n\t\t3 V(2 1 0)\n\t}\n}\n";
     const ReadResult r = readText(kHeader + object + "Eof\n");
     ASSERT_FALSE(r.error) << r.error->message();
     ASSERT_EQ(r.model.polygonCount(), 2);
@@ -374,8 +370,8 @@ TEST(MqoRead, RefusesABinaryVertexBlockThatDoesNotFit) {
         // Fewer bytes than announced: the face chunk after them is no "}".
         {BinaryObject{.xyz = {1, 2, 3, 4, 5, 6}, .count = 3, .vectorCount = 3, .size = 36}.text(),
          "not followed by \"}\"", 6},
-        {"Object \"b\" {\n\tBVertex 2 {\n\t\tVector 2 [24]\n" + floatBytes({1, 2, 3, 4}),
-         "file ends inside the binary", 6},
+        {"Object \"b\" {\n\tBVertex 2 {\n\t\tVector 2 [24]\n" + floatBytes({1, 2, 3, 4}), "file ends inside the binary",
+         6},
         {"Object \"b\" {\n\tBVertex 2 {\n\t\tvertex 2 [24]\n", "no \"Vector N [S]\" line", 6},
         {"Object \"b\" {\n\tBVertex 2 {\n\t\tVector 2 24\n", "no \"Vector N [S]\" line", 6},
         {"Object \"b\" {\n\tBVertex two {\n", "no vertex count", 5},
@@ -461,15 +457,15 @@ TEST(MqoRead, RefusesMoreThan65000Polygons) {
 
 TEST(MqoRead, Utf8CodePageNamesBecomeShiftJis) {
     test::RecordingSinks sinks;
-    const ReadResult r = readText(
-        "Metasequoia Document\nFormat Text Ver 1.1\nCodePage utf8\n"
-        "Material 2 {\n"
-        "\t\"\xe7\xb4\xa0\xe6\x9d\x90\" col(1 1 1 1) tex(\"\xe7\x94\xbb\xe5\x83\x8f\\\xe8\xa1\xa8.png\")\n"
-        "\t\"smile \xf0\x9f\x98\x80\"\n"
-        "}\nEof\n");
+    const ReadResult r =
+        readText("Metasequoia Document\nFormat Text Ver 1.1\nCodePage utf8\n"
+                 "Material 2 {\n"
+                 "\t\"\xe7\xb4\xa0\xe6\x9d\x90\" col(1 1 1 1) tex(\"\xe7\x94\xbb\xe5\x83\x8f\\\xe8\xa1\xa8.png\")\n"
+                 "\t\"smile \xf0\x9f\x98\x80\"\n"
+                 "}\nEof\n");
     ASSERT_FALSE(r.error) << r.error->message();
-    EXPECT_EQ(r.model.groups[0].name, "\x91\x66\x8d\xde");              // 素材
-    EXPECT_EQ(r.model.textures[1].fileName, "\x95\x5c.png");            // 表.png, folder cut off
+    EXPECT_EQ(r.model.groups[0].name, "\x91\x66\x8d\xde");  // 素材
+    EXPECT_EQ(r.model.textures[1].fileName, "\x95\x5c.png");  // 表.png, folder cut off
     EXPECT_EQ(r.model.groups[1].name.substr(0, 6), "smile ");
     EXPECT_TRUE(sinks.logged("smile")) << "an emoji cannot be written in Shift-JIS";
     // Without the code page the bytes are kept as they are.

@@ -96,7 +96,8 @@ TEST(MxRead, ReversesCornersAndFlipsYAndZ) {
     EXPECT_EQ(p.cornerCount, 4);
     for (int k = 0; k < 4; ++k) {
         const int slot = 3 - k;
-        EXPECT_EQ(m.positions[p.corners[k].position], (ModelVertex{float(slot), -(float(slot) + 10), -(float(slot) + 20)}))
+        EXPECT_EQ(m.positions[p.corners[k].position],
+                  (ModelVertex{float(slot), -(float(slot) + 10), -(float(slot) + 20)}))
             << "corner " << k;
         // Texture coordinates are not reversed; without a texture they stay as written.
         EXPECT_EQ(m.uvs[p.corners[k].uv], (ModelUV{float(k) * 8, float(k) * 4})) << "corner " << k;
@@ -160,8 +161,8 @@ TEST(MxRead, TextureSlotsAndDivisors) {
 // A w x h 24-bit BMP; rows of one or two pixels both pad to four bytes.
 std::vector<std::byte> bmp(unsigned char width, unsigned char height) {
     const unsigned char header[] = {
-        'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, width, 0, 0, 0, height, 0, 0, 0, 1, 0, 24, 0,
-        0, 0, 0, 0, 0, 0, 0, 0, 0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0,    0,    0, 40, 0,    0,    0, width, 0, 0, 0, height, 0, 0, 0, 1,
+        0,   24,  0, 0, 0, 0, 0, 0, 0, 0, 0,  0x13, 0x0B, 0, 0,  0x13, 0x0B, 0, 0,     0, 0, 0, 0,      0, 0, 0, 0,
     };
     std::vector<std::byte> out(reinterpret_cast<const std::byte*>(header),
                                reinterpret_cast<const std::byte*>(header) + sizeof header);

@@ -192,8 +192,7 @@ TEST(MxWrite, RoundTripGivesBackPositionsAndColours) {
         // Untextured groups go out with coordinates 0.
         EXPECT_EQ(back.uvs[r.corners[1].uv], (ModelUV{0, 0}));
     }
-    EXPECT_EQ(back.positions[back.polygons[7].corners[3].position],
-              m.positions[m.polygons[7].corners[0].position]);
+    EXPECT_EQ(back.positions[back.polygons[7].corners[3].position], m.positions[m.polygons[7].corners[0].position]);
 }
 
 }  // namespace

@@ -18,8 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 
 int convert(const fs::path& source, const char* target) {
-    const std::string command = std::string("'") + REVIZEVOZ_CLI + "' convert --to " + target + " '" +
-                                source.string() + "' >/dev/null 2>&1";
+    const std::string command =
+        std::string("'") + REVIZEVOZ_CLI + "' convert --to " + target + " '" + source.string() + "' >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     return status == -1 ? -1 : WEXITSTATUS(status);
 }
@@ -33,7 +33,8 @@ TEST(RokConvert, CubeConvertsToEveryTarget) {
         const char* extension;
         ReadFn read;
     };
-    const Target targets[] = {{"kzp", "KZP", readKzp}, {"lwo", "LWO", readLwo}, {"mx", "MX", readMx}, {"x", "X", readX}};
+    const Target targets[] = {
+        {"kzp", "KZP", readKzp}, {"lwo", "LWO", readLwo}, {"mx", "MX", readMx}, {"x", "X", readX}};
     for (const Target& t : targets) {
         ASSERT_EQ(convert(source, t.name), 0) << t.name;
         const fs::path output = dir.path() / (std::string("cube.") + t.extension);

@@ -29,12 +29,12 @@ std::vector<std::vector<int>> defaultPalette() {
 }
 
 std::string rokText(const std::vector<RokPoint>& points, const std::vector<RokEdge>& edges,
-                    const std::vector<RokFaceRecord>& faces, const std::vector<std::vector<int>>& palette = defaultPalette(),
-                    const std::string& eol = "\n") {
+                    const std::vector<RokFaceRecord>& faces,
+                    const std::vector<std::vector<int>>& palette = defaultPalette(), const std::string& eol = "\n") {
     std::string s = "ROKKAKU" + eol + "header" + eol + "POINT" + eol;
     for (std::size_t i = 0; i < points.size(); ++i)
-        s += std::to_string(i + 1) + eol + "0" + eol + "0" + eol + "0" + eol + "0" + eol + points[i].x + eol + points[i].y +
-             eol + points[i].z + eol;
+        s += std::to_string(i + 1) + eol + "0" + eol + "0" + eol + "0" + eol + "0" + eol + points[i].x + eol +
+             points[i].y + eol + points[i].z + eol;
     s += "LINE0" + eol;
     for (const RokEdge& e : edges)
         s += std::to_string(e.start) + eol + std::to_string(e.end) + eol + "0" + eol + "0" + eol;
@@ -127,10 +127,10 @@ TEST(RokRead, CornersFollowTheLinesWhateverTheirDirection) {
     const std::vector<RokPoint> quad{{"0", "0", "0"}, {"1", "0", "0"}, {"1", "1", "0"}, {"0", "1", "0"}};
     m = readOk(rokText(quad, {{3, 2}, {4, 3}, {1, 4}, {2, 1}}, {{4, 0, 1, {1, 2, 3, 4}}}));
     ASSERT_EQ(m.polygons[0].cornerCount, 4);
-    EXPECT_EQ(m.positions[0], (ModelVertex{10, 0, 0}));   // point 2
-    EXPECT_EQ(m.positions[1], (ModelVertex{10, -10, 0})); // point 3
+    EXPECT_EQ(m.positions[0], (ModelVertex{10, 0, 0}));  // point 2
+    EXPECT_EQ(m.positions[1], (ModelVertex{10, -10, 0}));  // point 3
     EXPECT_EQ(m.positions[2], (ModelVertex{0, -10, 0}));  // point 4
-    EXPECT_EQ(m.positions[3], (ModelVertex{0, 0, 0}));    // point 1
+    EXPECT_EQ(m.positions[3], (ModelVertex{0, 0, 0}));  // point 1
     EXPECT_EQ(m.polygons[0].corners[3].position, 3);
 }
 
@@ -140,8 +140,8 @@ TEST(RokRead, FacesTakeTheirPaletteColour) {
     palette[12] = {0, 0, 255, 0, 0, 255, 0};
     const std::vector<RokPoint> points{{"0", "0", "0"}, {"1", "0", "0"}, {"1", "1", "0"}, {"0", "1", "0"}};
     const std::vector<RokEdge> edges{{1, 2}, {2, 3}, {3, 1}, {3, 4}, {4, 1}};
-    const Model m = readOk(rokText(points, edges,
-                                   {{3, 5, 1, {1, 2, 3}}, {3, 0, 2, {3, 2, 4}}, {3, 13, 3, {4, 5, 3}}}, palette));
+    const Model m =
+        readOk(rokText(points, edges, {{3, 5, 1, {1, 2, 3}}, {3, 0, 2, {3, 2, 4}}, {3, 13, 3, {4, 5, 3}}}, palette));
     ASSERT_EQ(m.polygonCount(), 3);
     ASSERT_EQ(m.colorCount(), 12);
     for (int k = 0; k < 4; ++k) {
@@ -239,7 +239,8 @@ TEST(RokRead, LongLinesAreCutAtNineteenCharacters) {
 TEST(RokRead, LineEndsAndNumbers) {
     const Model lf = readOk(triangleText());
     for (const char* eol : {"\r\n", "\n\r", "\r"}) {
-        const Model other = readOk(rokText(kTrianglePoints, kTriangleEdges, {{3, 1, 1, {1, 2, 3}}}, defaultPalette(), eol));
+        const Model other =
+            readOk(rokText(kTrianglePoints, kTriangleEdges, {{3, 1, 1, {1, 2, 3}}}, defaultPalette(), eol));
         EXPECT_EQ(other.positions, lf.positions) << "line end " << int(eol[0]);
         EXPECT_EQ(other.colors, lf.colors);
     }
@@ -252,8 +253,9 @@ TEST(RokRead, LineEndsAndNumbers) {
     const Model m = readOk(rokText({{"1.5e1xyz", "abc", " -2"}, {"4", "5", "6"}, {"7", "8", "9"}}, kTriangleEdges,
                                    {{3, 1, 1, {1, 2, 3}}}));
     EXPECT_EQ(m.positions[0], (ModelVertex{150, 0, -20}));
-    expectRefused(rokText({{"1e999", "0", "0"}, {"4", "5", "6"}, {"7", "8", "9"}}, kTriangleEdges, {{3, 1, 1, {1, 2, 3}}}),
-                  "out of range");
+    expectRefused(
+        rokText({{"1e999", "0", "0"}, {"4", "5", "6"}, {"7", "8", "9"}}, kTriangleEdges, {{3, 1, 1, {1, 2, 3}}}),
+        "out of range");
 }
 
 TEST(RokRead, RefusesMoreFacesThanTheModelHolds) {

@@ -20,9 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Expected {
-    int triangles;      // faces fanned into triangles
-    int groups;         // materials of the meshes (references to top-level materials included)
-    int textures;       // texture table entries, entry 0 included
+    int triangles;  // faces fanned into triangles
+    int groups;  // materials of the meshes (references to top-level materials included)
+    int textures;  // texture table entries, entry 0 included
     int missingImages;  // texture names with no image beside the file
 };
 
@@ -31,7 +31,7 @@ const std::map<std::string, Expected> kExpected = {
     {"assimp/BCN_Epileptic.X", {5126, 1, 1, 0}},  // no materials: one white group
     {"assimp/fromtruespace_bin32.x", {6656, 1, 1, 0}},
     {"assimp/kwxport_test_cubewithvcolors.x", {12, 3, 4, 0}},  // absolute Windows paths
-    {"assimp/test.x", {12, 1, 2, 0}},                          // ".\\test.png", TextureFileName
+    {"assimp/test.x", {12, 1, 2, 0}},  // ".\\test.png", TextureFileName
     {"assimp/test_cube_binary.x", {12, 1, 1, 0}},
     {"assimp/test_cube_compressed.x", {12, 1, 1, 0}},
     {"assimp/test_cube_text.x", {12, 1, 1, 0}},

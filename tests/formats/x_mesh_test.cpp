@@ -47,7 +47,7 @@ const std::string kBox =
 TEST(XMesh, VerticesMeetingSeveralNormalsAreDuplicatedInCornerOrder) {
     const XMesh mesh = meshOf(kBox);
     ASSERT_EQ(mesh.positions.size(), 24u);
-    const std::vector<Tri> expected{{0, 1, 3},   {0, 3, 2},   {8, 9, 7},   {8, 7, 6},   {10, 11, 5}, {10, 5, 4},
+    const std::vector<Tri> expected{{0, 1, 3},    {0, 3, 2},    {8, 9, 7},    {8, 7, 6},    {10, 11, 5},  {10, 5, 4},
                                     {12, 13, 14}, {12, 14, 15}, {16, 17, 18}, {16, 18, 19}, {20, 21, 22}, {20, 22, 23}};
     EXPECT_EQ(mesh.triangles, expected);
     const int copies[] = {2, 3, 6, 7, 1, 0, 4, 5, 1, 5, 7, 3, 0, 2, 6, 4};
@@ -74,8 +74,8 @@ std::string translate(float x, float y, float z) {
 }
 
 TEST(XMesh, TransformsApplyToTheMeshesAfterThemAndAccumulate) {
-    const XMesh mesh =
-        meshOf("xof 0303txt 0032\nFrame {\n" + kTri(0) + translate(0, 0, 2) + kTri(0) + translate(0, 0, 3) + kTri(0) + "}\n");
+    const XMesh mesh = meshOf("xof 0303txt 0032\nFrame {\n" + kTri(0) + translate(0, 0, 2) + kTri(0) +
+                              translate(0, 0, 3) + kTri(0) + "}\n");
     ASSERT_EQ(mesh.positions.size(), 9u);
     EXPECT_EQ(mesh.positions[0][2], 0);
     EXPECT_EQ(mesh.positions[3][2], 2);
@@ -90,7 +90,8 @@ TEST(XMesh, NestedFramesApplyTheChildMatrixFirst) {
     const std::string rotateZ = "FrameTransformMatrix {\n0,1,0,0,-1,0,0,0,0,0,1,0,0,0,0,1;;\n}\n";
     const std::string mesh = "Mesh {\n3;\n1;0;0;,\n0;0;0;,\n0;0;1;;\n1;\n3;0,1,2;;\n"
                              "MeshNormals {\n1;\n1;0;0;;\n1;\n3;0,0,0;;\n}\n}\n";
-    const XMesh m = meshOf("xof 0303txt 0032\nFrame parent {\n" + translate(10, 0, 0) + "Frame child {\n" + rotateZ + mesh + "}\n}\n");
+    const XMesh m = meshOf("xof 0303txt 0032\nFrame parent {\n" + translate(10, 0, 0) + "Frame child {\n" + rotateZ +
+                           mesh + "}\n}\n");
     ASSERT_EQ(m.positions.size(), 3u);
     EXPECT_NEAR(m.positions[0][0], 10, 1e-6);
     EXPECT_NEAR(m.positions[0][1], 1, 1e-6);
@@ -128,8 +129,8 @@ TEST(XMesh, MaterialsOfSeveralMeshesFollowEachOther) {
     const std::string red = "Material {\n1;0;0;1;;\n5;\n0;0;0;;\n0;0;0;;\n}\n";
     const std::string withRed =
         "Mesh {\n3;\n0;0;0;,1;0;0;,0;1;0;;\n1;\n3;0,1,2;;\nMeshMaterialList {\n1;\n1;\n0;;\n{ red }\n}\n}\n";
-    const XMesh m = meshOf("xof 0303txt 0032\nMaterial red {\n1;0;0;1;;\n5;\n0;0;0;;\n0;0;0;;\n}\n" + withRed + kTri(1) +
-                           withRed);
+    const XMesh m =
+        meshOf("xof 0303txt 0032\nMaterial red {\n1;0;0;1;;\n5;\n0;0;0;;\n0;0;0;;\n}\n" + withRed + kTri(1) + withRed);
     ASSERT_EQ(m.materials.size(), 3u);  // red, the default of the mesh without any, red
     EXPECT_EQ(m.materials[0].diffuse, (std::array<float, 4>{1, 0, 0, 1}));
     EXPECT_EQ(m.materials[0].power, 5);
@@ -140,7 +141,8 @@ TEST(XMesh, MaterialsOfSeveralMeshesFollowEachOther) {
 
 TEST(XMesh, AMeshNamedInAFrameIsPlacedAgain) {
     const XMesh m = meshOf("xof 0303txt 0032\nMesh tri {\n3;\n0;0;0;,1;0;0;,0;1;0;;\n1;\n3;0,1,2;;\n}\n"
-                           "Frame f {\n" + translate(0, 0, 4) + "{ tri }\n}\n");
+                           "Frame f {\n" +
+                           translate(0, 0, 4) + "{ tri }\n}\n");
     ASSERT_EQ(m.positions.size(), 6u);
     EXPECT_EQ(m.positions[3][2], 4);
 }
@@ -151,13 +153,15 @@ TEST(XMesh, ReadsWhatExportersWrite) {
     const XMesh m = meshOf(
         "xof 0303txt 0064\n"
         "template Vector {\n < 3D82AB5E-62DA-11cf-AB39-0020AF71E433 >\n FLOAT x;\n FLOAT y;\n FLOAT z;\n}\n"
-        "template Mesh {\n <3D82AB44-62DA-11CF-AB39-0020AF71E433>\n DWORD nVertices;\n array Vector vertices[nVertices];\n"
+        "template Mesh {\n <3D82AB44-62DA-11CF-AB39-0020AF71E433>\n DWORD nVertices;\n array Vector "
+        "vertices[nVertices];\n"
         " DWORD nFaces;\n array MeshFace faces[nFaces];\n [...]\n}\n"
         "Header hdr { 1; 0; 1; }\n"
         "# a comment\n"
         "SomethingElse { \"x\"; 1; }\n"
         "Frame Box01 {\n  FrameTransformMatrix { 1.0,0.0,0.0,0.0,0.0,1.0,0.0,0.0,0.0,0.0,1.0,0.0,0.0,0.0,0.0,1.0;; }\n"
-        "  mesh 1stMesh { // unnamed in spirit\n 3;\n 1.5e-3;-1.#IND00;+2;,\n 1.#QNAN0;0;0;,\n .5;1;0;;\n 1;\n 3;0,1,2;;\n"
+        "  mesh 1stMesh { // unnamed in spirit\n 3;\n 1.5e-3;-1.#IND00;+2;,\n 1.#QNAN0;0;0;,\n .5;1;0;;\n 1;\n "
+        "3;0,1,2;;\n"
         "   MeshMaterialList { 1; 1; 0;;\n    Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;;\n"
         "     TextureFileName { \"sub\\\\a.png\"; }\n    }\n   }\n"
         "   MeshTextureCoords { 2; 0.25;0.75;, 1;1;; }\n"
@@ -182,7 +186,8 @@ TEST(XMesh, ToleratesMismatchedOptionalChildren) {
     // faces; an index of a missing material takes material 0.
     const XMesh m = meshOf("xof 0303txt 0032\nMesh {\n4;\n0;0;0;,1;0;0;,1;1;0;,0;1;0;;\n2;\n3;0,1,2;,\n3;0,2,3;;\n"
                            "MeshNormals {\n1;\n0;0;1;;\n1;\n3;0,0,0;;\n}\n"
-                           "MeshMaterialList {\n3;\n1;\n1;;\n" + mat + mat + "}\n}\n");
+                           "MeshMaterialList {\n3;\n1;\n1;;\n" +
+                           mat + mat + "}\n}\n");
     EXPECT_EQ(m.normals[0], (Vec{0, 0, 0}));
     ASSERT_EQ(m.materials.size(), 2u);
     EXPECT_EQ(m.materials[0].diffuse[1], 1);
@@ -193,7 +198,8 @@ TEST(XMesh, ToleratesMismatchedOptionalChildren) {
     EXPECT_EQ(none.materials[0].diffuse, (std::array<float, 4>{0.5f, 0.5f, 0.5f, 0}));
     EXPECT_EQ(none.attributes, (std::vector<std::uint32_t>{0}));
     const XMesh bad = meshOf("xof 0303txt 0032\nMesh {\n3;\n0;0;0;,1;0;0;,0;1;0;;\n1;\n3;0,1,2;;\n"
-                             "MeshMaterialList {\n1;\n1;\n7;;\n" + mat + "}\n}\n");
+                             "MeshMaterialList {\n1;\n1;\n7;;\n" +
+                             mat + "}\n}\n");
     EXPECT_EQ(bad.attributes, (std::vector<std::uint32_t>{0}));
 }
 
@@ -208,7 +214,8 @@ TEST(XMesh, DeclDataStandsInForMissingCoordinatesAndColours) {
         data += std::to_string(u) + "," + std::to_string(w) + "," + std::to_string(0xFF102030u) + (v < 2 ? "," : ";");
     }
     const XMesh m = meshOf("xof 0303txt 0032\nMesh {\n3;\n0;0;0;,1;0;0;,0;1;0;;\n1;\n3;0,1,2;;\n"
-                           "DeclData {\n2;\n1;0;5;0;,\n4;0;10;0;;\n9;\n" + data + ";\n}\n}\n");
+                           "DeclData {\n2;\n1;0;5;0;,\n4;0;10;0;;\n9;\n" +
+                           data + ";\n}\n}\n");
     EXPECT_EQ(m.uvs[0], (std::array<float, 2>{0.25f, 0.5f}));
     EXPECT_EQ(m.colors[2], 0xFF102030u);
 }

@@ -40,8 +40,7 @@ XMesh meshOf(const std::string& text) {
     return mesh;
 }
 
-const std::string kTriangle =
-    "Mesh {\n 3;\n 0.0;0.0;0.0;,\n 1.0;0.0;0.0;,\n 0.0;1.0;0.0;;\n 1;\n 3;0,1,2;;\n";
+const std::string kTriangle = "Mesh {\n 3;\n 0.0;0.0;0.0;,\n 1.0;0.0;0.0;,\n 0.0;1.0;0.0;;\n 1;\n 3;0,1,2;;\n";
 
 std::string material(const std::string& rgba, const std::string& texture = {}) {
     std::string s = "  Material {\n   " + rgba + ";;\n   10.0;\n   0.5;0.5;0.5;;\n   0.0;0.0;0.0;;\n";
@@ -142,7 +141,8 @@ TEST(XRead, CliPrintsThePolygonLimitWarning) {
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::vector<std::byte> err = test::readBytes(out);
     const std::string printed(reinterpret_cast<const char*>(err.data()), err.size());
-    EXPECT_NE(printed.find("warning: " + dir.file("many.x") + " : ポリゴン数 65001 ( 最大65000を超えています )"), std::string::npos)
+    EXPECT_NE(printed.find("warning: " + dir.file("many.x") + " : ポリゴン数 65001 ( 最大65000を超えています )"),
+              std::string::npos)
         << printed;
 }
 
@@ -204,7 +204,8 @@ TEST(XRead, MaterialsAreOpaqueAsViewersDrawThem) {
     // A mesh without materials between meshes with materials: its own white group.
     const std::string withRed = "Mesh {\n3;\n0;0;0;,1;0;0;,0;1;0;;\n1;\n3;0,1,2;;\nMeshMaterialList {\n1;\n1;\n0;;\n" +
                                 material("1;0;0;0") + "}\n}\n";
-    const Model mixed = loadText("xof 0303txt 0032\n" + withRed + "Mesh {\n3;\n0;0;1;,1;0;1;,0;1;1;;\n1;\n3;0,1,2;;\n}\n" + withRed);
+    const Model mixed =
+        loadText("xof 0303txt 0032\n" + withRed + "Mesh {\n3;\n0;0;1;,1;0;1;,0;1;1;;\n1;\n3;0,1,2;;\n}\n" + withRed);
     ASSERT_EQ(mixed.groupCount(), 3);
     EXPECT_EQ(mixed.groups[0].color, (ModelColor{255, 0, 0, 255}));
     EXPECT_EQ(mixed.groups[1].color, (ModelColor{255, 255, 255, 255}));
@@ -323,13 +324,18 @@ TEST(XRead, RefusesMalformedFilesNamingTheProblem) {
          "passes the values that follow"},
         {"index past the vertices", head + "Mesh {\n 3;\n 0;0;0;, 1;0;0;, 0;1;0;;\n 1;\n 3;0,1,3;;\n}\n",
          "face 0 names vertex 3 of 3"},
-        {"face count past the data", head + "Mesh {\n 3;\n 0;0;0;, 1;0;0;, 0;1;0;;\n 2;\n 3;0,1,2;;\n}\n", "face size is missing"},
+        {"face count past the data", head + "Mesh {\n 3;\n 0;0;0;, 1;0;0;, 0;1;0;;\n 2;\n 3;0,1,2;;\n}\n",
+         "face size is missing"},
         {"material count past the data",
-         head + kTriangle + " MeshMaterialList {\n  1;\n  5;\n  0;;\n" + material("1;1;1;1") + " }\n}\n", "face index count 5"},
-        {"short material", head + kTriangle + " MeshMaterialList {\n  1;\n  1;\n  0;;\n  Material {\n   1;1;1;1;;\n  }\n }\n}\n",
+         head + kTriangle + " MeshMaterialList {\n  1;\n  5;\n  0;;\n" + material("1;1;1;1") + " }\n}\n",
+         "face index count 5"},
+        {"short material",
+         head + kTriangle + " MeshMaterialList {\n  1;\n  1;\n  0;;\n  Material {\n   1;1;1;1;;\n  }\n }\n}\n",
          "Material: 4 values instead of 11"},
-        {"string not closed", head + kTriangle + " MeshMaterialList {\n  1;\n  1;\n  0;;\n  Material {\n   1;1;1;1;;\n   0;\n"
-                                                 "   0;0;0;;\n   0;0;0;;\n   TextureFilename {\n    \"a.bmp;\n   }\n  }\n }\n}\n",
+        {"string not closed",
+         head + kTriangle +
+             " MeshMaterialList {\n  1;\n  1;\n  0;;\n  Material {\n   1;1;1;1;;\n   0;\n"
+             "   0;0;0;;\n   0;0;0;;\n   TextureFilename {\n    \"a.bmp;\n   }\n  }\n }\n}\n",
          "string is not closed"},
         {"no mesh", head + "Frame root {\n}\n", "the file holds no mesh"},
         {"empty file", head, "the file holds no mesh"},
@@ -353,11 +359,13 @@ TEST(XRead, RefusesMalformedFilesNamingTheProblem) {
 TEST(XRead, TextErrorsGiveTheLine) {
     Model m;
     ReadContext ctx;
-    const auto error = readText("xof 0303txt 0032\nMesh {\n 3;\n 0;0;0;, 1;0;0;, 0;1;0;;\n 1;\n 3;0,1,2;;\n}\n}\n", m, ctx);
+    const auto error =
+        readText("xof 0303txt 0032\nMesh {\n 3;\n 0;0;0;, 1;0;0;, 0;1;0;;\n 1;\n 3;0,1,2;;\n}\n}\n", m, ctx);
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->line, 8u);
     // Mesh errors point at their object.
-    const auto meshError = readText("xof 0303txt 0032\n\n\nMesh {\n 3;\n 0;0;0;, 1;0;0;, 0;1;0;;\n 1;\n 3;0,1,3;;\n}\n", m, ctx);
+    const auto meshError =
+        readText("xof 0303txt 0032\n\n\nMesh {\n 3;\n 0;0;0;, 1;0;0;, 0;1;0;;\n 1;\n 3;0,1,3;;\n}\n", m, ctx);
     ASSERT_TRUE(meshError.has_value());
     EXPECT_EQ(meshError->line, 4u);
     EXPECT_EQ(meshError->offset, 19u);

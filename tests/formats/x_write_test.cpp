@@ -203,8 +203,8 @@ TEST(XWrite, CliConvertsXFilesToEveryTargetAndModelsToX) {
     test::TempDir dir;
     const std::string source = std::string(REVIZEVOZ_TEST_DATA) + "/x/small_text.x";
     for (const char* target : {"kzp", "lwo", "mx", "x"}) {
-        const std::string command =
-            std::string(REVIZEVOZ_CLI) + " convert --to " + target + " --out-dir " + dir.path().string() + " " + source + " >/dev/null";
+        const std::string command = std::string(REVIZEVOZ_CLI) + " convert --to " + target + " --out-dir " +
+                                    dir.path().string() + " " + source + " >/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0) << target;
     }
     for (const char* out : {"small_text.KZP", "small_text.LWO", "small_text.MX", "small_text.X"})

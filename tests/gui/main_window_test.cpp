@@ -4,15 +4,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMenuBar>
-#include <QRadioButton>
-#include <QSurfaceFormat>
-#include <QElapsedTimer>
 #include <QMouseEvent>
-#include <QDir>
 #include <QProcess>
+#include <QRadioButton>
 #include <QScreen>
+#include <QSurfaceFormat>
 #include <QTest>
 #include <QTranslator>
 #include <QWindow>
@@ -104,7 +104,8 @@ protected:
 class WindowStartedWithFiles : public Window {
 protected:
     void SetUp() override {
-        for (const auto& [from, name] : {std::pair{"mqo/small.mqo", "notes.txt"}, {"mqo/small.mqo", "a.mqo"},
+        for (const auto& [from, name] : {std::pair{"mqo/small.mqo", "notes.txt"},
+                                         {"mqo/small.mqo", "a.mqo"},
                                          {"kzp/two_groups_2009000.kzp", "b.kzp"}})
             startArguments_ << QString::fromStdString(copyFixture(from, name));
         Window::SetUp();
@@ -281,7 +282,8 @@ TEST_F(Window, DroppedFoldersGiveTheirModelsAndOtherFilesAreNamed) {
     QTRY_VERIFY_WITH_TIMEOUT(!window_->batchRunning() && !dialogs_.messages.isEmpty(), 20000);
     EXPECT_TRUE(fs::exists(dir_.path() / "drop/sub/a.KZP"));
     EXPECT_FALSE(fs::exists(dir_.path() / "drop/notes.KZP"));
-    EXPECT_TRUE(dialogs_.messages.back().contains("notes.txt: not a model file")) << dialogs_.messages.back().toStdString();
+    EXPECT_TRUE(dialogs_.messages.back().contains("notes.txt: not a model file"))
+        << dialogs_.messages.back().toStdString();
     // A drop of nothing but other files still reports.
     dialogs_.messages.clear();
     window_->dropFiles({QString::fromStdString((dir_.path() / "drop/notes.txt").string())});
@@ -404,8 +406,8 @@ TEST_F(Window, StillModelDoesNotRedrawOrUseTheProcessor) {
     std::printf("idle: %.1f %% of one core\n", used * 100);
 
     // Input draws: a wheel step, one frame or so.
-    QWheelEvent wheel(QPointF(100, 100), view->mapToGlobal(QPointF(100, 100)), QPoint(), QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(QPointF(100, 100), view->mapToGlobal(QPointF(100, 100)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(view, &wheel);
     QTRY_VERIFY_WITH_TIMEOUT(view->framesDrawn() > frames, 5000);
 }
@@ -453,7 +455,8 @@ TEST_F(Window, OpenedModelsAreFramed) {
     const fs::path corpus = test::corpusDir();
     if (corpus.empty() || !fs::exists(corpus / "mqo/lsb/wyvern.mqo"))
         return;
-    dialogs_.answers << QString::fromStdString(test::copyWithNeighbours(corpus / "mqo/lsb/wyvern.mqo", dir_.path()).string());
+    dialogs_.answers << QString::fromStdString(
+        test::copyWithNeighbours(corpus / "mqo/lsb/wyvern.mqo", dir_.path()).string());
     window_->runCommand(kOpenMqo);
     window_->finishWork();
     ASSERT_NE(currentModel(), nullptr);
@@ -720,7 +723,8 @@ TEST_F(Window, DISABLED_MeasureOrbitAndCorpusBatch) {
     int n = 0;
     for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
         const std::string ext = entry.path().extension().string();
-        if (!entry.is_regular_file() || ext == ".md" || ext == ".png" || ext == ".jpg" || ext == ".tga" || ext == ".bmp")
+        if (!entry.is_regular_file() || ext == ".md" || ext == ".png" || ext == ".jpg" || ext == ".tga" ||
+            ext == ".bmp")
             continue;
         const fs::path folder = dir_.path() / std::to_string(n++);
         fs::create_directories(folder);

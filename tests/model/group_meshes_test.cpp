@@ -32,15 +32,17 @@ TEST(GroupMeshes, MatchLinearSearchOnSignedZerosNaNAndRepeats) {
                         const ModelCorner& corner = p.corners[std::size_t(c)];
                         const std::size_t before = vertices.size();
                         triangleCorners.push_back(test::linearFirstMatch(
-                            vertices, MeshVertex{m.positions[std::size_t(corner.position)], m.normals[std::size_t(corner.normal)],
-                                                 m.colors[std::size_t(corner.color)], m.uvs[std::size_t(corner.uv)]}));
+                            vertices,
+                            MeshVertex{m.positions[std::size_t(corner.position)], m.normals[std::size_t(corner.normal)],
+                                       m.colors[std::size_t(corner.color)], m.uvs[std::size_t(corner.uv)]}));
                         if (vertices.size() > before)
                             skin.push_back(m.skin[std::size_t(corner.position)]);
                     }
             }
             ASSERT_EQ(group.meshVertexCount(), int(vertices.size())) << "round " << round;
             for (std::size_t v = 0; v < vertices.size(); ++v) {
-                const MeshVertex got{group.meshPositions[v], group.meshNormals[v], group.meshColors[v], group.meshUVs[v]};
+                const MeshVertex got{group.meshPositions[v], group.meshNormals[v], group.meshColors[v],
+                                     group.meshUVs[v]};
                 ASSERT_EQ(std::memcmp(&got, &vertices[v], sizeof got), 0) << "round " << round << " vertex " << v;
             }
             ASSERT_EQ(group.meshSkin, skin);

@@ -77,7 +77,8 @@ TEST(Normals, RebuiltTableMatchesLinearSearch) {
             if (p.cornerCount < 3)
                 continue;
             for (int c = 0; c < p.cornerCount; ++c) {
-                const std::int32_t index = test::linearFirstMatch(reference, m.smoothNormals[std::size_t(p.corners[c].position)]);
+                const std::int32_t index =
+                    test::linearFirstMatch(reference, m.smoothNormals[std::size_t(p.corners[c].position)]);
                 ASSERT_EQ(p.corners[c].normal, index) << "round " << round;
             }
         }

@@ -39,10 +39,10 @@ TEST(Subdivide, QuadBecomesFourQuadsAtTheEndOfTheList) {
         const ModelPolygon& part = m.polygons[std::size_t(2 + i)];
         EXPECT_EQ(part.cornerCount, 4);
         EXPECT_EQ(part.group, 0);
-        EXPECT_EQ(part.corners[0].position, i);               // the corner it was made from
-        EXPECT_EQ(part.corners[1].position, 5 + i);           // towards the next corner
-        EXPECT_EQ(part.corners[2].position, 9);               // the centre
-        EXPECT_EQ(part.corners[3].position, 5 + (i + 3) % 4); // from the previous corner
+        EXPECT_EQ(part.corners[0].position, i);  // the corner it was made from
+        EXPECT_EQ(part.corners[1].position, 5 + i);  // towards the next corner
+        EXPECT_EQ(part.corners[2].position, 9);  // the centre
+        EXPECT_EQ(part.corners[3].position, 5 + (i + 3) % 4);  // from the previous corner
         EXPECT_EQ(part.corners[1].uv, 4 + i);
     }
 }

@@ -214,7 +214,7 @@ TEST_F(CameraTest, CaptionIsDueEvery61Steps) {
 TEST_F(CameraTest, FitIsTightAndKeepsEveryCornerOfTheBoxInView) {
     const std::pair<Vec3, Vec3> boxes[] = {
         {{100, -50, 2000}, {900, 250, 2400}},  // millimetres
-        {{-20, 0, -15}, {20, 1.5f, 15}},        // flat and wide, a sphere would leave it small
+        {{-20, 0, -15}, {20, 1.5f, 15}},  // flat and wide, a sphere would leave it small
         {{-0.5f, 0, -0.5f}, {0.5f, 30, 0.5f}},  // a tall pole
         {{-1, -1, -1}, {1, 1, 1}},
     };
@@ -253,7 +253,7 @@ TEST_F(CameraTest, FitLeavesTheCameraForUnusableBounds) {
     const float inf = std::numeric_limits<float>::infinity();
     const PreviewCamera before = camera;
     fitCamera(camera, {1, 1, 1}, {-1, -1, -1}, 1);  // empty: min above max
-    fitCamera(camera, {2, 2, 2}, {2, 2, 2}, 1);     // a single point
+    fitCamera(camera, {2, 2, 2}, {2, 2, 2}, 1);  // a single point
     fitCamera(camera, {nan, 0, 0}, {1, 1, 1}, 1);
     fitCamera(camera, {0, 0, 0}, {inf, 1, 1}, 1);
     fitCamera(camera, {0, 0, 0}, {1, 1, 1}, 0);

@@ -77,8 +77,7 @@ protected:
         }
         if (model)
             renderer_.modelPass(*model, *instance);
-        const FrameCounts counts =
-            renderer_.drawScene(device_.framebuffer(), kWidth, kHeight, model, instance, view_);
+        const FrameCounts counts = renderer_.drawScene(device_.framebuffer(), kWidth, kHeight, model, instance, view_);
         device_.present();
         image_ = device_.readBack();
         return counts;
@@ -263,7 +262,8 @@ TEST_F(Render, TextureShowsTheRightWayUp) {
     Image check{8, 8, {}};
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) {
-            const std::uint8_t quarter[4][4] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 255, 255, 255}};
+            const std::uint8_t quarter[4][4] = {
+                {255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 255, 255, 255}};
             const std::uint8_t* c = quarter[(y / 4) * 2 + x / 4];
             check.rgba.insert(check.rgba.end(), c, c + 4);
         }
@@ -390,7 +390,8 @@ TEST_F(Render, AnyNonZeroMirrorWordDrawsTheMirroredHalf) {
 TEST_F(Render, XMeshesWithoutMaterialsOrAlphaShowOpaque) {
     view_.grid = false;
     // A square facing -z, wound clockwise as seen from there.
-    const std::string square = "xof 0303txt 0032\nMesh {\n 4;\n -5;5;0;, 5;5;0;, 5;-5;0;, -5;-5;0;;\n 1;\n 4;0,1,2,3;;\n";
+    const std::string square =
+        "xof 0303txt 0032\nMesh {\n 4;\n -5;5;0;, 5;5;0;, 5;-5;0;, -5;-5;0;;\n 1;\n 4;0,1,2,3;;\n";
     const std::string red = " MeshMaterialList {\n  1;\n  1;\n  0;;\n  Material {\n   1;0;0;0;;\n   0;\n   0;0;0;;\n"
                             "   0;0;0;;\n  }\n }\n";
     const struct {

@@ -32,14 +32,12 @@ struct DdsHeader {
     const char* fourCc = "DXT1";
     std::uint32_t bitCount = 0;
     std::uint32_t masks[4] = {0, 0, 0, 0};  // red, green, blue, alpha
-    std::uint32_t flags = 0x1007;           // caps, height, width, pixel format
+    std::uint32_t flags = 0x1007;  // caps, height, width, pixel format
     std::uint32_t depth = 0, caps2 = 0;
     std::uint32_t headerSize = 124, pixelFormatSize = 32;
 };
 
-void put32(std::vector<std::byte>& b, std::size_t at, std::uint32_t v) {
-    std::memcpy(b.data() + at, &v, 4);
-}
+void put32(std::vector<std::byte>& b, std::size_t at, std::uint32_t v) { std::memcpy(b.data() + at, &v, 4); }
 
 std::vector<std::byte> makeDds(const DdsHeader& s, const std::vector<std::uint8_t>& payload) {
     std::vector<std::byte> b(128);
@@ -294,7 +292,8 @@ TEST(DdsDecode, RefusesEveryTruncation) {
     for (const std::vector<std::byte>& whole : validFiles()) {
         ASSERT_TRUE(decodeDds(whole).has_value());
         for (std::size_t n = 0; n < whole.size(); ++n) {
-            const std::vector<std::byte> prefix(whole.begin(), whole.begin() + std::ptrdiff_t(n));  // own block for ASan
+            const std::vector<std::byte> prefix(whole.begin(),
+                                                whole.begin() + std::ptrdiff_t(n));  // own block for ASan
             EXPECT_FALSE(decodeDds(prefix).has_value()) << "a " << n << "-byte prefix was accepted";
         }
     }

@@ -22,10 +22,9 @@ std::vector<std::byte> makeKzi(std::uint32_t w, std::uint32_t h, std::size_t pix
 // A 2x1 24-bit BMP: one red and one green pixel.
 std::vector<std::byte> makeBmp() {
     const unsigned char bmp[] = {
-        'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  // file header
-        40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 8, 0, 0, 0,
-        0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-        0, 0, 255, 0, 255, 0, 0, 0,  // B G R, B G R, 2 bytes row padding
+        'B',  'M', 62, 0,    0,    0, 0, 0, 0, 0, 54, 0, 0, 0,  // file header
+        40,   0,   0,  0,    2,    0, 0, 0, 1, 0, 0,  0, 1, 0, 24, 0, 0, 0,   0, 0,   8, 0, 0, 0, 0x13,
+        0x0B, 0,   0,  0x13, 0x0B, 0, 0, 0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 255, 0, 255, 0, 0, 0,  // B G R, B G R, 2 bytes row padding
     };
     const auto* p = reinterpret_cast<const std::byte*>(bmp);
     return std::vector<std::byte>(p, p + sizeof bmp);
@@ -67,7 +66,8 @@ TEST(ModelTextureLoad, StoresSizeAndImageOrOnlyLogsWhenMissing) {
     model.folder = dir.path().string();
     model.textures.resize(3);
     test::RecordingSinks sinks;
-    EXPECT_TRUE(LoadModelTexture(model, 1, "tex\\..\\wood.bmp", images) || LoadModelTexture(model, 1, "wood.bmp", images));
+    EXPECT_TRUE(LoadModelTexture(model, 1, "tex\\..\\wood.bmp", images) ||
+                LoadModelTexture(model, 1, "wood.bmp", images));
     EXPECT_EQ(model.textures[1].width, 2);
     EXPECT_EQ(model.textures[1].height, 1);
     ASSERT_GE(images.size(), 2u);

@@ -13,10 +13,9 @@ namespace {
 // A 2x1 24-bit BMP.
 std::vector<std::byte> smallBmp() {
     const unsigned char bmp[] = {
-        'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,
-        40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 8, 0, 0, 0,
-        0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-        0, 0, 255, 0, 255, 0, 0, 0,
+        'B',  'M',  62, 0, 0, 0, 0, 0,  0, 0, 54, 0, 0, 0, 40,  0, 0,   0,    2,    0, 0,
+        0,    1,    0,  0, 0, 1, 0, 24, 0, 0, 0,  0, 0, 8, 0,   0, 0,   0x13, 0x0B, 0, 0,
+        0x13, 0x0B, 0,  0, 0, 0, 0, 0,  0, 0, 0,  0, 0, 0, 255, 0, 255, 0,    0,    0,
     };
     const auto* p = reinterpret_cast<const std::byte*>(bmp);
     return std::vector<std::byte>(p, p + sizeof bmp);

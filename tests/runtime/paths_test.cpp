@@ -29,7 +29,10 @@ TEST(TextConversion, ShiftJisRoundTrip) {
     ASSERT_EQ(sjisToUtf8(sjis).value_or(""), "グループ");
     EXPECT_EQ(utf8ToSjis("グループ").value_or(""), sjis);
     bool lossy = false;
-    EXPECT_EQ(utf8ToSjisLossy("a\xF0\x9F\x98\x80" "b", &lossy), "a?b");  // an emoji has no CP932 form
+    EXPECT_EQ(utf8ToSjisLossy("a\xF0\x9F\x98\x80"
+                              "b",
+                              &lossy),
+              "a?b");  // an emoji has no CP932 form
     EXPECT_TRUE(lossy);
 }
 

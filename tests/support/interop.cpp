@@ -50,7 +50,8 @@ std::optional<AssimpInfo> assimpInfo(const std::string& path) {
         return std::nullopt;
     AssimpInfo info;
     const auto at = output->find("Faces:");
-    if (at == std::string::npos || !point(*output, "Minimum point", info.min) || !point(*output, "Maximum point", info.max))
+    if (at == std::string::npos || !point(*output, "Minimum point", info.min) ||
+        !point(*output, "Maximum point", info.max))
         return std::nullopt;
     info.faces = std::stol(output->substr(at + 6));
     return info;
@@ -62,9 +63,11 @@ std::string gltfValidator() {
             return std::string();
         const std::string folder = std::string(REVIZEVOZ_BUILD_DIR) + "/npm";
         // Tests run in parallel: one installs, the others wait for it.
-        const std::string command = "mkdir -p " + quoted(folder) + " && cd " + quoted(folder) + " && flock .lock sh -c " +
+        const std::string command = "mkdir -p " + quoted(folder) + " && cd " + quoted(folder) +
+                                    " && flock .lock sh -c " +
                                     quoted("test -f node_modules/gltf-validator/package.json || npm install --no-audit "
-                                           "--no-fund --silent gltf-validator@2.0.0-dev.3.10") + " >/dev/null 2>&1";
+                                           "--no-fund --silent gltf-validator@2.0.0-dev.3.10") +
+                                    " >/dev/null 2>&1";
         return std::system(command.c_str()) == 0 ? folder : std::string();
     }();
     return dir;
@@ -77,8 +80,8 @@ std::map<std::string, int> gltfValidatorErrors(const std::vector<std::string>& f
     const std::string dir = gltfValidator();
     if (dir.empty() || files.empty())
         return errors;
-    std::string command = "node " + quoted(std::string(REVIZEVOZ_SOURCE_DIR) + "/tests/support/gltf_validate.js") + " " +
-                          quoted(dir + "/node_modules");
+    std::string command = "node " + quoted(std::string(REVIZEVOZ_SOURCE_DIR) + "/tests/support/gltf_validate.js") +
+                          " " + quoted(dir + "/node_modules");
     for (const std::string& f : files)
         command += " " + quoted(f);
     const auto output = run(command + " 2>&1");

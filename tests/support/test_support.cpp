@@ -15,8 +15,8 @@ namespace rv::test {
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
     std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("revizevoz-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + std::to_string(rd()));
+    path_ = std::filesystem::temp_directory_path() / ("revizevoz-test-" + std::to_string(::getpid()) + "-" +
+                                                      std::to_string(counter++) + "-" + std::to_string(rd()));
     std::filesystem::create_directories(path_);
 }
 

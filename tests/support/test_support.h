@@ -2,9 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <memory>
 #include <optional>
-#include <filesystem>
 #include <string>
 #include <vector>
 
