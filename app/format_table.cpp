@@ -41,6 +41,14 @@ constexpr ReaderEntry kReaders[] = {
      QT_TRANSLATE_NOOP("rv::MainWindow", "\t\tROK ( 六角大王 5.25 )")},
     {"x", readX, false, nullptr, "X", kOpenX, QT_TRANSLATE_NOOP("rv::MainWindow", "読み込み ( X -> DirectX 9.0 )"),
      QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む X ファイルを選択して下さい"), "\t\tX　　 ( DirectX )"},
+    {"glb", readGltf, false, nullptr, "glTF", kOpenGltf,
+     QT_TRANSLATE_NOOP("rv::MainWindow", "読み込み ( glTF -> glTF 2.0 )"),
+     QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む glTF ファイルを選択して下さい"), "\t\tglTF ( glTF 2.0 )"},
+    // The text form shares the binary one's menu item and dialog filter.
+    {"gltf", readGltf, false, nullptr, "glTF", 0, nullptr, nullptr, nullptr},
+    {"obj", readObj, false, nullptr, "OBJ", kOpenObj,
+     QT_TRANSLATE_NOOP("rv::MainWindow", "読み込み ( OBJ -> Wavefront )"),
+     QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む OBJ ファイルを選択して下さい"), "\t\tOBJ ( Wavefront )"},
     {"kzp", readKzp, true, nullptr, "KZP", kOpenKzp,
      QT_TRANSLATE_NOOP("rv::MainWindow", "読み込み ( KZP -> 2004 ～ 2009 )"),
      QT_TRANSLATE_NOOP("rv::MainWindow", "読み込む KZP ファイルを選択して下さい"), "KZP ( DE Reziru )"},
@@ -78,7 +86,8 @@ std::vector<const ReaderEntry*> readersInMenuOrder() {
     std::vector<const ReaderEntry*> order;
     order.push_back(&kReaders[std::size(kReaders) - 1]);
     for (std::size_t i = 0; i + 1 < std::size(kReaders); ++i)
-        order.push_back(&kReaders[i]);
+        if (kReaders[i].openCommand != 0)
+            order.push_back(&kReaders[i]);
     return order;
 }
 std::span<const WriterEntry> writerTable() { return kWriters; }

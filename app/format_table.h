@@ -24,6 +24,8 @@ enum MenuCommand {
     kOpenMx = 40044,
     kOpenRok = 40047,
     kOpenX = 40053,
+    kOpenGltf = 40106,
+    kOpenObj = 40107,
     kSaveKzp = 40024,
     kSaveLwo = 40048,
     kSaveMx = 40045,
@@ -45,7 +47,8 @@ struct ReaderEntry {
     // Run on the model once its textures are decoded (their sizes known), with the file's bytes.
     void (*postDecode)(Model& model, std::span<const std::byte> file);
     // The window: the format's name in dialogs, its open item, the dialog's title, and its entry
-    // in the open-any dialog's filter list (Japanese source texts, translated by the window).
+    // in the open-any dialog's filter list (Japanese source texts, translated by the window). A
+    // second extension of a format has no open item (0) and shares the first one's.
     const char* name;
     int openCommand;
     const char* openItem;
@@ -81,7 +84,7 @@ struct WriterEntry {
 
 // The readers, in the order extensions are compared and the CLI lists them.
 std::span<const ReaderEntry> readerTable();
-// The readers as the window's menu and dialogs list them: the native KZP first.
+// The readers as the window's menu and dialogs list them, one per format: the native KZP first.
 std::vector<const ReaderEntry*> readersInMenuOrder();
 // The writers, in target order.
 std::span<const WriterEntry> writerTable();

@@ -32,6 +32,17 @@ std::string missingTexturesWarning(const std::string& path, const std::vector<st
            (names.size() == 1 ? " was" : " were") + " not found or could not be decoded";
 }
 
+// A file the model names beside it (a buffer, a material library), found as textures are.
+std::optional<std::vector<std::byte>> readCompanion(const std::string& folder, const std::string& name,
+                                                    std::string& why) {
+    const std::optional<std::string> found = resolveModelFile(folder, name);
+    if (!found) {
+        why = name + " was not found";
+        return std::nullopt;
+    }
+    return readFile(*found, &why);
+}
+
 LoadResult failedLoad(const std::string& path, FormatError error) {
     LoadResult result;
     error.file = path;
@@ -65,6 +76,9 @@ LoadResult loadModelFile(const std::string& path) {
     if (reader) {
         ReadContext ctx;
         ctx.path = path;
+        ctx.companion = [folder = model->folder](const std::string& name, std::string& why) {
+            return readCompanion(folder, name, why);
+        };
         std::optional<FormatError> error = reader->read(*bytes, *model, ctx);
         result.warnings = std::move(ctx.warnings);
         if (error) {

@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include <string_view>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -55,13 +57,22 @@ std::unique_ptr<QSettings> windowPreferences() {
 
 QString formatFilter(const QString& format) { return QString("%1 Files (%2)").arg(format, anyCasePattern(format)); }
 
+// Every extension of a reader's format, in any case ("*.glb *.GLB ... *.gltf ...").
+QString readerPattern(const ReaderEntry& reader) {
+    QStringList patterns;
+    for (const ReaderEntry& other : readerTable())
+        if (std::string_view(other.name) == reader.name)
+            patterns << anyCasePattern(QString::fromUtf8(other.extension));
+    return patterns.join(' ');
+}
+
 // The entries of the open-any dialog: every supported format at once (selected), then each
 // format, then all files.
 QStringList anyFormatFilters() {
     QStringList all;
     QStringList filters;
     for (const ReaderEntry* reader : readersInMenuOrder()) {
-        const QString pattern = anyCasePattern(QString::fromUtf8(reader->name));
+        const QString pattern = readerPattern(*reader);
         all << pattern;
         filters << QString("%1 (%2)").arg(translated(reader->anyFilterLabel), pattern);
     }
@@ -349,7 +360,8 @@ void MainWindow::openCommand(int command) {
     if (!reader && command != kOpenAny)
         return;
     const QString format = reader ? QString::fromUtf8(reader->name) : QString();
-    const QStringList filters = reader ? QStringList{formatFilter(format)} : anyFormatFilters();
+    const QStringList filters =
+        reader ? QStringList{QString("%1 Files (%2)").arg(format, readerPattern(*reader))} : anyFormatFilters();
     const QString title = reader ? tr(reader->openTitle) : tr("読み込むファイルを選択して下さい");
     const QString chosen = dialogs_.openFile(this, title, lastDirectory_, filters, format);
     ResyncTiming();

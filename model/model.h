@@ -7,6 +7,7 @@
 
 #include <array>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -171,6 +172,14 @@ struct ModelMotion {
     std::vector<ModelGroupKeyTable> groupKeys = std::vector<ModelGroupKeyTable>(kMaxKeyedGroups);
 };
 
+// An image file stored inside the model file (glTF), kept as its bytes under the texture name the
+// model gives it ("STEM_N.png"), so that textures decode from it and writers can put it beside
+// their output.
+struct EmbeddedImage {
+    std::string name;
+    std::vector<std::byte> bytes;
+};
+
 struct Model {
     std::int32_t revision = kCurrentRevision;
     std::string folder;
@@ -186,6 +195,7 @@ struct Model {
     std::vector<ModelPolygon> polygons;
     std::vector<ModelGroup> groups = std::vector<ModelGroup>(1);
     std::vector<ModelTexture> textures = std::vector<ModelTexture>(1);
+    std::vector<EmbeddedImage> embeddedImages;
 
     std::int16_t displacementOn = 0;
     float displacementScale = 1.0f;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,6 +19,10 @@ namespace rv {
 struct ReadContext {
     std::string path;  // the file as the user named it, for messages
     std::vector<std::string> warnings;
+    // The bytes of a file that belongs to the model (a glTF buffer, an OBJ material library),
+    // named relative to the model's folder, read by the caller with the same bounds as the model
+    // file; nullopt with the reason in `why` when it cannot be read. Null: there are none.
+    std::function<std::optional<std::vector<std::byte>>(const std::string& name, std::string& why)> companion;
 
     // Logs a line and keeps it for the CLI, which prints it as a warning.
     void warn(std::string line);

@@ -62,13 +62,13 @@ TEST(Cli, UsageErrorsExitTwo) {
 TEST(Cli, ConvertPrintsOneLinePerFileAndExitsOneWhenAnyFails) {
     test::TempDir dir;
     writeSmallKzp(dir.file("a.kzp"));
-    test::writeText(dir.file("b.obj"), "v 0 0 0");
+    test::writeText(dir.file("b.fbx"), "v 0 0 0");
     const CliRun ok = runCli("convert --to kzp " + dir.file("a.kzp"));
     EXPECT_EQ(ok.status, 0) << ok.out;
     EXPECT_NE(ok.out.find(dir.file("a.kzp") + " -> " + dir.file("a.KZP")), std::string::npos) << ok.out;
-    const CliRun mixed = runCli("convert --to kzp " + dir.file("b.obj") + " " + dir.file("a.kzp"));
+    const CliRun mixed = runCli("convert --to kzp " + dir.file("b.fbx") + " " + dir.file("a.kzp"));
     EXPECT_EQ(mixed.status, 1);
-    EXPECT_NE(mixed.out.find("revizevoz-cli: " + dir.file("b.obj")), std::string::npos) << mixed.out;
+    EXPECT_NE(mixed.out.find("revizevoz-cli: " + dir.file("b.fbx")), std::string::npos) << mixed.out;
     EXPECT_FALSE(std::filesystem::exists(dir.file("b.KZP")));
 }
 
@@ -99,7 +99,7 @@ TEST(Cli, MisspelledOptionsTargetsAndCommandsSuggestTheNearest) {
     EXPECT_NE(runCli("convert --to lwp a.kzp").out.find("did you mean lwo?"), std::string::npos);
     EXPECT_NE(runCli("conver --to kzp a.kzp").out.find("did you mean convert?"), std::string::npos);
     const CliRun help = runCli("--help");
-    for (const char* part : {"kzp|lwo|mx|x", ".dxf .lwo .mqo .mx .rok .x .kzp", "--out-dir", "--json"})
+    for (const char* part : {"kzp|lwo|mx|x", ".dxf .lwo .mqo .mx .rok .x .glb .gltf .obj .kzp", "--out-dir", "--json"})
         EXPECT_NE(help.out.find(part), std::string::npos) << part << " in " << help.out;
 }
 

@@ -23,14 +23,15 @@ void writeSmallKzp(const std::string& path) {
 
 TEST(ReaderTable, ExtensionsMatchWithoutRegardToCaseInTableOrder) {
     const auto& table = readerTable();
-    ASSERT_EQ(table.size(), 7u);
-    const char* order[] = {"dxf", "lwo", "mqo", "mx", "rok", "x", "kzp"};
-    for (std::size_t i = 0; i < 7; ++i)
+    const char* order[] = {"dxf", "lwo", "mqo", "mx", "rok", "x", "glb", "gltf", "obj", "kzp"};
+    ASSERT_EQ(table.size(), std::size(order));
+    for (std::size_t i = 0; i < std::size(order); ++i)
         EXPECT_STREQ(table[i].extension, order[i]);
     ASSERT_NE(readerForName("A.MQO"), nullptr);
     EXPECT_STREQ(readerForName("A.MQO")->extension, "mqo");
     EXPECT_STREQ(readerForName("dir.x/model.Kzp")->extension, "kzp");
-    EXPECT_EQ(readerForName("model.obj"), nullptr);
+    EXPECT_STREQ(readerForName("model.GLTF")->extension, "gltf");
+    EXPECT_EQ(readerForName("model.fbx"), nullptr);
     EXPECT_EQ(readerForName("x"), nullptr);
 }
 
