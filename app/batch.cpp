@@ -70,10 +70,10 @@ bool DropBatch::poll(bool wait) {
     while (!current_ && !queue_.empty()) {
         Entry next = queue_.front();
         queue_.pop_front();
-        if (isSameFile(next.file, outputPathFor(next.file, next.target))) {
+        if (auto refused = refusalBeforeLoading(next.file, outputPathFor(next.file, next.target))) {
             ConvertReport report;
             report.source = next.file;
-            report.error = replacesSourceError(next.file);
+            report.error = std::move(refused);
             record(std::move(report));
             continue;
         }
@@ -92,15 +92,9 @@ void DropBatch::finishCurrent() {
     ConvertReport report;
     report.source = entry.file;
     LoadOutcome loaded = finishLoadByPath(entry.load, false);
-    report.warnings = std::move(loaded.warnings);
     if (hooks_.showModel)
         hooks_.showModel(loaded.model, loaded.instance);
-    if (!loaded.model) {
-        report.error = loadFailure(loaded, entry.file);
-    } else {
-        report.output = outputPathFor(entry.file, entry.target);
-        writeConverted(*loaded.model, entry.target, report);
-    }
+    convertLoaded(std::move(loaded), entry.target, outputPathFor(entry.file, entry.target), report);
     record(std::move(report));
 }
 

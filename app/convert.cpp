@@ -22,6 +22,22 @@ std::string listed(const std::vector<std::string>& items) {
     return text;
 }
 
+// The report's error for a source whose output would be the source itself.
+FormatError replacesSourceError(const std::string& source) {
+    FormatError error = FormatError::refusal("not converted: the output would replace the source file");
+    error.file = source;
+    return error;
+}
+
+// Why a load gave no model, naming `file` when the loader did not.
+FormatError loadFailure(const LoadOutcome& loaded, const std::string& file) {
+    if (loaded.error)
+        return *loaded.error;
+    FormatError error = FormatError::refusal("no model was loaded");
+    error.file = file;
+    return error;
+}
+
 }  // namespace
 
 std::string lossWarning(const Model& model, ConversionTarget target, const std::string& outputPath) {
@@ -63,20 +79,6 @@ bool isSameFile(const std::string& source, const std::string& output) {
     if (::stat(source.c_str(), &a) != 0 || ::stat(output.c_str(), &b) != 0)
         return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-FormatError replacesSourceError(const std::string& source) {
-    FormatError error = FormatError::refusal("not converted: the output would replace the source file");
-    error.file = source;
-    return error;
-}
-
-FormatError loadFailure(const LoadOutcome& loaded, const std::string& file) {
-    if (loaded.error)
-        return *loaded.error;
-    FormatError error = FormatError::refusal("no model was loaded");
-    error.file = file;
-    return error;
 }
 
 std::string errorText(const std::optional<FormatError>& error) { return error ? error->message() : std::string(); }
@@ -127,9 +129,29 @@ std::string outputPathFor(const std::string& source, ConversionTarget target, co
     return folder.empty() ? file : joinPath(folder, file);
 }
 
-void writeConverted(const Model& model, ConversionTarget target, ConvertReport& report) {
-    report.nothingRead = model.polygons.empty();
-    SaveOutcome saved = saveModel(model, target, report.output);
+std::optional<FormatError> refusalBeforeLoading(const std::string& file, const std::string& output) {
+    if (!readerForName(file)) {
+        std::string known;
+        for (const ReaderEntry& entry : readerTable())
+            known += std::string(known.empty() ? "" : ", ") + entry.extension;
+        FormatError error = FormatError::refusal("not a model file of a supported format (" + known + ")");
+        error.file = file;
+        return error;
+    }
+    if (isSameFile(file, output))
+        return replacesSourceError(file);
+    return std::nullopt;
+}
+
+void convertLoaded(LoadOutcome loaded, ConversionTarget target, const std::string& output, ConvertReport& report) {
+    report.warnings = std::move(loaded.warnings);
+    if (!loaded.model) {
+        report.error = loadFailure(loaded, report.source);
+        return;
+    }
+    report.output = output;
+    report.nothingRead = loaded.model->polygons.empty();
+    SaveOutcome saved = saveModel(*loaded.model, target, output);
     report.ok = saved.ok;
     report.error = std::move(saved.error);
     report.warnings.insert(report.warnings.end(), saved.warnings.begin(), saved.warnings.end());
@@ -142,24 +164,11 @@ std::vector<ConvertReport> convertFiles(const std::vector<std::string>& files, c
     for (const std::string& file : files) {
         ConvertReport report;
         report.source = file;
-        if (!readerForName(file)) {
-            std::string known;
-            for (const ReaderEntry& entry : readerTable())
-                known += std::string(known.empty() ? "" : ", ") + entry.extension;
-            report.error = FormatError::refusal("not a model file of a supported format (" + known + ")");
-            report.error->file = file;
-        } else if (isSameFile(file, outputPathFor(file, options.target, options.outDir))) {
-            report.error = replacesSourceError(file);
-        } else {
-            LoadOutcome loaded = source(file);
-            report.warnings = std::move(loaded.warnings);
-            if (!loaded.model) {
-                report.error = loadFailure(loaded, file);
-            } else {
-                report.output = outputPathFor(file, options.target, options.outDir);
-                writeConverted(*loaded.model, options.target, report);
-            }
-        }
+        const std::string output = outputPathFor(file, options.target, options.outDir);
+        if (auto refused = refusalBeforeLoading(file, output))
+            report.error = std::move(refused);
+        else
+            convertLoaded(source(file), options.target, output, report);
         reports.push_back(std::move(report));
         if (progress)
             progress(reports.size(), files.size(), reports.back());

@@ -25,10 +25,6 @@ std::string lossWarning(const Model& model, ConversionTarget target, const std::
 // True when `output` exists and is the very file `source` is (same device and inode, links
 // followed), whatever the spelling of either path.
 bool isSameFile(const std::string& source, const std::string& output);
-// The report's error for a source whose output would be the source itself.
-FormatError replacesSourceError(const std::string& source);
-// Why a load gave no model, naming `file` when the loader did not.
-FormatError loadFailure(const LoadOutcome& loaded, const std::string& file);
 // The one wording of an error for the log, a message box or stderr: "FILE: reason"; empty when
 // there is none.
 std::string errorText(const std::optional<FormatError>& error);
@@ -53,14 +49,18 @@ struct ConvertReport {
     bool nothingRead = false;  // the file loaded but held no polygons
     bool skipped = false;  // not a model file: nothing was read or written
 };
-// Writes a loaded model to report.output with the target's writer and fills in the report.
-void writeConverted(const Model& model, ConversionTarget target, ConvertReport& report);
+// Why `file` is not even read for a conversion to `output`: it is none of the formats read, or
+// the output would be the file itself. Nullopt when it may go ahead.
+std::optional<FormatError> refusalBeforeLoading(const std::string& file, const std::string& output);
+// Finishes the conversion of report.source once it has been loaded: writes the model to `output`
+// with the target's writer, or reports why there was nothing to write.
+void convertLoaded(LoadOutcome loaded, ConversionTarget target, const std::string& output, ConvertReport& report);
 using ConvertProgress = std::function<void(std::size_t done, std::size_t total, const ConvertReport& report)>;
 // Where a batch takes each model from.
 using ModelSource = std::function<LoadOutcome(const std::string& path)>;
 
 // Converts each file in the order given, one at a time; a failed file does not stop the batch. A
-// file that is none of the seven formats, or whose output would be the file itself, is refused.
+// file that is none of the formats read, or whose output would be the file itself, is refused.
 std::vector<ConvertReport> convertFiles(const std::vector<std::string>& files, const ConvertOptions& options,
                                         const ModelSource& source, const ConvertProgress& progress = {});
 

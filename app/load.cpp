@@ -43,6 +43,20 @@ std::optional<std::vector<std::byte>> readCompanion(const std::string& folder, c
     return readFile(*found, &why);
 }
 
+// The user's message for a KZP revision the reader refused.
+std::string revisionRefusalText(const FormatError& error, const std::string& path) {
+    switch (error.kind) {
+    case FormatError::Kind::RevisionTooOld: return "KZP 2004 以上に対応しています。\n\n" + path;
+    case FormatError::Kind::RevisionTooNew:
+        return "KZP形式のバージョンが新しいので\n読み込むことができません。\n最新版へバージョンアップして下さい。\n\n" +
+               path;
+    case FormatError::Kind::RevisionUnknown:
+        return "KZP形式のバージョン " + std::to_string(error.revision) + " には対応していません。\n\n" + path;
+    case FormatError::Kind::Other: break;
+    }
+    return error.reason;
+}
+
 LoadResult failedLoad(const std::string& path, FormatError error) {
     LoadResult result;
     error.file = path;
@@ -83,6 +97,7 @@ LoadResult loadModelFile(const std::string& path) {
         result.warnings = std::move(ctx.warnings);
         if (error) {
             error->file = path;
+            error->reason = revisionRefusalText(*error, path);
             LogLine("*** ERROR *** %s", error->message().c_str());
             result.error = std::move(error);
             return result;

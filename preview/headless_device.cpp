@@ -27,33 +27,29 @@ bool HeadlessDevice::create(int width, int height) {
     EGLDisplay display = openDisplay();
     if (display == EGL_NO_DISPLAY)
         return false;
+    // The display is one per process, shared by every device: it is initialised here (again, which
+    // EGL allows) and never terminated, since terminating it would take the other devices'
+    // contexts with it (and unload the driver under them).
     EGLint major = 0, minor = 0;
     if (!eglInitialize(display, &major, &minor))
         return false;
-    if (!eglBindAPI(EGL_OPENGL_API)) {
-        eglTerminate(display);
+    if (!eglBindAPI(EGL_OPENGL_API))
         return false;
-    }
     const EGLint configAttributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
     EGLConfig config = nullptr;
     EGLint configs = 0;
     const bool noConfig = epoxy_has_egl_extension(display, "EGL_KHR_no_config_context");
-    if (!noConfig && (!eglChooseConfig(display, configAttributes, &config, 1, &configs) || configs < 1)) {
-        eglTerminate(display);
+    if (!noConfig && (!eglChooseConfig(display, configAttributes, &config, 1, &configs) || configs < 1))
         return false;
-    }
     const EGLint contextAttributes[] = {
         EGL_CONTEXT_MAJOR_VERSION,           3,       EGL_CONTEXT_MINOR_VERSION, 3, EGL_CONTEXT_OPENGL_PROFILE_MASK,
         EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT, EGL_NONE};
     EGLContext context =
         eglCreateContext(display, noConfig ? EGL_NO_CONFIG_KHR : config, EGL_NO_CONTEXT, contextAttributes);
-    if (context == EGL_NO_CONTEXT) {
-        eglTerminate(display);
+    if (context == EGL_NO_CONTEXT)
         return false;
-    }
     if (!eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
         eglDestroyContext(display, context);
-        eglTerminate(display);
         return false;
     }
     display_ = display;
@@ -72,7 +68,6 @@ void HeadlessDevice::release() {
     target_.destroy();
     eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(display_, context_);
-    eglTerminate(display_);
     display_ = context_ = nullptr;
 }
 

@@ -6,8 +6,13 @@ cd "$(dirname "$0")/.."
 target=${1:?usage: scripts/fuzz.sh TARGET SECONDS}
 seconds=${2:-30}
 bash scripts/setup.sh
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$PWD")}" CCACHE_NOHASHDIR=1
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREVIZEVOZ_FUZZ=ON >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREVIZEVOZ_FUZZ=ON "${launcher[@]}" >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target "$target" >/dev/null
 corpus=build-fuzz/corpus/$target
 mkdir -p "$corpus"

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config ccache  # ccache: rebuilds and other work trees reuse objects
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libstb-dev libsquish-dev
   libepoxy-dev libegl-dev libegl-mesa0 libgl1-mesa-dri  # the preview's OpenGL through EGL

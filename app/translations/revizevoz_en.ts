@@ -44,6 +44,14 @@
         <translation>Open ( X -&gt; DirectX 9.0 )</translation>
     </message>
     <message>
+        <source>読み込み ( glTF -&gt; glTF 2.0 )</source>
+        <translation>Open ( glTF -&gt; glTF 2.0 )</translation>
+    </message>
+    <message>
+        <source>読み込み ( OBJ -&gt; Wavefront )</source>
+        <translation>Open ( OBJ -&gt; Wavefront )</translation>
+    </message>
+    <message>
         <source>最近使ったファイル</source>
         <translation>Recent files</translation>
     </message>
@@ -182,6 +190,14 @@ Drop files : convert them to the panel's format</translation>
     <message>
         <source>読み込む X ファイルを選択して下さい</source>
         <translation>Choose the X file to open</translation>
+    </message>
+    <message>
+        <source>読み込む glTF ファイルを選択して下さい</source>
+        <translation>Choose the glTF file to open</translation>
+    </message>
+    <message>
+        <source>読み込む OBJ ファイルを選択して下さい</source>
+        <translation>Choose the OBJ file to open</translation>
     </message>
     <message>
         <source>新規.KZP</source>

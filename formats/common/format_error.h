@@ -8,6 +8,8 @@ namespace rv {
 
 struct FormatError {
     enum class Where : std::uint8_t { Byte, Line, Nowhere };
+    // Refusals the loader words for the user itself; `Other` carries its own reason.
+    enum class Kind : std::uint8_t { Other, RevisionTooOld, RevisionTooNew, RevisionUnknown };
 
     std::string file;  // set by the driver; readers only ever see bytes
     std::uint64_t offset = 0;  // where the reader stopped trusting the file
@@ -15,6 +17,8 @@ struct FormatError {
     std::string reason;  // "polygon count 70000 is over the limit of 65000"
     bool userMessage = false;  // shown to the user as is (message box), not only logged
     Where where = Where::Byte;
+    Kind kind = Kind::Other;
+    std::int32_t revision = 0;  // the file's revision, for the revision kinds
 
     // A file refused at a byte offset.
     static FormatError atByte(std::uint64_t offset, std::string reason) {
@@ -41,6 +45,14 @@ struct FormatError {
     static FormatError forUser(std::string reason) {
         FormatError e = refusal(std::move(reason));
         e.userMessage = true;
+        return e;
+    }
+
+    // A native file of a revision that cannot be read; shown to the user once worded.
+    static FormatError revisionRefused(Kind kind, std::int32_t revision) {
+        FormatError e = forUser({});
+        e.kind = kind;
+        e.revision = revision;
         return e;
     }
 

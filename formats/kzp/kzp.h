@@ -18,11 +18,11 @@ inline constexpr int kMaxKzpMotions = 1024;
 // key count per bone, so no file bytes back the keys).
 inline constexpr int kMaxKzpDefaultKeys = 65536;
 
-// Reads a KZP file. Refuses revisions other than the five it knows (with the user's message),
-// truncated files, counts beyond the model's limits and indices past their tables. A stored group
-// render mesh that does not hold together is rebuilt from the polygons instead, with one warning
-// naming the group. On success the model holds the file's fields, fileName = ctx.path, recomputed
-// normals, loaded textures and motion 0 started.
+// Reads a KZP file. Refuses revisions other than the five it knows (as a revision kind of
+// FormatError, which the loader words for the user), truncated files, counts beyond the model's
+// limits and indices past their tables. A stored group render mesh that does not hold together is
+// rebuilt from the polygons instead, with one warning naming the group. On success the model holds
+// the file's fields, fileName = ctx.path and recomputed normals.
 std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model, ReadContext& ctx);
 
 // Serialises the model as revision 2009000, with group render meshes built from its polygons (the

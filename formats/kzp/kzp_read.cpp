@@ -559,16 +559,15 @@ std::optional<FormatError> readKzp(std::span<const std::byte> file, Model& model
     if (header.failed())
         return FormatError::refusal("file is " + str(std::int64_t(file.size())) +
                                     " bytes long, too short for a KZP header");
+    using Kind = FormatError::Kind;
     if (revision < kRev2004)
-        return FormatError::forUser("KZP 2004 以上に対応しています。\n\n" + ctx.path);
+        return FormatError::revisionRefused(Kind::RevisionTooOld, revision);
     if (revision > kRev2009)
-        return FormatError::forUser(
-            "KZP形式のバージョンが新しいので\n読み込むことができません。\n最新版へバージョンアップして下さい。\n\n" +
-            ctx.path);
+        return FormatError::revisionRefused(Kind::RevisionTooNew, revision);
     const bool known = revision == kRev2004 || revision == kRev2005 || revision == kRev2006 || revision == kRev2008 ||
                        revision == kRev2009;
     if (!known)
-        return FormatError::forUser("KZP形式のバージョン " + str(revision) + " には対応していません。\n\n" + ctx.path);
+        return FormatError::revisionRefused(Kind::RevisionUnknown, revision);
 
     // Fill a copy so that a refused file leaves the caller's model as it was.
     Model loaded = model;

@@ -47,14 +47,13 @@ struct Scale {
     float width = 0, height = 0;
 };
 
-}  // namespace
-
-std::optional<FormatError> writeMx(const Model& model, WriteContext& ctx) {
+// The number of name slots the model needs (one per group in use), or why it cannot be an MX file.
+std::optional<FormatError> countNameSlots(const Model& model, std::size_t& slotCount) {
     const std::size_t faceCount = model.polygons.size();
     if (faceCount > kMaxFaces)
         return writeError("the model has " + std::to_string(faceCount) + " polygons; an MX file holds at most " +
                           std::to_string(kMaxFaces));
-    std::size_t slotCount = 0;
+    slotCount = 0;
     for (std::size_t p = 0; p < faceCount; ++p) {
         const ModelPolygon& polygon = model.polygons[p];
         if (polygon.group < 0 || std::size_t(polygon.group) >= model.groups.size())
@@ -67,10 +66,15 @@ std::optional<FormatError> writeMx(const Model& model, WriteContext& ctx) {
     if (slotCount > kMaxNameSlots)
         return writeError("the model uses " + std::to_string(slotCount) + " groups; an MX file holds at most " +
                           std::to_string(kMaxNameSlots) + " name slots");
+    return std::nullopt;
+}
 
-    // Name slot i - 1 holds texture i; the slots follow the groups, so later textures can be left out.
-    std::vector<std::string> names(slotCount);
-    std::vector<Scale> scales(model.textures.size());
+// Name slot i - 1 holds texture i; the slots follow the groups, so later textures can be left out.
+// Fills the slot names and each texture's uv scale, warning for names cut or left out.
+void nameTextures(const Model& model, std::size_t slotCount, std::vector<std::string>& names,
+                  std::vector<Scale>& scales, WriteContext& ctx) {
+    names.assign(slotCount, {});
+    scales.assign(model.textures.size(), {});
     std::size_t leftOut = 0;
     for (std::size_t i = 1; i < model.textures.size(); ++i) {
         const ModelTexture& texture = model.textures[i];
@@ -94,10 +98,9 @@ std::optional<FormatError> writeMx(const Model& model, WriteContext& ctx) {
                                " not fit the " + std::to_string(slotCount) +
                                (slotCount == 1 ? " name slot" : " name slots") +
                                " of the MX file (one per group in use); later names are left out");
+}
 
-    std::vector<std::byte> bytes;
-    bytes.reserve(kHeaderBytes + kRecordBytes + faceCount * kFaceBytes + slotCount * kNameBytes);
-    ByteWriter out(bytes);
+void writeHeader(ByteWriter& out, std::size_t faceCount, std::size_t slotCount) {
     const std::uint32_t sizeB = std::uint32_t(faceCount) * kFaceBytes;
     out.text(std::string_view("MXF\0", 4));
     out.u32(256);
@@ -117,61 +120,79 @@ std::optional<FormatError> writeMx(const Model& model, WriteContext& ctx) {
     out.u16(std::uint16_t(faceCount));
     out.u32(0);
     out.u32(0);
+}
 
+void writeFace(ByteWriter& out, const Model& model, const ModelPolygon& polygon, const std::vector<Scale>& scales) {
     const ModelVertex noVector{};
     const ModelUV noUV{};
-    for (const ModelPolygon& polygon : model.polygons) {
-        const ModelGroup& group = model.groups[std::size_t(polygon.group)];
-        const bool textured = group.textureIndex > 0 && group.textureIndex <= 32767 &&
-                              std::size_t(group.textureIndex) < model.textures.size() &&
-                              model.textures[std::size_t(group.textureIndex)].kind != 0;
-        const Scale scale = textured ? scales[std::size_t(group.textureIndex)] : Scale{};
+    const ModelGroup& group = model.groups[std::size_t(polygon.group)];
+    const bool textured = group.textureIndex > 0 && group.textureIndex <= 32767 &&
+                          std::size_t(group.textureIndex) < model.textures.size() &&
+                          model.textures[std::size_t(group.textureIndex)].kind != 0;
+    const Scale scale = textured ? scales[std::size_t(group.textureIndex)] : Scale{};
 
-        // Corners past the polygon's own (lines and points) repeat its first corner.
-        auto corner = [&](int k) -> const ModelCorner& {
-            return polygon.corners[std::size_t(k < polygon.cornerCount ? k : 0)];
-        };
-        // Triangles (and smaller) fill the fourth slot with corner 0: slots (A, C, B, A).
-        const bool quad = polygon.cornerCount == 4;
-        const int cornerOfSlot[4] = {0, 1, 2, 0};
-        auto source = [&](int slot) -> const ModelCorner& { return corner(quad ? slot : cornerOfSlot[slot]); };
+    // Corners past the polygon's own (lines and points) repeat its first corner.
+    auto corner = [&](int k) -> const ModelCorner& {
+        return polygon.corners[std::size_t(k < polygon.cornerCount ? k : 0)];
+    };
+    // Triangles (and smaller) fill the fourth slot with corner 0: slots (A, C, B, A).
+    const bool quad = polygon.cornerCount == 4;
+    const int cornerOfSlot[4] = {0, 1, 2, 0};
+    auto source = [&](int slot) -> const ModelCorner& { return corner(quad ? slot : cornerOfSlot[slot]); };
 
-        // Vertex slots run backwards and flip y and z.
-        for (int slot = 0; slot < 4; ++slot) {
-            const ModelCorner& c = source(3 - slot);
-            const ModelVertex& v = model.positions[std::size_t(c.position)];
-            out.f32(v.x);
-            out.f32(-v.y);
-            out.f32(-v.z);
-            out.f32(1.0f);
-        }
-        for (int slot = 0; slot < 4; ++slot) {
-            const ModelCorner& c = source(slot);
-            const ModelVertex& n = c.normal >= 0 && std::size_t(c.normal) < model.normals.size()
-                                       ? model.normals[std::size_t(c.normal)]
-                                       : noVector;
-            out.f32(n.x);
-            out.f32(n.y);
-            out.f32(n.z);
-            out.f32(0.0f);
-        }
-        for (int slot = 0; slot < 4; ++slot) {
-            const ModelCorner& c = source(slot);
-            const ModelUV& uv = c.uv >= 0 && std::size_t(c.uv) < model.uvs.size() ? model.uvs[std::size_t(c.uv)] : noUV;
-            out.f32(uv.u * scale.width);
-            out.f32(uv.v * scale.height);
-        }
-        // A corner without a colour table entry takes its group's colour.
-        const ModelCorner& colourCorner = corner(quad ? 3 : 0);
-        const ModelColor& colour = colourCorner.color >= 0 && std::size_t(colourCorner.color) < model.colors.size()
-                                       ? model.colors[std::size_t(colourCorner.color)]
-                                       : group.color;
-        out.u32(std::uint32_t(colourByte(colour.red)) * 65536 + std::uint32_t(colourByte(colour.green)) * 256 +
-                std::uint32_t(colourByte(colour.blue)));
-        out.i16(std::int16_t(textured ? group.textureIndex - 1 : -1));
-        out.i16(std::int16_t(polygon.group));
+    // Vertex slots run backwards and flip y and z.
+    for (int slot = 0; slot < 4; ++slot) {
+        const ModelCorner& c = source(3 - slot);
+        const ModelVertex& v = model.positions[std::size_t(c.position)];
+        out.f32(v.x);
+        out.f32(-v.y);
+        out.f32(-v.z);
+        out.f32(1.0f);
     }
+    for (int slot = 0; slot < 4; ++slot) {
+        const ModelCorner& c = source(slot);
+        const ModelVertex& n = c.normal >= 0 && std::size_t(c.normal) < model.normals.size()
+                                   ? model.normals[std::size_t(c.normal)]
+                                   : noVector;
+        out.f32(n.x);
+        out.f32(n.y);
+        out.f32(n.z);
+        out.f32(0.0f);
+    }
+    for (int slot = 0; slot < 4; ++slot) {
+        const ModelCorner& c = source(slot);
+        const ModelUV& uv = c.uv >= 0 && std::size_t(c.uv) < model.uvs.size() ? model.uvs[std::size_t(c.uv)] : noUV;
+        out.f32(uv.u * scale.width);
+        out.f32(uv.v * scale.height);
+    }
+    // A corner without a colour table entry takes its group's colour.
+    const ModelCorner& colourCorner = corner(quad ? 3 : 0);
+    const ModelColor& colour = colourCorner.color >= 0 && std::size_t(colourCorner.color) < model.colors.size()
+                                   ? model.colors[std::size_t(colourCorner.color)]
+                                   : group.color;
+    out.u32(std::uint32_t(colourByte(colour.red)) * 65536 + std::uint32_t(colourByte(colour.green)) * 256 +
+            std::uint32_t(colourByte(colour.blue)));
+    out.i16(std::int16_t(textured ? group.textureIndex - 1 : -1));
+    out.i16(std::int16_t(polygon.group));
+}
 
+}  // namespace
+
+std::optional<FormatError> writeMx(const Model& model, WriteContext& ctx) {
+    std::size_t slotCount = 0;
+    if (auto error = countNameSlots(model, slotCount))
+        return error;
+    std::vector<std::string> names;
+    std::vector<Scale> scales;
+    nameTextures(model, slotCount, names, scales, ctx);
+
+    const std::size_t faceCount = model.polygons.size();
+    std::vector<std::byte> bytes;
+    bytes.reserve(kHeaderBytes + kRecordBytes + faceCount * kFaceBytes + slotCount * kNameBytes);
+    ByteWriter out(bytes);
+    writeHeader(out, faceCount, slotCount);
+    for (const ModelPolygon& polygon : model.polygons)
+        writeFace(out, model, polygon, scales);
     for (const std::string& name : names) {
         out.text(name);
         out.zeros(kNameBytes - name.size());

@@ -249,28 +249,58 @@ XToken XLexer::readText() {
     return t;
 }
 
+// The next value of the binary integer or float list being expanded.
+XToken XLexer::listNumber(std::size_t offset) {
+    XToken t;
+    t.offset = offset;
+    --listLeft_;
+    t.kind = XTokenKind::Number;
+    if (!listFloats_) {
+        t.number = readU32(text_, pos_);
+        pos_ += 4;
+    } else if (doubles_) {
+        std::uint64_t bits;
+        std::memcpy(&bits, text_.data() + pos_, 8);
+        t.number = std::bit_cast<double>(bits);
+        pos_ += 8;
+    } else {
+        t.number = std::bit_cast<float>(readU32(text_, pos_));
+        pos_ += 4;
+    }
+    return t;
+}
+
+// A binary name or string token, its token id already read: a count and that many bytes.
+XToken XLexer::nameOrString(std::uint16_t id, std::size_t offset) {
+    const std::size_t n = text_.size();
+    const bool name = id == kXName;
+    if (n - pos_ < 4 || readU32(text_, pos_) > n - pos_ - 4)
+        return fail(offset, name ? "name passes the end of the file" : "string passes the end of the file");
+    const std::uint32_t c = readU32(text_, pos_);
+    pos_ += 4;
+    XToken t;
+    t.offset = offset;
+    t.kind = name ? XTokenKind::Name : XTokenKind::String;
+    t.text = text_.substr(pos_, c);
+    pos_ += c;
+    if (!name) {
+        // The terminator is a separator token; some writers store it as a DWORD.
+        if (n - pos_ >= 2 && (readU16(text_, pos_) == kXComma || readU16(text_, pos_) == kXSemicolon)) {
+            pos_ += 2;
+            if (n - pos_ >= 2 && readU16(text_, pos_) == 0)
+                pos_ += 2;
+        }
+    }
+    return t;
+}
+
 XToken XLexer::readBinary() {
     const std::size_t n = text_.size();
     XToken t;
     for (;;) {
         t.offset = pos_;
-        if (listLeft_ > 0) {
-            --listLeft_;
-            t.kind = XTokenKind::Number;
-            if (!listFloats_) {
-                t.number = readU32(text_, pos_);
-                pos_ += 4;
-            } else if (doubles_) {
-                std::uint64_t bits;
-                std::memcpy(&bits, text_.data() + pos_, 8);
-                t.number = std::bit_cast<double>(bits);
-                pos_ += 8;
-            } else {
-                t.number = std::bit_cast<float>(readU32(text_, pos_));
-                pos_ += 4;
-            }
-            return t;
-        }
+        if (listLeft_ > 0)
+            return listNumber(pos_);
         if (pos_ >= n)
             return t;
         if (n - pos_ < 2)
@@ -288,24 +318,7 @@ XToken XLexer::readBinary() {
         };
         switch (id) {
         case kXName:
-        case kXString: {
-            const auto c = count(1);
-            if (!c)
-                return fail(t.offset,
-                            id == kXName ? "name passes the end of the file" : "string passes the end of the file");
-            t.kind = id == kXName ? XTokenKind::Name : XTokenKind::String;
-            t.text = text_.substr(pos_, *c);
-            pos_ += *c;
-            if (id == kXString) {
-                // The terminator is a separator token; some writers store it as a DWORD.
-                if (n - pos_ >= 2 && (readU16(text_, pos_) == kXComma || readU16(text_, pos_) == kXSemicolon)) {
-                    pos_ += 2;
-                    if (n - pos_ >= 2 && readU16(text_, pos_) == 0)
-                        pos_ += 2;
-                }
-            }
-            return t;
-        }
+        case kXString: return nameOrString(id, t.offset);
         case kXInteger:
             if (n - pos_ < 4)
                 return fail(t.offset, "file ends inside an integer");

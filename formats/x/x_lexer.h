@@ -63,6 +63,8 @@ public:
 private:
     XToken readText();
     XToken readBinary();
+    XToken listNumber(std::size_t offset);
+    XToken nameOrString(std::uint16_t id, std::size_t offset);
     bool textNumber(XToken& out);
     XToken fail(std::size_t at, std::string reason);
 

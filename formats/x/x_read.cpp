@@ -33,6 +33,92 @@ ModelColor groupColorOf(const XMaterial& material) {
     return {d[0] * 255.0f, d[1] * 255.0f, d[2] * 255.0f, alpha};
 }
 
+// One group per material, textures numbered from entry 1; returns the group count.
+int groupsFromMaterials(const XMesh& mesh, Model& model) {
+    const int groupCount = int(std::min<std::size_t>(mesh.materials.size(), kMaxXGroups));
+    model.groups.assign(std::size_t(groupCount), ModelGroup{});
+    for (int i = 0; i < groupCount; ++i) {
+        const XMaterial& material = mesh.materials[std::size_t(i)];
+        ModelGroup& group = model.groups[std::size_t(i)];
+        group.textureIndex = 0;
+        group.edgeParam = 10;
+        group.color = groupColorOf(material);
+        if (material.hasTexture && !material.texture.empty() && model.textureCount() < kMaxXTextures) {
+            const int entry = model.textureCount();
+            ModelTexture texture;
+            texture.kind = 1;
+            texture.fileName = material.texture.substr(0, kMaxNameBytes);
+            model.textures.push_back(texture);
+            group.name = cutAtLastDot(model.textures[std::size_t(entry)].fileName);
+            group.textureIndex = entry;
+            group.textured = 1;
+        }
+    }
+    return groupCount;
+}
+
+// More vertices than the tables hold happens only when later meshes were dropped with the faces
+// past the polygon limit: keeps just the vertices the kept triangles use, in first-use order
+// (what welding makes of them anyway).
+void keepUsedVertices(XMesh& mesh) {
+    std::vector<std::uint32_t> remap(mesh.positions.size(), UINT32_MAX);
+    std::vector<std::uint32_t> order;
+    for (const auto& tri : mesh.triangles)
+        for (std::uint32_t v : tri)
+            if (remap[v] == UINT32_MAX) {
+                remap[v] = std::uint32_t(order.size());
+                order.push_back(v);
+            }
+    auto gather = [&](auto& table) {
+        std::remove_reference_t<decltype(table)> kept(order.size());
+        for (std::size_t k = 0; k < order.size(); ++k)
+            kept[k] = table[order[k]];
+        table.swap(kept);
+    };
+    gather(mesh.positions);
+    gather(mesh.normals);
+    gather(mesh.colors);
+    gather(mesh.uvs);
+    for (auto& tri : mesh.triangles)
+        for (std::uint32_t& v : tri)
+            v = remap[v];
+}
+
+void tablesFromMesh(const XMesh& mesh, Model& model) {
+    const std::size_t vertexCount = mesh.positions.size();
+    model.positions.resize(vertexCount);
+    model.normals.resize(vertexCount);
+    model.colors.resize(vertexCount);
+    model.uvs.resize(vertexCount);
+    model.skin.assign(vertexCount, ModelSkinWeight{});
+    for (std::size_t k = 0; k < vertexCount; ++k) {
+        model.positions[k] = {mesh.positions[k][0], mesh.positions[k][1], mesh.positions[k][2]};
+        model.normals[k] = {mesh.normals[k][0], mesh.normals[k][1], mesh.normals[k][2]};
+        const std::uint32_t c = mesh.colors[k];
+        if ((c >> 24) == 0)
+            model.colors[k] = {255, 255, 255, 255};
+        else
+            model.colors[k] = {float((c >> 16) & 0xFF), float((c >> 8) & 0xFF), float(c & 0xFF), 255};
+        model.uvs[k] = {mesh.uvs[k][0], mesh.uvs[k][1]};
+    }
+}
+
+// Faces, each in its own material's group; materials past the group limit have no group, and
+// their faces go to the first.
+void polygonsFromMesh(const XMesh& mesh, int groupCount, Model& model) {
+    model.polygons.resize(mesh.triangles.size());
+    for (std::size_t i = 0; i < mesh.triangles.size(); ++i) {
+        ModelPolygon& polygon = model.polygons[i];
+        polygon.cornerCount = 3;
+        for (int j = 0; j < 3; ++j) {
+            const auto v = std::int32_t(mesh.triangles[i][std::size_t(j)]);
+            polygon.corners[std::size_t(j)] = {v, v, v, v};
+        }
+        const std::uint32_t material = mesh.attributes[i];
+        polygon.group = material < std::uint32_t(groupCount) ? std::int32_t(material) : 0;
+    }
+}
+
 }  // namespace
 
 std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, ReadContext& ctx) {
@@ -56,92 +142,17 @@ std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, 
 
     if (!ctx.path.empty())
         model.fileName = ctx.path;
-
-    // Materials: one group each, textures numbered from entry 1.
-    const int groupCount = int(std::min<std::size_t>(mesh.materials.size(), kMaxXGroups));
-    model.groups.assign(std::size_t(groupCount), ModelGroup{});
-    for (int i = 0; i < groupCount; ++i) {
-        const XMaterial& material = mesh.materials[std::size_t(i)];
-        ModelGroup& group = model.groups[std::size_t(i)];
-        group.textureIndex = 0;
-        group.edgeParam = 10;
-        group.color = groupColorOf(material);
-        if (material.hasTexture && !material.texture.empty() && model.textureCount() < kMaxXTextures) {
-            const int entry = model.textureCount();
-            ModelTexture texture;
-            texture.kind = 1;
-            texture.fileName = material.texture.substr(0, kMaxNameBytes);
-            model.textures.push_back(texture);
-            group.name = cutAtLastDot(model.textures[std::size_t(entry)].fileName);
-            group.textureIndex = entry;
-            group.textured = 1;
-        }
-    }
-
-    // Vertices. More than the tables hold happens only when later meshes were dropped with the
-    // faces past the polygon limit: keep just the vertices the kept triangles use, in first-use
-    // order (what welding makes of them anyway).
-    std::vector<std::uint32_t> remap;
-    std::size_t vertexCount = mesh.positions.size();
-    if (vertexCount > std::size_t(kMaxTableEntries)) {
-        remap.assign(vertexCount, UINT32_MAX);
-        std::vector<std::uint32_t> order;
-        for (const auto& tri : mesh.triangles)
-            for (std::uint32_t v : tri)
-                if (remap[v] == UINT32_MAX) {
-                    remap[v] = std::uint32_t(order.size());
-                    order.push_back(v);
-                }
-        vertexCount = order.size();
-        auto gather = [&](auto& table) {
-            std::remove_reference_t<decltype(table)> kept(order.size());
-            for (std::size_t k = 0; k < order.size(); ++k)
-                kept[k] = table[order[k]];
-            table.swap(kept);
-        };
-        gather(mesh.positions);
-        gather(mesh.normals);
-        gather(mesh.colors);
-        gather(mesh.uvs);
-        for (auto& tri : mesh.triangles)
-            for (std::uint32_t& v : tri)
-                v = remap[v];
-    }
-    model.positions.resize(vertexCount);
-    model.normals.resize(vertexCount);
-    model.colors.resize(vertexCount);
-    model.uvs.resize(vertexCount);
-    model.skin.assign(vertexCount, ModelSkinWeight{});
-    for (std::size_t k = 0; k < vertexCount; ++k) {
-        model.positions[k] = {mesh.positions[k][0], mesh.positions[k][1], mesh.positions[k][2]};
-        model.normals[k] = {mesh.normals[k][0], mesh.normals[k][1], mesh.normals[k][2]};
-        const std::uint32_t c = mesh.colors[k];
-        if ((c >> 24) == 0)
-            model.colors[k] = {255, 255, 255, 255};
-        else
-            model.colors[k] = {float((c >> 16) & 0xFF), float((c >> 8) & 0xFF), float(c & 0xFF), 255};
-        model.uvs[k] = {mesh.uvs[k][0], mesh.uvs[k][1]};
-    }
-
-    // Faces, each in its own material's group.
+    const int groupCount = groupsFromMaterials(mesh, model);
+    if (mesh.positions.size() > std::size_t(kMaxTableEntries))
+        keepUsedVertices(mesh);
+    tablesFromMesh(mesh, model);
     if (mesh.triangleCount > std::uint64_t(kMaxPolygons)) {
         char line[512];
         std::snprintf(line, sizeof line, "%s : ポリゴン数 %llu ( 最大%dを超えています )", ctx.path.c_str(),
                       static_cast<unsigned long long>(mesh.triangleCount), kMaxPolygons);
         ctx.warn(line);
     }
-    model.polygons.resize(mesh.triangles.size());
-    for (std::size_t i = 0; i < mesh.triangles.size(); ++i) {
-        ModelPolygon& polygon = model.polygons[i];
-        polygon.cornerCount = 3;
-        for (int j = 0; j < 3; ++j) {
-            const auto v = std::int32_t(mesh.triangles[i][std::size_t(j)]);
-            polygon.corners[std::size_t(j)] = {v, v, v, v};
-        }
-        // Materials past the group limit have no group: their faces go to the first.
-        const std::uint32_t material = mesh.attributes[i];
-        polygon.group = material < std::uint32_t(groupCount) ? std::int32_t(material) : 0;
-    }
+    polygonsFromMesh(mesh, groupCount, model);
 
     model.tint = {255, 255, 255, 255};
     for (int b = 0; b < model.boneCount && b < kMaxBones; ++b) {

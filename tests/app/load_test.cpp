@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 
 #include "formats/kzp/kzp.h"
@@ -118,6 +119,28 @@ TEST(LoadModelFile, ErrorsNameTheFileAsGivenAndRelativeStaysRelative) {
     EXPECT_TRUE(r.error->userMessage);  // the revision message, shown once by whoever asked
     ASSERT_TRUE(missing.error);
     EXPECT_EQ(missing.error->message().rfind("missing.mqo: cannot be opened", 0), 0u) << missing.error->message();
+}
+
+TEST(LoadModelFile, KzpRevisionsTheReaderRefusesAreWordedForTheUser) {
+    test::TempDir dir;
+    WriteContext ctx;
+    ASSERT_FALSE(writeKzp(test::makeSmallModel(), ctx));
+    const std::string path = dir.file("a.kzp");
+    const std::pair<std::int32_t, std::string> cases[] = {
+        {2004001, "KZP 2004 以上に対応しています。\n\n" + path},
+        {2009001,
+         "KZP形式のバージョンが新しいので\n読み込むことができません。\n最新版へバージョンアップして下さい。\n\n" +
+             path},
+        {2007000, "KZP形式のバージョン 2007000 には対応していません。\n\n" + path},
+    };
+    for (const auto& [revision, text] : cases) {
+        std::memcpy(ctx.bytes.data() + 3, &revision, 4);
+        test::writeBytes(path, ctx.bytes);
+        const LoadResult r = loadModelFile(path);
+        ASSERT_TRUE(r.error) << revision;
+        EXPECT_EQ(r.error->reason, text);
+        EXPECT_EQ(r.error->message(), path + ": " + text);
+    }
 }
 
 TEST(LoadModelFile, WhatIsNotARegularFileIsRefusedAtOnce) {
