@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "formats/common/file_io.h"
+#include "model/textures.h"
 #include "runtime/paths.h"
 
 namespace rv {
@@ -25,6 +27,26 @@ const ModelTexture* groupTexture(const Model& model, const ModelGroup& group) {
 std::optional<std::string> textureFile(const Model& model, const ModelTexture& texture) {
     // As the readers load it: the sub-folder joined to the name when there is one.
     return resolveModelFile(model.folder, texture.folder.empty() ? texture.fileName : texture.relativePath);
+}
+
+const EmbeddedImage* embeddedImageOf(const Model& model, const ModelTexture& texture) {
+    return findEmbeddedImage(model, textureLookupName(texture));
+}
+
+std::optional<std::vector<std::byte>> textureBytes(const Model& model, const ModelTexture& texture) {
+    if (const EmbeddedImage* embedded = embeddedImageOf(model, texture))
+        return embedded->bytes;
+    if (const auto path = textureFile(model, texture))
+        return readFile(*path);
+    return std::nullopt;
+}
+
+std::string sideFileName(std::string_view stored) {
+    std::string name = sjisToUtf8(stored).value_or(std::string(stored));
+    if (name.empty() || name == "." || name == ".." || name.find_first_of("/\\") != std::string::npos ||
+        name.find('\0') != std::string::npos)
+        return {};
+    return name;
 }
 
 float tintedComponent(float color, float tint) {

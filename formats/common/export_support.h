@@ -2,9 +2,11 @@
 // with and the file behind it.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/model.h"
 
@@ -20,6 +22,20 @@ const ModelTexture* groupTexture(const Model& model, const ModelGroup& group);
 // The file behind a texture entry, found beside the model as the readers find it; nullopt when it
 // is not there.
 std::optional<std::string> textureFile(const Model& model, const ModelTexture& texture);
+
+// The image stored inside the model that a texture entry names (a glTF's embedded image); null
+// when the entry names a file.
+const EmbeddedImage* embeddedImageOf(const Model& model, const ModelTexture& texture);
+
+// The bytes of the image behind a texture entry: the embedded image of that name when the model
+// carries one, else the file found beside the model; nullopt when neither can be had.
+std::optional<std::vector<std::byte>> textureBytes(const Model& model, const ModelTexture& texture);
+
+// The name a file named inside a model (an embedded image, a texture an output names) takes on
+// disk beside an output: in UTF-8, converted from Shift-JIS where it converts, as the readers look
+// for it; empty when it is no plain file name (empty, "." or "..", or holding a separator), so
+// that nothing is written outside the output's folder.
+std::string sideFileName(std::string_view name);
 
 // A group colour times the model's tint, each on 0..255, as a 0..1 component (clamped).
 float tintedComponent(float color, float tint);
