@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "formats/common/file_io.h"
 #include "model/textures.h"
 #include "runtime/paths.h"
 
@@ -31,14 +30,6 @@ std::optional<std::string> textureFile(const Model& model, const ModelTexture& t
 
 const EmbeddedImage* embeddedImageOf(const Model& model, const ModelTexture& texture) {
     return findEmbeddedImage(model, textureLookupName(texture));
-}
-
-std::optional<std::vector<std::byte>> textureBytes(const Model& model, const ModelTexture& texture) {
-    if (const EmbeddedImage* embedded = embeddedImageOf(model, texture))
-        return embedded->bytes;
-    if (const auto path = textureFile(model, texture))
-        return readFile(*path);
-    return std::nullopt;
 }
 
 std::string sideFileName(std::string_view stored) {

@@ -2,11 +2,9 @@
 // with and the file behind it.
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "model/model.h"
 
@@ -26,10 +24,6 @@ std::optional<std::string> textureFile(const Model& model, const ModelTexture& t
 // The image stored inside the model that a texture entry names (a glTF's embedded image); null
 // when the entry names a file.
 const EmbeddedImage* embeddedImageOf(const Model& model, const ModelTexture& texture);
-
-// The bytes of the image behind a texture entry: the embedded image of that name when the model
-// carries one, else the file found beside the model; nullopt when neither can be had.
-std::optional<std::vector<std::byte>> textureBytes(const Model& model, const ModelTexture& texture);
 
 // The name a file named inside a model (an embedded image, a texture an output names) takes on
 // disk beside an output: in UTF-8, converted from Shift-JIS where it converts, as the readers look
