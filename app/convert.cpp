@@ -3,10 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <set>
 
 #include "formats/common/export_support.h"
 #include "formats/common/file_io.h"
 #include "formats/lwo/lwo.h"
+#include "runtime/image.h"
+#include "runtime/image_write.h"
 #include "runtime/log.h"
 #include "runtime/paths.h"
 
@@ -36,6 +39,51 @@ FormatError loadFailure(const LoadOutcome& loaded, const std::string& file) {
     FormatError error = FormatError::refusal("no model was loaded");
     error.file = file;
     return error;
+}
+
+// The images the model carries that the output names (ctx.namedImages), as files beside the
+// output: only images a group is drawn with, each once under the name the output gives it, made
+// over into a BMP where that name asks for one (an MX names .bmp files).
+std::vector<OutputFile> embeddedCompanions(const Model& model, const WriteContext& ctx,
+                                           std::vector<std::string>& warnings) {
+    std::vector<OutputFile> files;
+    if (model.embeddedImages.empty())
+        return files;
+    std::set<int> used;
+    for (const ModelGroup& group : model.groups)
+        if (groupTexture(model, group))
+            used.insert(group.textureIndex);
+    const std::string folder = directoryOf(ctx.outputPath);
+    for (const WriteContext::NamedImage& named : ctx.namedImages) {
+        if (!used.count(named.entry) || std::size_t(named.entry) >= model.textures.size())
+            continue;
+        const EmbeddedImage* image = embeddedImageOf(model, model.textures[std::size_t(named.entry)]);
+        if (!image)
+            continue;
+        const std::string name = sideFileName(named.fileName);
+        if (name.empty()) {
+            warnings.push_back(ctx.outputPath + ": texture " + exportText(named.fileName) +
+                               " is no plain file name; its image is not written beside the output");
+            continue;
+        }
+        const std::string path = folder.empty() ? name : joinPath(folder, name);
+        if (std::any_of(files.begin(), files.end(), [&](const OutputFile& f) { return f.path == path; }))
+            continue;  // two entries named alike (an MX cuts long names): the first image is kept
+        std::optional<std::vector<std::byte>> bytes = image->bytes;
+        const std::string want = toLower(extensionOf(name));
+        if (want == "bmp" && toLower(extensionOf(image->name)) != "bmp") {
+            bytes.reset();
+            if (const auto decoded = decodeImage(image->bytes, extensionOf(image->name)))
+                bytes = encodeBmp(*decoded);
+        }
+        if (!bytes) {
+            warnings.push_back(ctx.outputPath + ": texture " + exportText(image->name) + " could not be decoded; " +
+                               name + " is not written beside the output");
+            continue;
+        }
+        files.push_back({path, std::move(*bytes)});
+    }
+    return files;
 }
 
 }  // namespace
@@ -87,7 +135,18 @@ SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::st
     SaveOutcome outcome;
     WriteContext ctx;
     ctx.outputPath = outputPath;
-    if (auto error = writerFor(target).write(model, ctx)) {
+    std::optional<FormatError> error = writerFor(target).write(model, ctx);
+    if (!error) {
+        for (OutputFile& image : embeddedCompanions(model, ctx, ctx.warnings))
+            ctx.sideFiles.push_back(std::move(image));
+        // A file written with the output must not be the model's own file either.
+        for (const OutputFile& side : ctx.sideFiles)
+            if (!model.path.empty() && isSameFile(model.path, side.path)) {
+                error = FormatError::refusal("not written: " + side.path + " would replace the source file");
+                break;
+            }
+    }
+    if (error) {
         error->file = outputPath;
         outcome.error = std::move(error);
     } else if (ctx.sideFiles.empty()) {

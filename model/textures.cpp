@@ -7,6 +7,16 @@
 
 namespace rv {
 
+const EmbeddedImage* findEmbeddedImage(const Model& model, std::string_view name) {
+    for (const EmbeddedImage& image : model.embeddedImages)
+        if (image.name == name)
+            return &image;
+    for (const EmbeddedImage& image : model.embeddedImages)
+        if (equalsIgnoreCase(image.name, name))
+            return &image;
+    return nullptr;
+}
+
 bool LoadModelTexture(Model& model, int entry, const std::string& name, std::vector<Image>& images) {
     if (entry < 0 || entry > kMaxTextureNumber || std::size_t(entry) >= model.textures.size())
         return false;
@@ -14,7 +24,10 @@ bool LoadModelTexture(Model& model, int entry, const std::string& name, std::vec
     texture.width = 0;
     texture.height = 0;
     std::optional<Image> image;
-    if (const auto path = resolveModelFile(model.folder, name))
+    // An image the model carries wins over a file of the same name beside it.
+    if (const EmbeddedImage* embedded = findEmbeddedImage(model, name))
+        image = decodeImage(embedded->bytes, extensionOf(embedded->name));
+    else if (const auto path = resolveModelFile(model.folder, name))
         image = LoadTexture(*path);
     if (!image) {
         LogLine("*** ERROR *** %s Loadできませんでした。", name.c_str());

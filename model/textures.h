@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/model.h"
@@ -11,10 +12,14 @@
 
 namespace rv {
 
-// Loads image `name` (resolved against the model's folder: '\' separators, Shift-JIS names,
-// other case, then the bare name) into `images[entry]`, storing its size in
-// model.textures[entry]. An entry above 255 is ignored. A missing or undecodable image is only a
-// log line; false then.
+// The image stored inside the model under `name`: the same name, else the first one equal to it
+// without regard to ASCII case; null when there is none.
+const EmbeddedImage* findEmbeddedImage(const Model& model, std::string_view name);
+
+// Loads image `name` into `images[entry]`, storing its size in model.textures[entry]: from the
+// model's embedded image of that name when it has one, else from the file resolved against the
+// model's folder ('\' separators, Shift-JIS names, other case, then the bare name). An entry
+// above 255 is ignored. A missing or undecodable image is only a log line; false then.
 bool LoadModelTexture(Model& model, int entry, const std::string& name, std::vector<Image>& images);
 
 // The name an image entry is looked up by: its file name, or its relative path when the entry

@@ -13,4 +13,8 @@ namespace rv {
 // size.
 std::optional<std::vector<std::byte>> encodePng(const Image& image);
 
+// The image as a 24-bit BMP file, alpha dropped (the BMP that old Windows loaders all read);
+// nullopt as for encodePng.
+std::optional<std::vector<std::byte>> encodeBmp(const Image& image);
+
 }  // namespace rv

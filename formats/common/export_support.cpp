@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "model/textures.h"
 #include "runtime/paths.h"
 
 namespace rv {
@@ -25,6 +26,18 @@ const ModelTexture* groupTexture(const Model& model, const ModelGroup& group) {
 std::optional<std::string> textureFile(const Model& model, const ModelTexture& texture) {
     // As the readers load it: the sub-folder joined to the name when there is one.
     return resolveModelFile(model.folder, texture.folder.empty() ? texture.fileName : texture.relativePath);
+}
+
+const EmbeddedImage* embeddedImageOf(const Model& model, const ModelTexture& texture) {
+    return findEmbeddedImage(model, textureLookupName(texture));
+}
+
+std::string sideFileName(std::string_view stored) {
+    std::string name = sjisToUtf8(stored).value_or(std::string(stored));
+    if (name.empty() || name == "." || name == ".." || name.find_first_of("/\\") != std::string::npos ||
+        name.find('\0') != std::string::npos)
+        return {};
+    return name;
 }
 
 float tintedComponent(float color, float tint) {

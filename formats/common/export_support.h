@@ -21,6 +21,16 @@ const ModelTexture* groupTexture(const Model& model, const ModelGroup& group);
 // is not there.
 std::optional<std::string> textureFile(const Model& model, const ModelTexture& texture);
 
+// The image stored inside the model that a texture entry names (a glTF's embedded image); null
+// when the entry names a file.
+const EmbeddedImage* embeddedImageOf(const Model& model, const ModelTexture& texture);
+
+// The name a file named inside a model (an embedded image, a texture an output names) takes on
+// disk beside an output: in UTF-8, converted from Shift-JIS where it converts, as the readers look
+// for it; empty when it is no plain file name (empty, "." or "..", or holding a separator), so
+// that nothing is written outside the output's folder.
+std::string sideFileName(std::string_view name);
+
 // A group colour times the model's tint, each on 0..255, as a 0..1 component (clamped).
 float tintedComponent(float color, float tint);
 

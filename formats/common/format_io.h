@@ -35,6 +35,14 @@ struct WriteContext {
     // the files that belong with it, written together with it or not at all.
     std::string outputPath;
     std::vector<OutputFile> sideFiles;
+    // The image files the output names for the reader to find beside it (KZP, X, MX): the texture
+    // entry and the name a reader of the output looks for. The driver writes there the images the
+    // model carries inside it.
+    struct NamedImage {
+        int entry = 0;
+        std::string fileName;
+    };
+    std::vector<NamedImage> namedImages;
 };
 
 // `model` arrives freshly reset, with folder, fileName and path set. On error its contents are

@@ -197,11 +197,12 @@ bool startsWith(const std::vector<std::byte>& bytes, std::initializer_list<unsig
     return true;
 }
 
-// The glTF textures made so far, by texture entry and by image file: entries naming the same
-// file (an .x file repeats the name in every material) share one embedded image.
+// The glTF textures made so far, by texture entry and by image: entries naming the same file (an
+// .x file repeats the name in every material) or the same embedded image share one glTF image.
 struct EmbeddedTextures {
     std::map<int, int> byEntry;
     std::map<std::string, int> byFile;
+    std::map<const EmbeddedImage*, int> byImage;
 };
 
 // The glTF texture of texture entry `entry`, embedded once; -1 when its image cannot be had.
@@ -209,20 +210,28 @@ int textureOf(Builder& b, const Model& model, int entry, WriteContext& ctx, Embe
     if (const auto it = done.byEntry.find(entry); it != done.byEntry.end())
         return it->second;
     const ModelTexture& texture = model.textures[std::size_t(entry)];
-    std::optional<std::vector<std::byte>> data;
-    std::string mime;
-    const auto path = textureFile(model, texture);
-    if (path) {
+    // An image the model carries wins over a file of the same name beside it.
+    const EmbeddedImage* embedded = embeddedImageOf(model, texture);
+    const auto path = embedded ? std::nullopt : textureFile(model, texture);
+    if (embedded) {
+        if (const auto it = done.byImage.find(embedded); it != done.byImage.end())
+            return done.byEntry[entry] = it->second;
+    } else if (path) {
         if (const auto it = done.byFile.find(*path); it != done.byFile.end())
             return done.byEntry[entry] = it->second;
-        if (auto bytes = readFile(*path)) {
+    }
+    std::optional<std::vector<std::byte>> data;
+    std::string mime;
+    if (embedded || path) {
+        if (auto bytes = embedded ? std::optional(embedded->bytes) : readFile(*path)) {
             if (startsWith(*bytes, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'})) {
                 mime = "image/png";
                 data = std::move(bytes);
             } else if (startsWith(*bytes, {0xFF, 0xD8, 0xFF})) {
                 mime = "image/jpeg";
                 data = std::move(bytes);
-            } else if (const auto image = decodeImage(*bytes, extensionOf(fileNameOf(*path)))) {
+            } else if (const auto image =
+                           decodeImage(*bytes, extensionOf(embedded ? embedded->name : fileNameOf(*path)))) {
                 mime = "image/png";
                 data = encodePng(*image);
             }
@@ -251,7 +260,9 @@ int textureOf(Builder& b, const Model& model, int entry, WriteContext& ctx, Embe
         index = int(b.doc.textures.size()) - 1;
     }
     done.byEntry[entry] = index;
-    if (path)
+    if (embedded)
+        done.byImage[embedded] = index;
+    else if (path)
         done.byFile[*path] = index;
     return index;
 }

@@ -386,6 +386,9 @@ std::optional<FormatError> writeKzp(const Model& model, WriteContext& ctx) {
     ctx.bytes.clear();
     ctx.bytes.reserve(estimatedBytes(model));
     KzpWriter(model, ctx.bytes).write();
+    for (std::size_t t = 0; t < model.textures.size(); ++t)
+        if (model.textures[t].kind != 0)
+            ctx.namedImages.push_back({int(t), model.textures[t].fileName});
     return std::nullopt;
 }
 

@@ -89,6 +89,9 @@ void nameTextures(const Model& model, std::size_t slotCount, std::vector<std::st
         }
         const std::string stem = stemOf(texture.fileName);
         names[i - 1] = slotName(stem);
+        // MX readers add the extension: the image is looked for as a .bmp.
+        if (!names[i - 1].empty())
+            ctx.namedImages.push_back({int(i), names[i - 1] + ".bmp"});
         if (names[i - 1].size() < stem.size())
             ctx.warnings.push_back("texture name " + texture.fileName + " is cut to " + names[i - 1] +
                                    " to fit its MX name slot");

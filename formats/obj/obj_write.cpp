@@ -64,29 +64,33 @@ std::vector<std::byte> bytesOf(const std::string& text) {
 }
 
 // The texture file of entry `entry` as the .mtl names it beside the output (copied there as a side
-// file when it lives elsewhere); empty when it cannot be found.
+// file when it lives elsewhere, written there when the model carries the image); empty when it
+// cannot be had.
 std::string textureName(const Model& model, int entry, WriteContext& ctx, const std::string& folder,
                         std::map<std::string, std::string>& copies) {
     const ModelTexture& texture = model.textures[std::size_t(entry)];
-    const auto source = textureFile(model, texture);
+    const EmbeddedImage* embedded = embeddedImageOf(model, texture);
+    const auto file = embedded ? std::nullopt : textureFile(model, texture);
+    std::string name = embedded ? sideFileName(embedded->name) : file ? fileNameOf(*file) : std::string();
     std::optional<std::vector<std::byte>> bytes;
-    if (source)
-        bytes = readFile(*source);
+    if (!name.empty())
+        bytes = embedded ? embedded->bytes : readFile(*file);
     if (!bytes) {
         ctx.warnings.push_back(ctx.outputPath + ": texture " + exportText(texture.fileName) +
                                " was not found; its groups are exported untextured");
         return {};
     }
-    std::string name = fileNameOf(*source);
+    // What the copy is made from: a path, or the embedded image's name after a NUL no path holds.
+    const std::string source = embedded ? std::string(1, '\0') + embedded->name : *file;
     const auto found = copies.find(name);
-    if (found != copies.end() && found->second != *source)
+    if (found != copies.end() && found->second != source)
         name = std::to_string(entry) + "_" + name;  // another texture of the same name
     else if (found != copies.end())
         return name;
-    copies[name] = *source;
+    copies[name] = source;
     const std::string target = folder.empty() ? name : joinPath(folder, name);
     std::error_code ec;
-    if (!std::filesystem::equivalent(*source, target, ec))
+    if (embedded || !std::filesystem::equivalent(*file, target, ec))
         ctx.sideFiles.push_back({target, std::move(*bytes)});
     return name;
 }

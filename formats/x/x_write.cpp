@@ -278,6 +278,7 @@ std::optional<FormatError> writeX(const Model& model, WriteContext& ctx) {
         x.open("TextureFilename");
         x.string(model.textures[1].fileName);
         x.close();
+        ctx.namedImages.push_back({1, model.textures[1].fileName});
     }
     x.close();  // Material
     x.close();  // MeshMaterialList

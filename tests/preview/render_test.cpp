@@ -9,6 +9,7 @@
 #include "app/load.h"
 #include "formats/x/x.h"
 #include "model/mesh.h"
+#include "model/textures.h"
 #include "preview/headless_device.h"
 #include "preview/renderer.h"
 #include "runtime/image_write.h"
@@ -435,6 +436,33 @@ TEST_F(Render, TexturedXGroupsDrawTheirTexture) {
     EXPECT_TRUE(loaded.warnings.empty());
     draw(loaded.model.get(), &loaded.instance);
     // The white material modulates the texture: its colour times the corners' N.L.
+    const float lit = facing({5, 5, 0});
+    const Pixel p = atWorld({0, 0, 0});
+    EXPECT_NEAR(p.r, 0 * lit, 1);
+    EXPECT_NEAR(p.g, 128 * lit, 1);
+    EXPECT_NEAR(p.b, 255 * lit, 1);
+}
+
+// An image carried inside the model (a glTF's) textures its group as a file beside it would.
+TEST_F(Render, EmbeddedImagesTextureTheirGroups) {
+    view_.grid = false;
+    Model plane = makePlane(1, 5, {255, 255, 255, 255});
+    plane.textures.resize(2);
+    plane.textures[1].kind = 1;
+    plane.textures[1].fileName = "plane_0.png";
+    plane.groups[0].textured = 1;
+    plane.groups[0].textureIndex = 1;
+    Image texel;
+    texel.width = texel.height = 1;
+    texel.rgba = {0, 128, 255, 255};
+    const auto png = encodePng(texel);
+    ASSERT_TRUE(png.has_value());
+    plane.embeddedImages.push_back({"plane_0.png", *png});
+    ModelInstance instance;
+    EXPECT_TRUE(loadModelTextures(plane, instance.textures).empty());
+    postLoad(plane, instance);
+    draw(&plane, &instance);
+    // The white group modulates the texture: its colour times the corners' N.L.
     const float lit = facing({5, 5, 0});
     const Pixel p = atWorld({0, 0, 0});
     EXPECT_NEAR(p.r, 0 * lit, 1);
