@@ -79,21 +79,14 @@ TEST(ObjRead, EveryIndexFormGivesTheSameFaceTurnedIntoTheModel) {
             EXPECT_EQ(uv.v, 0.0f);
         }
     }
-    const Read z = readText("v 1 2 3\nv 4 5 6\nv 7 8 -9\nf 1 2 3\n");
-    ASSERT_FALSE(z.error);
+    // Relative indices count back from their own line.
+    const Read z = readText("v 1 2 3\nv 4 5 6\nv 7 8 -9\nf -3 -2 -1\nv 0 0 0\nf 1 -1 -2\n");
+    ASSERT_FALSE(z.error) << z.error->message();
     EXPECT_EQ(z.model.positions[0], (ModelVertex{1, 2, -3}));
     EXPECT_EQ(z.model.positions[2], (ModelVertex{7, 8, 9}));
-}
-
-TEST(ObjRead, RelativeIndicesCountBackFromTheirLine) {
-    const Read r =
-        readText("v 0 0 0\nv 1 0 0\nv 0 1 0\nf -3 -2 -1\nv 5 5 5\nv 6 5 5\nv 5 6 5\nf -3 -2 -1\nf 1 -1 -2\n");
-    ASSERT_FALSE(r.error) << r.error->message();
-    ASSERT_EQ(r.model.polygonCount(), 3);
-    EXPECT_EQ(r.model.polygons[0].corners[0].position, 0);
-    EXPECT_EQ(r.model.polygons[1].corners[0].position, 3);
-    EXPECT_EQ(r.model.polygons[1].corners[1].position, 5);
-    EXPECT_EQ(r.model.polygons[2].corners[2].position, 5);  // "-1" reversed to the last corner
+    EXPECT_EQ(z.model.polygons[0].corners[1].position, 2);
+    EXPECT_EQ(z.model.polygons[1].corners[1].position, 2);
+    EXPECT_EQ(z.model.polygons[1].corners[2].position, 3);
 }
 
 TEST(ObjRead, QuadsStayLinesAndPointsSplitIntoTwoAndOneCorners) {
