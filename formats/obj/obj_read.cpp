@@ -29,6 +29,27 @@ public:
     }
 };
 
+// The same over the given ranges of a text, one after the other.
+class RangesBuffer : public std::streambuf {
+public:
+    RangesBuffer(std::string_view text, const std::vector<ObjScan::Range>& ranges) : text_(text), ranges_(ranges) {}
+
+protected:
+    int_type underflow() override {
+        while (gptr() == egptr() && next_ < ranges_.size()) {
+            const ObjScan::Range r = ranges_[next_++];
+            char* begin = const_cast<char*>(text_.data()) + r.begin;
+            setg(begin, begin, begin + (r.end - r.begin));
+        }
+        return gptr() == egptr() ? traits_type::eof() : traits_type::to_int_type(*gptr());
+    }
+
+private:
+    std::string_view text_;
+    const std::vector<ObjScan::Range>& ranges_;
+    std::size_t next_ = 0;
+};
+
 // A material name as a group name: Shift-JIS where it converts, else its ASCII characters.
 std::string groupName(const std::string& name, std::size_t material) {
     if (auto sjis = utf8ToSjis(name); sjis && !sjis->empty() && sjis->size() <= std::size_t(kMaxNameBytes))
@@ -289,9 +310,10 @@ std::optional<FormatError> readObj(std::span<const std::byte> file, Model& model
     std::vector<tinyobj::shape_t> shapes;
     std::vector<tinyobj::material_t> unused;
     std::string warning, error;
-    MemoryBuffer buffer(text);
+    // Only the vertex lines: the elements are read already. A position without a colour gets
+    // white.
+    RangesBuffer buffer(text, scan.vertexLines);
     std::istream stream(&buffer);
-    // Faces stay as they are (no triangulation); a position without a colour gets white.
     if (!tinyobj::LoadObj(&attrib, &shapes, &unused, &warning, &error, &stream, nullptr, false, true))
         return FormatError::refusal(error.empty() ? "the file could not be read" : std::string(trimBlanks(error)));
     shapes.clear();

@@ -1,5 +1,6 @@
 #include "formats/obj/obj_scan.h"
 
+#include <algorithm>
 #include <charconv>
 #include <unordered_map>
 
@@ -178,6 +179,9 @@ struct Scanner {
 
 std::optional<FormatError> scanObj(std::string_view text, ObjScan& scan) {
     Scanner s{scan, 0, -1, {}};
+    // Room for what a file of this size may hold, within the caps (reserved, not yet touched).
+    scan.elements.reserve(std::min<std::size_t>(text.size() / 16, std::size_t(kObjMaxPolygons)));
+    scan.corners.reserve(std::min<std::size_t>(text.size() / 8, std::size_t(3 * kObjMaxPolygons)));
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t start = pos;
@@ -199,6 +203,7 @@ std::optional<FormatError> scanObj(std::string_view text, ObjScan& scan) {
         const std::size_t offset = start + lead;
         std::optional<FormatError> error;
         int count = 0;
+        bool vertexLine = line[0] == 'v';  // handed to tinyobjloader
         switch (line[0]) {
         case 'v':
             if (keyword(line, "v")) {
@@ -208,6 +213,8 @@ std::optional<FormatError> scanObj(std::string_view text, ObjScan& scan) {
                 error = s.table(scan.uvs, "texture coordinates", line.substr(3), offset, count);
             } else if (keyword(line, "vn")) {
                 error = s.table(scan.normals, "normals", line.substr(3), offset, count);
+            } else {
+                vertexLine = false;
             }
             break;
         case 'f':
@@ -237,6 +244,12 @@ std::optional<FormatError> scanObj(std::string_view text, ObjScan& scan) {
         }
         if (error)
             return error;
+        if (vertexLine) {
+            if (!scan.vertexLines.empty() && scan.vertexLines.back().end == start)
+                scan.vertexLines.back().end = pos;
+            else
+                scan.vertexLines.push_back({start, pos});
+        }
     }
     return s.checkAbsolute();
 }

@@ -46,6 +46,12 @@ struct ObjScan {
     std::vector<ObjCorner> corners;
     std::vector<std::string> materialNames;  // as "usemtl" names them, in order of first use
     std::vector<std::string> libraries;  // the rest of each "mtllib" line, trimmed
+    // Where the "v", "vt" and "vn" lines are, line ends included, runs of them merged: the only
+    // part of the file tinyobjloader is given.
+    struct Range {
+        std::size_t begin = 0, end = 0;
+    };
+    std::vector<Range> vertexLines;
 };
 
 // `text` without a byte-order mark and holding no NUL byte.
