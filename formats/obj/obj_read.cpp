@@ -102,6 +102,7 @@ void ObjBuilder::readLibraries() {
         return;
     }
     std::vector<tinyobj::material_t> found;
+    std::vector<std::string> folders;  // of the library each material comes from
     std::map<std::string, int> byName;
     for (const std::string& line : scan_.libraries) {
         // One name with blanks in it ("my model.mtl"), else several names on the line.
@@ -127,13 +128,15 @@ void ObjBuilder::readLibraries() {
             std::istream stream(&buffer);
             std::string warning, error;
             tinyobj::LoadMtl(&byName, &found, &stream, &warning, &error);
+            folders.resize(found.size(), directoryOf(names[k]));
         }
         if (!read)
             warn("material library " + line + ": " + why + "; its materials are missing");
     }
     for (std::size_t m = 0; m < scan_.materialNames.size(); ++m) {
         const std::string& name = scan_.materialNames[m];
-        for (const tinyobj::material_t& mat : found) {
+        for (std::size_t f = 0; f < found.size(); ++f) {
+            const tinyobj::material_t& mat = found[f];
             if (trimBlanks(mat.name) != name)
                 continue;
             Material& out = materials_[m];
@@ -143,7 +146,10 @@ void ObjBuilder::readLibraries() {
             std::string_view texture = trimBlanks(mat.diffuse_texname);
             while (texture.starts_with("./") || texture.starts_with(".\\"))
                 texture.remove_prefix(2);
-            out.texture = std::string(texture);
+            // Named from the library's folder; the loader also tries the bare name beside the model.
+            const bool absolute = texture.starts_with('/') || (texture.size() > 1 && texture[1] == ':');
+            out.texture = texture.empty() || absolute || folders[f].empty() ? std::string(texture)
+                                                                            : folders[f] + "/" + std::string(texture);
             break;
         }
         if (!materials_[m].defined)

@@ -215,6 +215,12 @@ TEST(ObjRead, MaterialsBecomeOneGroupEachInOrderOfUse) {
     ASSERT_EQ(r.warnings.size(), 1u);
     EXPECT_NE(r.warnings[0].find("nowhere"), std::string::npos);
 
+    // Texture names are relative to their library's folder.
+    const Read sub = readText("mtllib sub/more.mtl\nv 0 0 0\nusemtl stone\np 1\n",
+                              {{"sub/more.mtl", "newmtl stone\nmap_Kd stone.png\n"}});
+    ASSERT_EQ(sub.model.textureCount(), 2);
+    EXPECT_EQ(sub.model.textures[1].folder, "sub");
+
     // Without a way to read the library: one group, and a warning.
     const Read bare = readText(obj, {}, false);
     ASSERT_FALSE(bare.error);
