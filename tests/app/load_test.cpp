@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "formats/common/file_io.h"
 #include "formats/kzp/kzp.h"
 #include "model/mesh.h"
 #include "model/registry.h"
@@ -84,6 +85,12 @@ TEST(LoadModelFile, ReadersNeedNothingButTheBytes) {
         m.path = joinPath(m.folder, m.fileName);
         ReadContext ctx;
         ctx.path = path;
+        // Files a model names beside it (an OBJ's .mtl) come only through this callback.
+        ctx.companion = [folder = directoryOf(path)](const std::string& name, std::string& why) {
+            const auto found = resolveModelFile(folder, name);
+            why = found ? "" : name + " was not found";
+            return found ? readFile(*found, &why) : std::nullopt;
+        };
         const std::optional<FormatError> error = reader->read(bytes, m, ctx);
         ASSERT_EQ(error.has_value(), loaded.model == nullptr) << (error ? error->message() : loaded.error->message());
         if (error)
