@@ -153,6 +153,7 @@ std::vector<ConvertReport> convertFiles(const std::vector<std::string>& files, c
         } else {
             LoadOutcome loaded = source(file);
             report.warnings = std::move(loaded.warnings);
+            report.overLimits = loaded.overLimits;
             if (!loaded.model) {
                 report.error = loadFailure(loaded, file);
             } else {

@@ -52,6 +52,7 @@ struct ConvertReport {
     std::vector<std::string> warnings;
     bool nothingRead = false;  // the file loaded but held no polygons
     bool skipped = false;  // not a model file: nothing was read or written
+    bool overLimits = false;  // refused as over the limits; simplifying may fit it
 };
 // Writes a loaded model to report.output with the target's writer and fills in the report.
 void writeConverted(const Model& model, ConversionTarget target, ConvertReport& report);

@@ -29,13 +29,6 @@ constexpr float kFoldedCosine = 0.3f;
 constexpr int kUnfoldRounds = 4;
 constexpr float kUnfoldAllowance = 1e-3f;
 
-std::string withCommas(std::size_t n) {
-    std::string digits = std::to_string(n);
-    for (int at = int(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(std::size_t(at), ",");
-    return digits;
-}
-
 bool finite(const ModelVertex& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 ModelVertex minus(const ModelVertex& a, const ModelVertex& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
@@ -390,9 +383,16 @@ void dropUnusedEntries(Model& model) {
 
 }  // namespace
 
+std::string withThousands(std::size_t n) {
+    std::string digits = std::to_string(n);
+    for (int at = int(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(std::size_t(at), ",");
+    return digits;
+}
+
 std::optional<std::string> limitExcess(const Model& model) {
     const auto over = [](std::size_t count, const char* what, int limit) {
-        return withCommas(count) + " " + what + "; a model holds at most " + withCommas(std::size_t(limit));
+        return withThousands(count) + " " + what + "; a model holds at most " + withThousands(std::size_t(limit));
     };
     if (model.polygons.size() > std::size_t(kMaxPolygons))
         return over(model.polygons.size(), "polygons", kMaxPolygons);

@@ -2,6 +2,7 @@
 // mesh table): the check, and a reduction with meshoptimizer that makes them fit.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,6 +10,9 @@
 #include "model/model.h"
 
 namespace rv {
+
+// A count as the messages give it: "200,000".
+std::string withThousands(std::size_t n);
 
 // Why `model` does not fit the limits: "200,000 polygons; a model holds at most 65,000", or
 // "300,000 positions; a model holds at most 260,000" (also normals, colours, uvs); nullopt when

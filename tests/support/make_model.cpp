@@ -1,9 +1,12 @@
 #include "tests/support/make_model.h"
 
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
+#include "app/load.h"
 #include "model/mesh.h"
+#include "tests/support/test_support.h"
 
 namespace rv::test {
 
@@ -81,6 +84,33 @@ Model makeSeamedGrid(int columns, int rows, bool quads) {
         }
     computeNormals(m);
     return m;
+}
+
+std::string gridObj(int columns, int rows) {
+    std::string text;
+    text.reserve(std::size_t(columns) * std::size_t(rows) * 80);
+    char line[160];
+    for (int z = 0; z <= rows; ++z)
+        for (int x = 0; x <= columns; ++x) {
+            std::snprintf(line, sizeof line, "v %d %.4f %d\nvt %.5f %.5f\n", x,
+                          std::sin(float(x) * 0.05f) * std::cos(float(z) * 0.07f) * 4.0f, z, float(x) / float(columns),
+                          float(z) / float(rows));
+            text += line;
+        }
+    for (int z = 0; z < rows; ++z)
+        for (int x = 0; x < columns; ++x) {
+            const int a = z * (columns + 1) + x + 1, b = a + columns + 1;
+            std::snprintf(line, sizeof line, "f %d/%d %d/%d %d/%d\nf %d/%d %d/%d %d/%d\n", a, a, b, b, b + 1, b + 1, a,
+                          a, b + 1, b + 1, a + 1, a + 1);
+            text += line;
+        }
+    return text;
+}
+
+bool objReadable() {
+    TempDir dir;
+    writeText(dir.file("t.obj"), "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    return loadModelFile(dir.file("t.obj")).model != nullptr;
 }
 
 Model makeSmallModel() {
