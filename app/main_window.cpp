@@ -493,7 +493,8 @@ void MainWindow::dropFiles(const QStringList& paths) {
     batch_.add(files, target);
     // Loads and saves from the menu wait until the batch is through.
     for (const ReaderEntry& reader : readerTable())
-        actions_[reader.openCommand]->setEnabled(false);
+        if (reader.openCommand != 0)  // .gltf shares .glb's item
+            actions_[reader.openCommand]->setEnabled(false);
     for (const WriterEntry& writer : writerTable())
         if (writer.saveCommand != 0)
             actions_[writer.saveCommand]->setEnabled(false);
