@@ -81,7 +81,9 @@ bool DropBatch::poll(bool wait) {
             hooks_.releaseModel();
         current_.emplace();
         static_cast<Entry&>(*current_) = next;
-        current_->load = beginLoadByPath(next.file);
+        LoadOptions options;
+        options.simplify = next.simplify || simplify_.value_or(false);
+        current_->load = beginLoadByPath(next.file, options);
     }
     return busy();
 }
@@ -92,6 +94,14 @@ void DropBatch::finishCurrent() {
     ConvertReport report;
     report.source = entry.file;
     LoadOutcome loaded = finishLoadByPath(entry.load, false);
+    if (loaded.overLimits && hooks_.askSimplify) {
+        if (!simplify_)
+            simplify_ = hooks_.askSimplify(errorText(loaded.error));
+        if (*simplify_) {
+            queue_.push_front({entry.file, entry.target, true});  // loaded again, next
+            return;
+        }
+    }
     if (hooks_.showModel)
         hooks_.showModel(loaded.model, loaded.instance);
     convertLoaded(std::move(loaded), entry.target, outputPathFor(entry.file, entry.target), report);
@@ -107,6 +117,7 @@ void DropBatch::record(ConvertReport report) {
 std::vector<ConvertReport> DropBatch::takeReports() {
     std::vector<ConvertReport> out = std::move(reports_);
     reports_.clear();
+    simplify_.reset();
     return out;
 }
 

@@ -19,6 +19,9 @@ public:
         std::function<void()> releaseModel;  // before slot 0 is freed
         std::function<void(Model*, ModelInstance*)> showModel;  // a load was installed
         std::function<void(std::size_t done, std::size_t total, const ConvertReport&)> fileDone;
+        // Whether to simplify the models over the limits, asked with the first one's refusal
+        // ("FILE: 200,000 polygons; a model holds at most 65,000") once per batch. Null: never.
+        std::function<bool(const std::string& refusal)> askSimplify;
     };
     explicit DropBatch(Hooks hooks) : hooks_(std::move(hooks)) {}
 
@@ -41,13 +44,15 @@ public:
     // Drops the files not started yet (the window is closing); the current one still finishes.
     void dropPending() { queue_.clear(); }
 
-    // The reports of the batch so far; taking them starts the count again.
+    // The reports of the batch so far; taking them starts the count again (and the next batch is
+    // asked about simplifying anew).
     std::vector<ConvertReport> takeReports();
 
 private:
     struct Entry {
         std::string file;
         ConversionTarget target;
+        bool simplify = false;
     };
     struct Current : Entry {
         PathLoad load;
@@ -59,6 +64,7 @@ private:
     std::deque<Entry> queue_;
     std::optional<Current> current_;
     std::vector<ConvertReport> reports_;
+    std::optional<bool> simplify_;  // the answer of this batch, once asked
 };
 
 // What a drop holds: the model files among the paths, folders looked into recursively (entries

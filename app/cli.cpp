@@ -114,15 +114,16 @@ void printWarnings(const std::vector<std::string>& warnings) {
 }
 
 // Each file loaded straight into a result of its own: the command line has no window to show it.
-ModelSource directSource() {
+ModelSource directSource(const LoadOptions& options) {
     auto current = std::make_shared<LoadResult>();
-    return [current](const std::string& path) {
-        *current = loadModelFile(path);
+    return [current, options](const std::string& path) {
+        *current = loadModelFile(path, options);
         LoadOutcome outcome;
         outcome.model = current->model.get();
         outcome.instance = &current->instance;
         outcome.error = current->error;
         outcome.warnings = current->warnings;
+        outcome.overLimits = current->overLimits;
         return outcome;
     };
 }
@@ -160,14 +161,20 @@ int runConvert(const std::vector<std::pair<std::string, std::string>>& options, 
         }
     }
 
-    bool allOk = true;
-    convertFiles(files, convert, directSource(), [&](std::size_t done, std::size_t total, const ConvertReport& r) {
+    LoadOptions load;
+    load.simplify = has(options, "--simplify");
+    bool allOk = true, toldSimplify = false;
+    convertFiles(files, convert, directSource(load), [&](std::size_t done, std::size_t total, const ConvertReport& r) {
         printWarnings(r.warnings);
         if (r.ok) {
             std::printf("%s -> %s\n", r.source.c_str(), r.output.c_str());
         } else {
             allOk = false;
             std::fprintf(stderr, "revizevoz-cli: %s\n", errorText(r.error).c_str());
+            if (r.overLimits && !toldSimplify) {
+                std::fprintf(stderr, "revizevoz-cli: convert --simplify reduces such a model to fit\n");
+                toldSimplify = true;
+            }
         }
         if (verbose && total > 1)
             std::fprintf(stderr, "[%zu/%zu]\n", done, total);
@@ -395,6 +402,8 @@ const std::vector<CliCommand>& commands() {
          "convert each FILE to the target, beside its source",
          {{"--to", "TARGET", "target format (required)", true},
           {"--out-dir", "DIR", "write the outputs into DIR (created when missing) instead of beside each source"},
+          {"--simplify", nullptr,
+           "reduce a model over 65,000 polygons or 260,000 table entries to fit (meshoptimizer)"},
           {"--verbose", nullptr, "print log lines to stderr"}},
          runConvert},
         {"info",

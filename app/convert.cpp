@@ -204,6 +204,7 @@ std::optional<FormatError> refusalBeforeLoading(const std::string& file, const s
 
 void convertLoaded(LoadOutcome loaded, ConversionTarget target, const std::string& output, ConvertReport& report) {
     report.warnings = std::move(loaded.warnings);
+    report.overLimits = loaded.overLimits;
     if (!loaded.model) {
         report.error = loadFailure(loaded, report.source);
         return;

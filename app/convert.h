@@ -48,6 +48,7 @@ struct ConvertReport {
     std::vector<std::string> warnings;
     bool nothingRead = false;  // the file loaded but held no polygons
     bool skipped = false;  // not a model file: nothing was read or written
+    bool overLimits = false;  // refused as over the limits; simplifying may fit it
 };
 // Why `file` is not even read for a conversion to `output`: it is none of the formats read, or
 // the output would be the file itself. Nullopt when it may go ahead.

@@ -5,7 +5,7 @@
 
 namespace rv {
 
-PathLoad beginLoadByPath(const std::string& path) {
+PathLoad beginLoadByPath(const std::string& path, const LoadOptions& options) {
     PathLoad load;
     load.path = path;
     ModelRegistry& reg = registry();
@@ -19,8 +19,8 @@ PathLoad beginLoadByPath(const std::string& path) {
         return load;
     }
     load.result = std::make_shared<LoadResult>();
-    load.pending = reg.beginLoad([path, result = load.result] {
-        *result = loadModelFile(path);
+    load.pending = reg.beginLoad([path, options, result = load.result] {
+        *result = loadModelFile(path, options);
         LoadedModel loaded;
         loaded.model = std::move(result->model);
         loaded.instance = std::move(result->instance);
@@ -40,6 +40,7 @@ LoadOutcome finishLoadByPath(PathLoad& load, bool showMessages) {
     // The loader has finished with the request: its result is ours to read.
     std::optional<FormatError> error = std::move(load.result->error);
     outcome.warnings = std::move(load.result->warnings);
+    outcome.overLimits = load.result->overLimits;
     if (!error && !done.failure.empty())
         error = FormatError::refusal(done.failure);
     if (showMessages && error && error->userMessage)

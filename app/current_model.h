@@ -20,7 +20,7 @@ struct PathLoad {
     std::optional<FormatError> refused;  // the file could not be read: nothing was queued
     bool ready() const { return refused || pending.ready(); }
 };
-PathLoad beginLoadByPath(const std::string& path);
+PathLoad beginLoadByPath(const std::string& path, const LoadOptions& options = {});
 // A message the reader meant for the user is shown unless `showMessages` is false (a batch
 // gathers them into one message at its end).
 LoadOutcome finishLoadByPath(PathLoad& load, bool showMessages = true);

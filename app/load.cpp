@@ -1,10 +1,12 @@
 #include "app/load.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "formats/common/file_io.h"
 #include "model/mesh.h"
 #include "model/motion.h"
+#include "model/simplify.h"
 #include "model/textures.h"
 #include "runtime/log.h"
 #include "runtime/paths.h"
@@ -66,7 +68,31 @@ LoadResult failedLoad(const std::string& path, FormatError error) {
 
 }  // namespace
 
-LoadResult loadModelFile(const std::string& path) {
+std::optional<FormatError> fitToLimits(Model& model, const std::string& path, bool simplify,
+                                       std::vector<std::string>& warnings) {
+    std::optional<std::string> excess = limitExcess(model);
+    if (!excess)
+        return std::nullopt;
+    if (simplify) {
+        const SimplifyReport report = simplifyModel(model);
+        char error[32];
+        std::snprintf(error, sizeof error, "%.2g", double(report.error));
+        warnings.push_back(path + ": simplified from " + withThousands(std::size_t(report.polygonsBefore)) + " to " +
+                           withThousands(std::size_t(report.polygonsAfter)) + " polygons (error " + error + ")" +
+                           (report.bordersMoved ? "; group borders moved to fit" : ""));
+        logText(warnings.back());
+        excess = limitExcess(model);
+        if (!excess)
+            return std::nullopt;
+        *excess += " even when simplified";
+    }
+    FormatError refusal = FormatError::refusal(*excess);
+    refusal.file = path;
+    LogLine("*** ERROR *** %s", refusal.message().c_str());
+    return refusal;
+}
+
+LoadResult loadModelFile(const std::string& path, const LoadOptions& options) {
     if (path.empty())
         return failedLoad(path, FormatError::forUser("ファイル名が指定されていません。"));
     const ReaderEntry* reader = readerForName(path);
@@ -100,6 +126,11 @@ LoadResult loadModelFile(const std::string& path) {
             error->reason = revisionRefusalText(*error, path);
             LogLine("*** ERROR *** %s", error->message().c_str());
             result.error = std::move(error);
+            return result;
+        }
+        if (std::optional<FormatError> refused = fitToLimits(*model, path, options.simplify, result.warnings)) {
+            result.error = std::move(refused);
+            result.overLimits = !options.simplify;
             return result;
         }
         // The reader named the images; they are found beside the model and decoded here.

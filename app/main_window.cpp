@@ -117,7 +117,8 @@ MainWindow::MainWindow(UserDialogs& dialogs, const SettingsFile& settings, std::
                                   if (!report.warnings.empty())
                                       text += " : " + toQt(report.warnings.front());
                                   status_->setText(text);
-                              }}) {
+                              },
+                              [this](const std::string& refusal) { return askSimplify(refusal); }}) {
     settingsFromFile_ = !settingsPath_.empty() && QFileInfo::exists(QString::fromStdString(settingsPath_));
     setWindowTitle("REVizevoz 2015");
     setAcceptDrops(true);
@@ -403,14 +404,25 @@ void MainWindow::tellWarnings(const std::vector<std::string>& warnings, bool inM
         dialogs_.message(this, lines.join('\n'), false);
 }
 
-void MainWindow::startLoad(const std::string& path, bool fromMenu) {
+void MainWindow::startLoad(const std::string& path, bool fromMenu, bool simplify) {
     if (menuLoad_ || batch_.busy())
         return;
     menuLoadFromMenu_ = fromMenu;
     releaseCurrent();
     loadingPath_ = QString::fromStdString(path);
-    menuLoad_ = beginLoadByPath(path);
+    menuLoad_ = beginLoadByPath(path, LoadOptions{simplify});
     workTimer_.start();
+}
+
+bool MainWindow::askSimplify(const std::string& refusal) {
+    // The question waits in a loop of its own: no poll may run beneath it.
+    const bool polling = workTimer_.isActive();
+    workTimer_.stop();
+    const bool yes =
+        dialogs_.confirm(this, tr("%1\n\n上限に収まるようにポリゴンを減らして読み込みますか？").arg(toQt(refusal)));
+    if (polling)
+        workTimer_.start();
+    return yes;
 }
 
 void MainWindow::releaseCurrent() { preview_->show(nullptr, nullptr); }
@@ -427,13 +439,18 @@ void MainWindow::pollWork() {
         PathLoad load = std::move(*menuLoad_);
         menuLoad_.reset();
         const LoadOutcome outcome = finishLoadByPath(load);
+        // A model over the limits: simplified and loaded again when the user wants it.
+        if (outcome.overLimits && askSimplify(errorText(outcome.error))) {
+            startLoad(load.path, menuLoadFromMenu_, true);
+            return;
+        }
         for (const std::string& w : outcome.warnings)
             logText(w);
         if (outcome.model)
             showLoaded(outcome);
         // What the file lost on the way in (textures not found, parts left out) is told once.
         tellWarnings(outcome.warnings, outcome.model && menuLoadFromMenu_);
-        if (outcome.error && !outcome.error->userMessage)
+        if (outcome.error && !outcome.error->userMessage && !outcome.overLimits)  // the question told it
             dialogs_.message(this, toQt(outcome.error->message()), true);
         ResyncTiming();
     }
@@ -476,7 +493,8 @@ void MainWindow::dropFiles(const QStringList& paths) {
     batch_.add(files, target);
     // Loads and saves from the menu wait until the batch is through.
     for (const ReaderEntry& reader : readerTable())
-        actions_[reader.openCommand]->setEnabled(false);
+        if (reader.openCommand != 0)  // .gltf shares .glb's item
+            actions_[reader.openCommand]->setEnabled(false);
     for (const WriterEntry& writer : writerTable())
         if (writer.saveCommand != 0)
             actions_[writer.saveCommand]->setEnabled(false);

@@ -80,7 +80,9 @@ private:
     void saveCommand(int command);
     // A load from the menu tells its losses in a message; one from the command line only in the
     // status line.
-    void startLoad(const std::string& path, bool fromMenu);
+    void startLoad(const std::string& path, bool fromMenu, bool simplify = false);
+    // Asks whether to simplify a model refused as over the limits (the refusal given).
+    bool askSimplify(const std::string& refusal);
     void pollWork();
     void showLoaded(const LoadOutcome& loaded);
     // Warnings in the status line, and in a message when `inMessage` is set and there are any.

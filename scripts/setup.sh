@@ -11,6 +11,7 @@ packages=(
   assimp-utils              # interop tests read our .x, .glb and .obj output with it
   libtinygltf-dev nlohmann-json3-dev  # glTF export
   libtinyobjloader-dev      # OBJ import
+  libmeshoptimizer-dev      # reduces models over the limits (convert --simplify)
   qt6-base-dev libqt6opengl6-dev     # the window
   qt6-tools-dev qt6-l10n-tools       # lrelease and CMake's Qt6LinguistTools: the window's English texts
   fonts-noto-cjk                     # Japanese texts in the window

@@ -136,6 +136,14 @@ Ctrl+Q : quit
 Drop files : convert them to the panel's format</translation>
     </message>
     <message>
+        <source>%1
+
+上限に収まるようにポリゴンを減らして読み込みますか？</source>
+        <translation>%1
+
+Reduce its polygons to fit the limits and load it?</translation>
+    </message>
+    <message>
         <source>終了してもいいですか？</source>
         <translation>Do you want to quit?</translation>
     </message>

@@ -61,5 +61,37 @@ TEST(DropBatch, FoldersGiveTheirModelFilesAndOtherFilesAreSkipped) {
         << message;
 }
 
+TEST(DropBatch, AsksOnceWhetherToSimplifyTheModelsOverTheLimits) {
+    if (!test::objReadable())
+        GTEST_SKIP() << "this build reads no OBJ files";
+    test::TempDir dir;
+    const std::string obj = test::gridObj(300, 120);  // 72,000 triangles
+    test::writeText(dir.file("a.obj"), obj);
+    test::writeText(dir.file("b.obj"), obj);
+    writeSmallKzp(dir.file("c.kzp"));
+    for (const bool answer : {false, true}) {
+        std::vector<std::string> asked;
+        DropBatch batch({nullptr, nullptr, nullptr, [&](const std::string& refusal) {
+                             asked.push_back(refusal);
+                             return answer;
+                         }});
+        batch.add({dir.file("a.obj"), dir.file("b.obj"), dir.file("c.kzp")}, ConversionTarget::Lwo);
+        while (batch.poll(true)) {
+        }
+        const std::vector<ConvertReport> reports = batch.takeReports();
+        ASSERT_EQ(asked.size(), 1u) << "answer " << answer;
+        EXPECT_EQ(asked[0], dir.file("a.obj") + ": 72,000 polygons; a model holds at most 65,000");
+        ASSERT_EQ(reports.size(), 3u);
+        EXPECT_EQ(reports[0].ok, answer) << errorText(reports[0].error);
+        EXPECT_EQ(reports[1].ok, answer);
+        EXPECT_TRUE(reports[2].ok);
+        EXPECT_EQ(std::filesystem::exists(dir.file("b.LWO")), answer);
+        if (answer) {
+            ASSERT_FALSE(reports[1].warnings.empty());
+            EXPECT_NE(reports[1].warnings.front().find("simplified from 72,000 to "), std::string::npos);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace rv

@@ -214,5 +214,30 @@ TEST(Cli, ThumbnailOfWhatItCannotDrawWritesNothing) {
     }
 }
 
+TEST(Cli, SimplifyFitsAModelOverTheLimitsAndSaysByHowMuch) {
+    if (!test::objReadable())
+        GTEST_SKIP() << "this build reads no OBJ files";
+    test::TempDir dir;
+    test::writeText(dir.file("big.obj"), test::gridObj(500, 200));
+
+    const CliRun refused = runCli("convert --to kzp big.obj", dir.path().string());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find("big.obj: 200,000 polygons; a model holds at most 65,000"), std::string::npos)
+        << refused.out;
+    EXPECT_NE(refused.out.find("--simplify"), std::string::npos) << refused.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("big.KZP")));
+
+    const CliRun simplified = runCli("convert --to kzp --simplify big.obj", dir.path().string());
+    EXPECT_EQ(simplified.status, 0) << simplified.out;
+    EXPECT_NE(simplified.out.find("warning: big.obj: simplified from 200,000 to "), std::string::npos)
+        << simplified.out;
+    EXPECT_NE(simplified.out.find("big.obj -> big.KZP"), std::string::npos) << simplified.out;
+    const CliRun info = runCli("info --json big.KZP", dir.path().string());
+    ASSERT_EQ(info.status, 0) << info.out;
+    const auto at = info.out.find("\"polygonCount\": ");
+    ASSERT_NE(at, std::string::npos) << info.out;
+    EXPECT_LE(std::stoi(info.out.substr(at + 16)), kMaxPolygons) << info.out;
+}
+
 }  // namespace
 }  // namespace rv

@@ -15,6 +15,7 @@
 #include "formats/kzp/kzp.h"
 #include "model/mesh.h"
 #include "model/registry.h"
+#include "model/simplify.h"
 #include "runtime/paths.h"
 #include "tests/support/make_model.h"
 #include "tests/support/test_support.h"
@@ -192,6 +193,64 @@ TEST(LoadModelFile, AModelWithoutPolygonsFromANonEmptyFileWarns) {
     EXPECT_EQ(r.warnings, (std::vector<std::string>{dir.file("empty.mqo") + ": no polygons were read"}));
     test::writeText(dir.file("empty.txt"), "x");
     EXPECT_TRUE(loadModelFile(dir.file("empty.txt")).warnings.empty());  // unknown extensions load empty
+}
+
+// A model over the limits, as the glTF and OBJ readers hand it to the loader.
+TEST(FitToLimits, RefusesAModelOverTheLimitsUnlessAskedToSimplify) {
+    const Model big = test::makeSeamedGrid(500, 200);
+    std::vector<std::string> warnings;
+    Model m = big;
+    const std::optional<FormatError> refused = fitToLimits(m, "big.obj", false, warnings);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->message(), "big.obj: 200,000 polygons; a model holds at most 65,000");
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(m.polygonCount(), 200000);
+
+    EXPECT_FALSE(fitToLimits(m, "big.obj", true, warnings));
+    EXPECT_LE(m.polygonCount(), kMaxPolygons);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind("big.obj: simplified from 200,000 to " + withThousands(std::size_t(m.polygonCount())) +
+                                    " polygons (error ",
+                                0),
+              0u)
+        << warnings[0];
+
+    // A model that fits is left alone; one that cannot be made to fit is still refused.
+    warnings.clear();
+    Model small = test::makeSmallModel();
+    EXPECT_FALSE(fitToLimits(small, "small.obj", true, warnings));
+    EXPECT_EQ(small.positionCount(), 5);
+    EXPECT_TRUE(warnings.empty());
+    Model lines;
+    lines.positions = {{0, 0, 0}, {1, 0, 0}};
+    ModelPolygon line;
+    line.cornerCount = 2;
+    line.corners[1].position = 1;
+    lines.polygons.assign(70000, line);
+    const std::optional<FormatError> still = fitToLimits(lines, "lines.obj", true, warnings);
+    ASSERT_TRUE(still);
+    EXPECT_EQ(still->message(), "lines.obj: 70,000 polygons; a model holds at most 65,000 even when simplified");
+}
+
+TEST(LoadModelFile, AnObjOverTheLimitsLoadsOnlyWhenAskedToSimplify) {
+    if (!test::objReadable())
+        GTEST_SKIP() << "this build reads no OBJ files";
+    test::TempDir dir;
+    test::writeText(dir.file("big.obj"), test::gridObj(500, 200));
+    const LoadResult refused = loadModelFile(dir.file("big.obj"));
+    EXPECT_EQ(refused.model, nullptr);
+    EXPECT_TRUE(refused.overLimits);
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->message(), dir.file("big.obj") + ": 200,000 polygons; a model holds at most 65,000");
+
+    const LoadResult simplified = loadModelFile(dir.file("big.obj"), LoadOptions{true});
+    ASSERT_NE(simplified.model, nullptr) << simplified.error->message();
+    EXPECT_FALSE(simplified.overLimits);
+    EXPECT_LE(simplified.model->polygonCount(), kMaxPolygons);
+    EXPECT_EQ(simplified.model->boundsMin.x, 0.0f);  // post-load ran on the reduced model
+    EXPECT_EQ(simplified.model->boundsMin.z, -200.0f);  // OBJ z is negated on reading
+    ASSERT_FALSE(simplified.warnings.empty());
+    EXPECT_NE(simplified.warnings.back().find("big.obj: simplified from 200,000 to "), std::string::npos);
 }
 
 }  // namespace

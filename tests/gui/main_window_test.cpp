@@ -347,6 +347,41 @@ TEST_F(Window, SaveCommandsWriteTheirFormatsIncludingGltfAndObj) {
         << dialogs_.messages[1].toStdString();
 }
 
+TEST_F(Window, AModelOverTheLimitsIsSimplifiedWhenTheUserSaysSo) {
+    if (!test::objReadable())
+        GTEST_SKIP() << "this build reads no OBJ files";
+    const QString big = QString::fromStdString(dir_.file("big.obj"));
+    test::writeText(dir_.file("big.obj"), test::gridObj(300, 120));  // 72,000 triangles
+
+    // No: nothing is loaded, and the refusal the question gave is not told again.
+    dialogs_.answers << big;
+    window_->runCommand(kOpenObj);
+    window_->finishWork();
+    EXPECT_EQ(dialogs_.confirms, 1);
+    EXPECT_EQ(currentModel(), nullptr);
+    EXPECT_TRUE(dialogs_.messages.isEmpty()) << dialogs_.messages.join("\n").toStdString();
+
+    // Yes: loaded again, simplified, and the user told by how much.
+    dialogs_.confirmAnswer = true;
+    dialogs_.answers << big;
+    window_->runCommand(kOpenObj);
+    window_->finishWork();
+    EXPECT_EQ(dialogs_.confirms, 2);
+    ASSERT_NE(currentModel(), nullptr);
+    EXPECT_LE(currentModel()->polygonCount(), kMaxPolygons);
+    ASSERT_FALSE(dialogs_.messages.isEmpty());
+    EXPECT_TRUE(dialogs_.messages.back().contains("big.obj: simplified from 72,000 to"))
+        << dialogs_.messages.back().toStdString();
+
+    // A drop of two asks once.
+    fs::copy_file(dir_.file("big.obj"), dir_.file("big2.obj"));
+    window_->dropFiles({big, QString::fromStdString(dir_.file("big2.obj"))});
+    window_->finishWork();
+    EXPECT_EQ(dialogs_.confirms, 3);
+    EXPECT_TRUE(fs::exists(dir_.file("big.KZP")));
+    EXPECT_TRUE(fs::exists(dir_.file("big2.KZP")));
+}
+
 TEST_F(Window, ExitAsksButEscapeDoesNot) {
     dialogs_.confirmAnswer = false;
     window_->runCommand(kExit);

@@ -1,6 +1,12 @@
 #include "tests/support/make_model.h"
 
 #include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "app/load.h"
+#include "model/mesh.h"
+#include "tests/support/test_support.h"
 
 namespace rv::test {
 
@@ -27,6 +33,84 @@ Model makeQuadGrid(int quads, int groups) {
         m.polygons.push_back(p);
     }
     return m;
+}
+
+Model makeSeamedGrid(int columns, int rows, bool quads) {
+    Model m;
+    m.groups.resize(2);
+    const int across = columns + 1;
+    // Inner vertices are moved a little off the lattice, as in a real mesh: exactly collinear
+    // vertices everywhere would be a case of their own.
+    const auto jitter = [](int a, int b) { return float((a * 7919 + b * 104729) % 61 - 30) / 100.0f; };
+    for (int z = 0; z <= rows; ++z)
+        for (int x = 0; x <= columns; ++x) {
+            const bool fixedX = x == 0 || x == columns / 4 || x == columns / 2 || x == columns;
+            const float px = float(x) + (fixedX ? 0.0f : jitter(x, z));
+            const float pz = float(z) + (z == 0 || z == rows ? 0.0f : jitter(z, x));
+            m.positions.push_back({px, std::sin(px * 0.05f) * std::cos(pz * 0.07f) * 4.0f, pz});
+            m.skin.push_back({std::uint8_t((x + z) % 3), 0, 1.0f, 0});
+        }
+    m.colors = {{255, 255, 255, 255}};
+    std::vector<std::int32_t> uvOf(std::size_t(3 * across * (rows + 1)), -1);  // by region and position
+    const auto corner = [&](int x, int z, int region) {
+        const std::int32_t position = z * across + x;
+        std::int32_t& uv = uvOf[std::size_t(region * across * (rows + 1) + position)];
+        if (uv < 0) {
+            uv = m.uvCount();
+            const ModelVertex& v = m.positions[std::size_t(position)];
+            m.uvs.push_back({v.x / float(columns) + float(region), v.z / float(rows)});
+        }
+        return ModelCorner{position, 0, 0, uv};
+    };
+    m.polygons.reserve(std::size_t(columns * rows * (quads ? 1 : 2)));
+    for (int z = 0; z < rows; ++z)
+        for (int x = 0; x < columns; ++x) {
+            const int region = x < columns / 4 ? 0 : x < columns / 2 ? 1 : 2;
+            const ModelCorner c[4] = {corner(x, z, region), corner(x, z + 1, region), corner(x + 1, z + 1, region),
+                                      corner(x + 1, z, region)};
+            ModelPolygon p;
+            p.group = region < 2 ? 0 : 1;
+            if (quads) {
+                p.cornerCount = 4;
+                p.corners = {c[0], c[1], c[2], c[3]};
+                m.polygons.push_back(p);
+                continue;
+            }
+            p.cornerCount = 3;
+            p.corners = {c[0], c[1], c[2], ModelCorner{}};
+            m.polygons.push_back(p);
+            p.corners = {c[0], c[2], c[3], ModelCorner{}};
+            m.polygons.push_back(p);
+        }
+    computeNormals(m);
+    return m;
+}
+
+std::string gridObj(int columns, int rows) {
+    std::string text;
+    text.reserve(std::size_t(columns) * std::size_t(rows) * 80);
+    char line[160];
+    for (int z = 0; z <= rows; ++z)
+        for (int x = 0; x <= columns; ++x) {
+            std::snprintf(line, sizeof line, "v %d %.4f %d\nvt %.5f %.5f\n", x,
+                          std::sin(float(x) * 0.05f) * std::cos(float(z) * 0.07f) * 4.0f, z, float(x) / float(columns),
+                          float(z) / float(rows));
+            text += line;
+        }
+    for (int z = 0; z < rows; ++z)
+        for (int x = 0; x < columns; ++x) {
+            const int a = z * (columns + 1) + x + 1, b = a + columns + 1;
+            std::snprintf(line, sizeof line, "f %d/%d %d/%d %d/%d\nf %d/%d %d/%d %d/%d\n", a, a, b, b, b + 1, b + 1, a,
+                          a, b + 1, b + 1, a + 1, a + 1);
+            text += line;
+        }
+    return text;
+}
+
+bool objReadable() {
+    TempDir dir;
+    writeText(dir.file("t.obj"), "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    return loadModelFile(dir.file("t.obj")).model != nullptr;
 }
 
 Model makeSmallModel() {
