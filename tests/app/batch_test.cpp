@@ -62,8 +62,6 @@ TEST(DropBatch, FoldersGiveTheirModelFilesAndOtherFilesAreSkipped) {
 }
 
 TEST(DropBatch, AsksOnceWhetherToSimplifyTheModelsOverTheLimits) {
-    if (!test::objReadable())
-        GTEST_SKIP() << "this build reads no OBJ files";
     test::TempDir dir;
     const std::string obj = test::gridObj(300, 120);  // 72,000 triangles
     test::writeText(dir.file("a.obj"), obj);

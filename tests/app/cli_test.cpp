@@ -215,8 +215,6 @@ TEST(Cli, ThumbnailOfWhatItCannotDrawWritesNothing) {
 }
 
 TEST(Cli, SimplifyFitsAModelOverTheLimitsAndSaysByHowMuch) {
-    if (!test::objReadable())
-        GTEST_SKIP() << "this build reads no OBJ files";
     test::TempDir dir;
     test::writeText(dir.file("big.obj"), test::gridObj(500, 200));
 

@@ -233,8 +233,6 @@ TEST(FitToLimits, RefusesAModelOverTheLimitsUnlessAskedToSimplify) {
 }
 
 TEST(LoadModelFile, AnObjOverTheLimitsLoadsOnlyWhenAskedToSimplify) {
-    if (!test::objReadable())
-        GTEST_SKIP() << "this build reads no OBJ files";
     test::TempDir dir;
     test::writeText(dir.file("big.obj"), test::gridObj(500, 200));
     const LoadResult refused = loadModelFile(dir.file("big.obj"));

@@ -4,9 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/load.h"
 #include "model/mesh.h"
-#include "tests/support/test_support.h"
 
 namespace rv::test {
 
@@ -105,12 +103,6 @@ std::string gridObj(int columns, int rows) {
             text += line;
         }
     return text;
-}
-
-bool objReadable() {
-    TempDir dir;
-    writeText(dir.file("t.obj"), "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
-    return loadModelFile(dir.file("t.obj")).model != nullptr;
 }
 
 Model makeSmallModel() {

@@ -21,9 +21,6 @@ Model makeSeamedGrid(int columns, int rows, bool quads = false);
 // The text of a Wavefront OBJ of a welded grid of columns x rows cells, two triangles each, with
 // uvs: 200,000 triangles for 500 x 200, over the polygon limit.
 std::string gridObj(int columns, int rows);
-// Whether this build reads OBJ files (tests over files of more than the limits need a reader that
-// reads past them).
-bool objReadable();
 
 // A small model with a triangle and a quad in two groups, distinct colours and uvs.
 Model makeSmallModel();
