@@ -300,7 +300,7 @@ std::optional<std::string> MeshReader::readPrimitive(int node, const Matrix& wor
                                                                          : 3;
     const bool reverse = cornerCount == 3 && !(determinant < 0);
     // Our export splits each quad into the triangles (0, 2, 1) and (0, 3, 2) of a list it marks.
-    const bool quads = reverse && primitive.mode == TINYGLTF_MODE_TRIANGLES && primitive.extras.Has("quads");
+    const bool quads = primitive.mode == TINYGLTF_MODE_TRIANGLES && primitive.extras.Has("quads");
     for (std::size_t k = 0; k < made.size(); ++k) {
         const auto& polygon = made[k];
         ModelPolygon out;
@@ -319,7 +319,8 @@ std::optional<std::string> MeshReader::readPrimitive(int node, const Matrix& wor
             const auto index = vertex(made[k + 1][1]);
             if (!index)
                 return where + "a position is not a finite number";
-            v[3] = *index;
+            // The quad (0, 1, 2, 3), or (0, 3, 2, 1) where a mirroring node keeps glTF's winding.
+            v = reverse ? std::array{v[0], v[1], v[2], *index} : std::array{v[0], *index, v[1], v[2]};
             out.cornerCount = 4;
             ++k;
         }

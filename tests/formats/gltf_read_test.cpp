@@ -335,6 +335,33 @@ std::string refusal(const Glb& glb) {
     return error ? error->reason : std::string("(read)");
 }
 
+// Faces must keep facing where their normals point, through the handedness turn and through a
+// node transform that mirrors.
+TEST(GltfRead, NodeTransformsMovePositionsAndTurnNormals) {
+    Model small = test::makeQuadGrid(12, 2);
+    computeNormals(small);
+    for (const bool mirrored : {false, true}) {
+        Glb glb(glbOf(small));
+        glb.json["nodes"][0]["translation"] = {1, 0, 0};
+        glb.json["nodes"][0]["scale"] = {2, 1, mirrored ? -1 : 1};
+        Model m;
+        ASSERT_FALSE(read(glb.bytes(), m).has_value());
+        ASSERT_EQ(shapesOf(m).size(), shapesOf(small).size());
+        // Group 0 holds every other quad: its sixth is the grid's eleventh, whose first corner is (2, y, 2).
+        const ModelVertex& p = small.positions[std::size_t(small.polygons[10].corners[0].position)];
+        const ModelVertex& q = m.positions[std::size_t(m.polygons[5].corners[0].position)];
+        ASSERT_EQ(p.x, 2);
+        EXPECT_FLOAT_EQ(q.x, 2 * p.x + 1);
+        EXPECT_FLOAT_EQ(q.z, mirrored ? -p.z : p.z);
+        for (const ModelPolygon& polygon : m.polygons) {
+            const ModelVertex& n = m.normals[std::size_t(polygon.corners[0].normal)];
+            const ModelVertex& f = polygon.faceNormal;
+            EXPECT_GT(n.x * f.x + n.y * f.y + n.z * f.z, 0.5f) << (mirrored ? "mirrored" : "plain");
+            EXPECT_NEAR(n.x * n.x + n.y * n.y + n.z * n.z, 1.0f, 1e-5f);
+        }
+    }
+}
+
 TEST(GltfRead, RefusesDamagedAndUnsupportedFiles) {
     Model small = test::makeSmallModel();
     computeNormals(small);
