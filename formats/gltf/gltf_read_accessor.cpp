@@ -1,5 +1,6 @@
 // Accessors of a glTF document: bounds checked once against their buffers, then read as floats or
 // indices.
+#include <algorithm>
 #include <cstring>
 
 #include "formats/gltf/gltf_reader.h"
@@ -151,11 +152,13 @@ std::optional<std::string> checkGltfAccessor(const tinygltf::Model& gltf, int ac
 }
 
 std::optional<std::string> readGltfFloats(const tinygltf::Model& gltf, int accessor, std::vector<float>& out,
-                                          int& components) {
+                                          int& components, std::initializer_list<int> allowed) {
     if (auto bad = checkGltfAccessor(gltf, accessor))
         return bad;
     const tinygltf::Accessor& a = gltf.accessors[std::size_t(accessor)];
     components = tinygltf::GetNumComponentsInType(std::uint32_t(a.type));
+    if (allowed.size() && std::find(allowed.begin(), allowed.end(), components) == allowed.end())
+        return "accessor " + std::to_string(accessor) + " has " + std::to_string(components) + " components";
     const std::size_t n = std::size_t(components);
     const int bytes = componentBytes(a.componentType);
     out.assign(a.count * n, 0.0f);  // without a buffer view the elements are zero

@@ -166,10 +166,8 @@ std::optional<std::string> MeshReader::attribute(const tinygltf::Primitive& prim
     const auto it = primitive.attributes.find(name);
     if (it == primitive.attributes.end())
         return std::nullopt;
-    if (auto bad = readGltfFloats(gltf, it->second, out, components))
-        return bad;
-    if (std::find(sizes.begin(), sizes.end(), components) == sizes.end())
-        return name + " has " + std::to_string(components) + " components";
+    if (auto bad = readGltfFloats(gltf, it->second, out, components, sizes))
+        return name + ": " + *bad;
     if (out.size() / std::size_t(components) != count)
         return name + " has " + std::to_string(out.size() / std::size_t(components)) + " elements, POSITION " +
                std::to_string(count);
@@ -184,10 +182,8 @@ std::optional<std::string> MeshReader::readPrimitive(int node, const Matrix& wor
     int components = 0;
     if (primitive.attributes.find("POSITION") == primitive.attributes.end())
         return std::nullopt;  // nothing to draw
-    if (auto bad = readGltfFloats(gltf, primitive.attributes.at("POSITION"), positions, components))
-        return where + bad.value();
-    if (components != 3)
-        return where + "POSITION has " + std::to_string(components) + " components";
+    if (auto bad = readGltfFloats(gltf, primitive.attributes.at("POSITION"), positions, components, {3}))
+        return where + "POSITION: " + *bad;
     const std::size_t count = positions.size() / 3;
     const GltfLook look = lookOf(primitive.material);
     int normalSize = 0, uvSize = 0, colorSize = 0;

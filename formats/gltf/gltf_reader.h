@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -50,8 +51,10 @@ std::optional<std::string> checkGltfAccessor(const tinygltf::Model& gltf, int ac
 // The elements of accessor `accessor` as floats, `components` per element (its type's count):
 // normalised integers scaled to 0..1 or -1..1, other integers as they are, sparse substitutions
 // applied.
+// An accessor whose type has a count of components not in `allowed` (when given) is refused before
+// anything is allocated.
 std::optional<std::string> readGltfFloats(const tinygltf::Model& gltf, int accessor, std::vector<float>& out,
-                                          int& components);
+                                          int& components, std::initializer_list<int> allowed = {});
 // The elements of an unsigned SCALAR accessor (byte, short or int).
 std::optional<std::string> readGltfIndices(const tinygltf::Model& gltf, int accessor, std::vector<std::uint32_t>& out);
 
