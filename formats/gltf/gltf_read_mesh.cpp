@@ -78,55 +78,6 @@ std::array<double, 9> cofactors(const Matrix& m, double& determinant) {
     return co;
 }
 
-// The scene's root nodes, after checking that the nodes form trees.
-std::optional<std::string> rootsOf(const tinygltf::Model& gltf, std::vector<int>& roots) {
-    const std::size_t count = gltf.nodes.size();
-    std::vector<int> parent(count, -1);
-    for (std::size_t n = 0; n < count; ++n)
-        for (int child : gltf.nodes[n].children) {
-            if (child < 0 || std::size_t(child) >= count)
-                return "node " + std::to_string(n) + " has child " + std::to_string(child) + ", which does not exist";
-            if (parent[std::size_t(child)] >= 0)
-                return "node " + std::to_string(child) + " has two parents";
-            parent[std::size_t(child)] = int(n);
-        }
-    // With one parent each, a node that no parentless node reaches lies on a cycle or below one.
-    std::vector<char> reached(count, 0);
-    std::vector<int> stack;
-    for (std::size_t n = 0; n < count; ++n)
-        if (parent[n] < 0)
-            stack.push_back(int(n));
-    while (!stack.empty()) {
-        const int n = stack.back();
-        stack.pop_back();
-        reached[std::size_t(n)] = 1;
-        for (int child : gltf.nodes[std::size_t(n)].children)
-            stack.push_back(child);
-    }
-    for (std::size_t n = 0; n < count; ++n)
-        if (!reached[n])
-            return "the nodes form a cycle through node " + std::to_string(n);
-
-    roots.clear();
-    if (gltf.scenes.empty()) {
-        for (std::size_t n = 0; n < count; ++n)
-            if (parent[n] < 0)
-                roots.push_back(int(n));
-        return std::nullopt;
-    }
-    int scene = gltf.defaultScene;
-    if (scene >= int(gltf.scenes.size()))
-        return "the default scene " + std::to_string(scene) + " does not exist";
-    if (scene < 0)
-        scene = 0;
-    for (int n : gltf.scenes[std::size_t(scene)].nodes) {
-        if (n < 0 || std::size_t(n) >= count)
-            return "scene " + std::to_string(scene) + " names node " + std::to_string(n) + ", which does not exist";
-        roots.push_back(n);
-    }
-    return std::nullopt;
-}
-
 // One vertex of one mesh instance, before the tables are made: the key of each table entry.
 struct VertexKeys {
     std::vector<std::array<float, 4>> positions;  // x, y, z and 0, or NaN for a skinned vertex (never merged)
@@ -402,7 +353,7 @@ void MeshReader::buildTables(std::vector<GltfVertexOrigin>& origins) {
 std::optional<std::string> readGltfMeshes(const tinygltf::Model& gltf, const std::function<GltfLook(int)>& lookOf,
                                           Model& model, std::vector<GltfVertexOrigin>& origins) {
     std::vector<int> roots;
-    if (auto bad = rootsOf(gltf, roots))
+    if (auto bad = gltfSceneRoots(gltf, roots))
         return bad;
     MeshReader reader{gltf, lookOf, model};
     // Vertex colours are the model's when any mesh has them; other meshes then show their

@@ -70,6 +70,10 @@ std::optional<std::string> checkGltfJsonTypes(const nlohmann::json& root);
 
 namespace rv {
 
+// The root nodes of the default scene (else scene 0, else every node without a parent), after
+// checking that every node has at most one parent and that no node is its own ancestor.
+std::optional<std::string> gltfSceneRoots(const tinygltf::Model& gltf, std::vector<int>& roots);
+
 // How a material shows on the corners of its primitives.
 struct GltfLook {
     int group = 0;
