@@ -93,6 +93,8 @@ TEST(LoadModelFile, ReadersNeedNothingButTheBytes) {
             return found ? readFile(*found, &why) : std::nullopt;
         };
         const std::optional<FormatError> error = reader->read(bytes, m, ctx);
+        if (!error && limitExcess(m))
+            continue;  // glTF and OBJ read past the model's limits; the loader applies them
         ASSERT_EQ(error.has_value(), loaded.model == nullptr) << (error ? error->message() : loaded.error->message());
         if (error)
             continue;
