@@ -13,6 +13,7 @@ namespace {
 constexpr double kFramesPerSecond = 60;  // the frame loop's update rate, as our export keys it
 // Bone keys sampled over all motions, a bound on time and memory whatever a file claims.
 constexpr double kMaxSampledKeys = 4'000'000;
+constexpr double kUnitScale = 1e-5;  // a scale this close to 1 changes nothing visible
 
 std::string str(std::int64_t v) { return std::to_string(v); }
 
@@ -28,6 +29,15 @@ struct Curve {
     double value(std::size_t key, int c, int part = 1) const {
         const std::size_t slot = interpolation == Interpolation::CubicSpline ? key * 3 + std::size_t(part) : key;
         return values[slot * std::size_t(components) + std::size_t(c)];
+    }
+
+    // Whether every key's value (not the tangents) lies within `tolerance` of `v`.
+    bool holdsOnly(double v, double tolerance) const {
+        for (std::size_t k = 0; k < times.size(); ++k)
+            for (int c = 0; c < components; ++c)
+                if (!(std::fabs(value(k, c) - v) <= tolerance))
+                    return false;
+        return true;
     }
 
     std::array<double, 4> at(double t) const {
@@ -253,19 +263,10 @@ std::optional<FormatError> readGltfMotions(const tinygltf::Model& doc, const Glt
             if (auto why = readCurve(doc, animation.samplers[std::size_t(channel.sampler)], isRotation ? 4 : 3, curve))
                 return FormatError::refusal(where + " sampler " + str(channel.sampler) + " " + *why);
             if (!isTranslation && !isRotation) {
-                // Our own export keys every bone's scale at 1: nothing is lost there.
-                if (!std::all_of(curve.values.begin(), curve.values.end(),
-                                 [&](double v) { return std::fabs(v - 1) <= 1e-6; }) &&
-                    curve.interpolation != Interpolation::CubicSpline)
+                // Our own export keys every bone's scale at 1, Blender at 1 give or take a float's
+                // rounding: nothing is lost there.
+                if (!curve.holdsOnly(1, kUnitScale))
                     ++droppedScales;
-                else if (curve.interpolation == Interpolation::CubicSpline)
-                    for (std::size_t k = 0; k < curve.times.size(); ++k)
-                        for (int c = 0; c < 3; ++c)
-                            if (std::fabs(curve.value(k, c) - 1) > 1e-6) {
-                                ++droppedScales;
-                                k = curve.times.size();
-                                break;
-                            }
                 continue;
             }
             if (depth[node] >= 0)
