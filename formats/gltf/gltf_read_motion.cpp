@@ -2,6 +2,7 @@
 // and stored as bone keys relative to the bone's rest.
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 #include "formats/gltf/gltf_read_rig.h"
 #include "formats/kzp/kzp.h"
@@ -13,6 +14,9 @@ namespace {
 constexpr double kFramesPerSecond = 60;  // the frame loop's update rate, as our export keys it
 // Bone keys sampled over all motions, a bound on time and memory whatever a file claims.
 constexpr double kMaxSampledKeys = 4'000'000;
+// Key times and values read from all animations: a bound on time for files whose channels share
+// one large accessor many times over.
+constexpr double kMaxKeyValues = 32'000'000;
 constexpr double kUnitScale = 1e-5;  // a scale this close to 1 changes nothing visible
 
 std::string str(std::int64_t v) { return std::to_string(v); }
@@ -234,7 +238,8 @@ std::optional<FormatError> readGltfMotions(const tinygltf::Model& doc, const Glt
     std::vector<ModelMotion> motions;
     std::vector<std::vector<std::vector<ModelBoneKey>>> tracks;  // per motion, per bone
     int droppedScales = 0, droppedAnimations = 0;
-    double sampled = 0;
+    double sampled = 0, read = 0;
+    std::set<int> stillNodes;
     std::vector<Matrix4> global(nodes, kIdentity4);
     std::vector<Matrix4> placed(bones, kIdentity4);
     for (std::size_t ai = 0; ai < doc.animations.size(); ++ai) {
@@ -262,6 +267,15 @@ std::optional<FormatError> readGltfMotions(const tinygltf::Model& doc, const Glt
             Curve curve;
             if (auto why = readCurve(doc, animation.samplers[std::size_t(channel.sampler)], isRotation ? 4 : 3, curve))
                 return FormatError::refusal(where + " sampler " + str(channel.sampler) + " " + *why);
+            read += double(curve.times.size() + curve.values.size());
+            if (read > kMaxKeyValues)
+                return FormatError::refusal(what + ": the animations hold more than 32 million key values");
+            if (depth[node] < 0) {
+                // A mesh outside the skin keeps the pose the reader baked in.
+                if (rig.carriesMesh[node] && !(!isTranslation && !isRotation && curve.holdsOnly(1, kUnitScale)))
+                    stillNodes.insert(channel.target_node);
+                continue;
+            }
             if (!isTranslation && !isRotation) {
                 // Our own export keys every bone's scale at 1, Blender at 1 give or take a float's
                 // rounding: nothing is lost there.
@@ -269,8 +283,7 @@ std::optional<FormatError> readGltfMotions(const tinygltf::Model& doc, const Glt
                     ++droppedScales;
                 continue;
             }
-            if (depth[node] >= 0)
-                end = std::max(end, curve.times.back());
+            end = std::max(end, curve.times.back());
             (isTranslation ? moves : turns)[node] = true;
             (isTranslation ? translation : rotation)[node] = std::move(curve);
         }
@@ -349,6 +362,9 @@ std::optional<FormatError> readGltfMotions(const tinygltf::Model& doc, const Glt
     if (droppedScales > 0)
         ctx.warn(prefix + str(droppedScales) + (droppedScales == 1 ? " scale channel" : " scale channels") +
                  " dropped; the motions move and turn the bones only");
+    if (!stillNodes.empty())
+        ctx.warn(prefix + "the animations of " + str(std::int64_t(stillNodes.size())) +
+                 (stillNodes.size() == 1 ? " node" : " nodes") + " outside the skin dropped");
     if (droppedAnimations > 0)
         ctx.warn(prefix + str(droppedAnimations) + (droppedAnimations == 1 ? " animation" : " animations") +
                  " dropped; a model holds 1024 motions of at most 4,000,000 bone keys in all");

@@ -40,6 +40,7 @@ std::optional<std::string> accessorValues(const tinygltf::Model& doc, int access
 // when it never leaves the origin, else a bone of its own (node -1).
 struct GltfRig {
     std::vector<int> nodeParent;  // per document node, -1 for roots
+    std::vector<bool> carriesMesh;  // per document node: a mesh of the model hangs there or below
     std::vector<int> boneNode;  // per bone
     std::vector<int> boneParent;  // per bone, an earlier bone
     std::vector<Matrix4> inverseBind;  // per bone, glTF space

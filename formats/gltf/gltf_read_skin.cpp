@@ -71,8 +71,9 @@ bool fits(std::size_t offset, std::size_t stride, std::size_t elementBytes, std:
     return count - 1 <= (size - offset - elementBytes) / std::max<std::size_t>(stride, 1);
 }
 
-// More elements than any table the model can fill, in any accessor this reader reads.
-constexpr std::size_t kMaxAccessorElements = std::size_t(1) << 24;
+// Values of one accessor this reader reads (weights of 260,000 positions, two million animation
+// keys): a bound on memory for accessors that no bytes back (zeros or sparse).
+constexpr std::size_t kMaxAccessorValues = std::size_t(1) << 23;
 
 bool nearly(const Matrix4& a, const Matrix4& b, double tolerance) {
     for (std::size_t i = 0; i < 16; ++i)
@@ -217,19 +218,22 @@ std::optional<std::string> accessorValues(const tinygltf::Model& doc, int index,
     const int size = tinygltf::GetComponentSizeInBytes(std::uint32_t(a.componentType));
     if (size <= 0 || a.componentType == TINYGLTF_COMPONENT_TYPE_DOUBLE)
         return what + " has an unknown component type " + str(a.componentType);
-    if (a.count > kMaxAccessorElements)
-        return what + " holds " + str(std::int64_t(a.count)) + " elements, more than any model table";
+    if (a.count > kMaxAccessorValues / std::size_t(components))
+        return what + " holds " + str(std::int64_t(a.count)) + " elements, more than the model can take";
     const std::size_t elementBytes = std::size_t(size) * std::size_t(components);
-    out.assign(a.count * std::size_t(components), 0.0);
+    const unsigned char* data = nullptr;
+    std::size_t step = elementBytes;
     if (a.bufferView >= 0) {
-        const unsigned char* data = nullptr;
         std::size_t bytes = 0;
         if (auto why = viewBytes(doc, a.bufferView, data, bytes))
             return what + ": " + *why;
         const int stride = doc.bufferViews[std::size_t(a.bufferView)].byteStride;
-        const std::size_t step = stride > 0 ? std::size_t(stride) : elementBytes;
+        step = stride > 0 ? std::size_t(stride) : elementBytes;
         if (step < elementBytes || !fits(a.byteOffset, step, elementBytes, a.count, bytes))
             return what + " runs past its buffer view";
+    }
+    out.assign(a.count * std::size_t(components), 0.0);
+    if (data) {
         for (std::size_t i = 0; i < a.count; ++i)
             for (int c = 0; c < components; ++c)
                 out[i * std::size_t(components) + std::size_t(c)] =
@@ -328,6 +332,12 @@ std::optional<FormatError> readGltfSkin(const tinygltf::Model& doc, std::span<co
             if (++steps > nodes)
                 return FormatError::refusal("node " + str(std::int64_t(n)) + " lies in a cycle of nodes");
     }
+
+    rig.carriesMesh.assign(nodes, false);
+    for (int node : usedNodes)
+        for (int n = node; n >= 0 && n < int(nodes) && !rig.carriesMesh[std::size_t(n)];
+             n = rig.nodeParent[std::size_t(n)])
+            rig.carriesMesh[std::size_t(n)] = true;
 
     // The skin of the first skinned mesh; meshes of other skins stay in their bind pose.
     int skinIndex = -1;

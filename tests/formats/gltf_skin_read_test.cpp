@@ -325,6 +325,17 @@ TEST(GltfSkinRead, DropsWhatTheModelCannotHoldWithOneWarningEach) {
             channel.target_path = "scale";
             animation.channels.push_back(channel);
         }
+        // A mesh that moves of its own, and one that rides on joint 1 whole.
+        tinygltf::Node prop, hat;
+        prop.mesh = hat.mesh = 0;
+        b.doc.nodes[1].children.push_back(int(b.doc.nodes.size()));
+        b.doc.nodes.push_back(hat);
+        tinygltf::AnimationChannel moving;
+        moving.sampler = 1;
+        moving.target_node = int(b.doc.nodes.size());
+        moving.target_path = "translation";
+        animation.channels.push_back(moving);
+        b.doc.nodes.push_back(prop);
         b.doc.cameras.resize(1);
         b.doc.lights.resize(2);
         b.doc.meshes[0].primitives[0].targets.resize(1);
@@ -335,7 +346,10 @@ TEST(GltfSkinRead, DropsWhatTheModelCannotHoldWithOneWarningEach) {
                                 "a.glb: 1 camera dropped",
                                 "a.glb: 2 lights dropped",
                                 "a.glb: 2 scale channels dropped; the motions move and turn the bones only",
+                                "a.glb: the animations of 1 node outside the skin dropped",
                             }));
+        EXPECT_EQ(m.skin[3], (ModelSkinWeight{1, 0, 1.0f, 0}));
+        EXPECT_EQ(m.skin[6], (ModelSkinWeight{0, 0, 1.0f, 0}));
         EXPECT_EQ(m.bones[1].tracks[0].keys.back().scale, (std::array<float, 3>{1, 1, 1}));
     }
 }
