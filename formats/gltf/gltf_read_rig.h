@@ -30,9 +30,8 @@ struct NodeTrs {
 };
 NodeTrs nodeTrs(const tinygltf::Node& node);
 
-// The elements of an accessor as doubles, `components` per element (normalised integers scaled
-// to 0..1 or -1..1), sparse substitutions applied. Returns why when the accessor, its views or
-// buffers do not hold them.
+// The elements of an accessor as doubles, as readGltfFloats reads them; why not when the accessor
+// does not hold `components` per element.
 std::optional<std::string> accessorValues(const tinygltf::Model& doc, int accessor, int components,
                                           std::vector<double>& out);
 

@@ -2,7 +2,6 @@
 // model cannot hold (other skins, morph targets, cameras, lights).
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <map>
 #include <set>
 
@@ -14,66 +13,6 @@ namespace gltf {
 namespace {
 
 std::string str(std::int64_t v) { return std::to_string(v); }
-
-double component(const unsigned char* p, int type, bool normalized) {
-    switch (type) {
-    case TINYGLTF_COMPONENT_TYPE_FLOAT: {
-        float v;
-        std::memcpy(&v, p, 4);
-        return v;
-    }
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return normalized ? p[0] / 255.0 : p[0];
-    case TINYGLTF_COMPONENT_TYPE_BYTE: {
-        const double v = static_cast<std::int8_t>(p[0]);
-        return normalized ? std::max(v / 127.0, -1.0) : v;
-    }
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
-        std::uint16_t v;
-        std::memcpy(&v, p, 2);
-        return normalized ? v / 65535.0 : v;
-    }
-    case TINYGLTF_COMPONENT_TYPE_SHORT: {
-        std::int16_t v;
-        std::memcpy(&v, p, 2);
-        return normalized ? std::max(v / 32767.0, -1.0) : double(v);
-    }
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: {
-        std::uint32_t v;
-        std::memcpy(&v, p, 4);
-        return v;
-    }
-    default: return 0;
-    }
-}
-
-// The bytes of buffer view `index` when the view lies inside its buffer.
-std::optional<std::string> viewBytes(const tinygltf::Model& doc, int index, const unsigned char*& data,
-                                     std::size_t& size) {
-    if (index < 0 || std::size_t(index) >= doc.bufferViews.size())
-        return "buffer view " + str(index) + " does not exist";
-    const tinygltf::BufferView& view = doc.bufferViews[std::size_t(index)];
-    if (view.buffer < 0 || std::size_t(view.buffer) >= doc.buffers.size())
-        return "buffer view " + str(index) + " names buffer " + str(view.buffer) + ", which does not exist";
-    const std::vector<unsigned char>& buffer = doc.buffers[std::size_t(view.buffer)].data;
-    if (view.byteOffset > buffer.size() || view.byteLength > buffer.size() - view.byteOffset)
-        return "buffer view " + str(index) + " runs past its buffer";
-    data = buffer.data() + view.byteOffset;
-    size = view.byteLength;
-    return std::nullopt;
-}
-
-// Whether `count` elements of `elementBytes`, `stride` apart from `offset`, fit in `size` bytes.
-bool fits(std::size_t offset, std::size_t stride, std::size_t elementBytes, std::size_t count, std::size_t size) {
-    if (count == 0)
-        return offset <= size;
-    if (offset > size || elementBytes > size - offset)
-        return false;
-    return count - 1 <= (size - offset - elementBytes) / std::max<std::size_t>(stride, 1);
-}
-
-// Values of one accessor this reader reads (weights of 260,000 positions, two million animation
-// keys): a bound on memory for accessors that no bytes back (zeros or sparse).
-constexpr std::size_t kMaxAccessorValues = std::size_t(1) << 23;
 
 bool nearly(const Matrix4& a, const Matrix4& b, double tolerance) {
     for (std::size_t i = 0; i < 16; ++i)
@@ -209,68 +148,13 @@ NodeTrs nodeTrs(const tinygltf::Node& node) {
 
 std::optional<std::string> accessorValues(const tinygltf::Model& doc, int index, int components,
                                           std::vector<double>& out) {
-    if (index < 0 || std::size_t(index) >= doc.accessors.size())
-        return "accessor " + str(index) + " does not exist";
-    const tinygltf::Accessor& a = doc.accessors[std::size_t(index)];
-    const std::string what = "accessor " + str(index);
-    if (tinygltf::GetNumComponentsInType(std::uint32_t(a.type)) != components)
-        return what + " does not hold " + str(components) + " components per element";
-    const int size = tinygltf::GetComponentSizeInBytes(std::uint32_t(a.componentType));
-    if (size <= 0 || a.componentType == TINYGLTF_COMPONENT_TYPE_DOUBLE)
-        return what + " has an unknown component type " + str(a.componentType);
-    if (a.count > kMaxAccessorValues / std::size_t(components))
-        return what + " holds " + str(std::int64_t(a.count)) + " elements, more than the model can take";
-    const std::size_t elementBytes = std::size_t(size) * std::size_t(components);
-    const unsigned char* data = nullptr;
-    std::size_t step = elementBytes;
-    if (a.bufferView >= 0) {
-        std::size_t bytes = 0;
-        if (auto why = viewBytes(doc, a.bufferView, data, bytes))
-            return what + ": " + *why;
-        const int stride = doc.bufferViews[std::size_t(a.bufferView)].byteStride;
-        step = stride > 0 ? std::size_t(stride) : elementBytes;
-        if (step < elementBytes || !fits(a.byteOffset, step, elementBytes, a.count, bytes))
-            return what + " runs past its buffer view";
-    }
-    out.assign(a.count * std::size_t(components), 0.0);
-    if (data) {
-        for (std::size_t i = 0; i < a.count; ++i)
-            for (int c = 0; c < components; ++c)
-                out[i * std::size_t(components) + std::size_t(c)] =
-                    component(data + a.byteOffset + i * step + std::size_t(c * size), a.componentType, a.normalized);
-    }
-    if (a.sparse.isSparse) {
-        const auto& sparse = a.sparse;
-        if (sparse.count < 0 || std::size_t(sparse.count) > a.count)
-            return what + " has " + str(sparse.count) + " sparse values for " + str(std::int64_t(a.count)) +
-                   " elements";
-        const int indexSize = tinygltf::GetComponentSizeInBytes(std::uint32_t(sparse.indices.componentType));
-        if (indexSize != 1 && indexSize != 2 && indexSize != 4)
-            return what + " has sparse indices of an unknown type";
-        const unsigned char *indices = nullptr, *values = nullptr;
-        std::size_t indexBytes = 0, valueBytes = 0;
-        if (auto why = viewBytes(doc, sparse.indices.bufferView, indices, indexBytes))
-            return what + " sparse indices: " + *why;
-        if (auto why = viewBytes(doc, sparse.values.bufferView, values, valueBytes))
-            return what + " sparse values: " + *why;
-        const std::size_t n = std::size_t(sparse.count);
-        if (sparse.indices.byteOffset < 0 || sparse.values.byteOffset < 0 ||
-            !fits(std::size_t(sparse.indices.byteOffset), std::size_t(indexSize), std::size_t(indexSize), n,
-                  indexBytes) ||
-            !fits(std::size_t(sparse.values.byteOffset), elementBytes, elementBytes, n, valueBytes))
-            return what + " sparse values run past their buffer view";
-        for (std::size_t i = 0; i < n; ++i) {
-            const double at = component(indices + std::size_t(sparse.indices.byteOffset) + i * std::size_t(indexSize),
-                                        sparse.indices.componentType, false);
-            if (!(at >= 0 && at < double(a.count)))
-                return what + " has a sparse index " + str(std::int64_t(at)) + " past its " +
-                       str(std::int64_t(a.count)) + " elements";
-            for (int c = 0; c < components; ++c)
-                out[std::size_t(at) * std::size_t(components) + std::size_t(c)] =
-                    component(values + std::size_t(sparse.values.byteOffset) + i * elementBytes + std::size_t(c * size),
-                              a.componentType, a.normalized);
-        }
-    }
+    std::vector<float> values;
+    int held = 0;
+    if (auto why = readGltfFloats(doc, index, values, held))
+        return why;
+    if (held != components)
+        return "accessor " + str(index) + " does not hold " + str(components) + " components per element";
+    out.assign(values.begin(), values.end());
     return std::nullopt;
 }
 
