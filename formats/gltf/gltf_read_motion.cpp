@@ -13,7 +13,7 @@ namespace {
 
 constexpr double kFramesPerSecond = 60;  // the frame loop's update rate, as our export keys it
 // Bone keys sampled over all motions, a bound on time and memory whatever a file claims.
-constexpr double kMaxSampledKeys = 4'000'000;
+constexpr double kMaxSampledKeys = 2'000'000;
 // Key times and values read from all animations: a bound on time for files whose channels share
 // one large accessor many times over.
 constexpr double kMaxKeyValues = 32'000'000;
@@ -367,7 +367,7 @@ std::optional<FormatError> readGltfMotions(const tinygltf::Model& doc, const Glt
                  (stillNodes.size() == 1 ? " node" : " nodes") + " outside the skin dropped");
     if (droppedAnimations > 0)
         ctx.warn(prefix + str(droppedAnimations) + (droppedAnimations == 1 ? " animation" : " animations") +
-                 " dropped; a model holds 1024 motions of at most 4,000,000 bone keys in all");
+                 " dropped; a model holds 1024 motions of at most 2,000,000 bone keys in all");
     if (motions.empty())
         return std::nullopt;
     model.motions = std::move(motions);
