@@ -232,8 +232,17 @@ std::optional<FormatError> readGltfMotions(const tinygltf::Model& doc, const Glt
     std::stable_sort(order.begin(), order.end(),
                      [&](int a, int b) { return depth[std::size_t(a)] < depth[std::size_t(b)]; });
     std::vector<NodeTrs> restTrs(nodes);
-    for (int n : order)
+    for (int n : order) {
         restTrs[std::size_t(n)] = nodeTrs(doc.nodes[std::size_t(n)]);
+        const NodeTrs& trs = restTrs[std::size_t(n)];
+        bool finite = true;
+        for (double v : trs.matrix ? std::vector<double>(trs.matrix->begin(), trs.matrix->end())
+                                   : std::vector<double>{trs.t[0], trs.t[1], trs.t[2], trs.r[0], trs.r[1], trs.r[2],
+                                                         trs.r[3], trs.s[0], trs.s[1], trs.s[2]})
+            finite = finite && std::isfinite(v);
+        if (!finite)
+            return FormatError::refusal("node " + str(n) + " has a non-finite transform");
+    }
 
     std::vector<ModelMotion> motions;
     std::vector<std::vector<std::vector<ModelBoneKey>>> tracks;  // per motion, per bone
@@ -340,8 +349,7 @@ std::optional<FormatError> readGltfMotions(const tinygltf::Model& doc, const Glt
                 if (up > 0) {
                     const std::optional<Matrix4> parent = inverse(placed[up]);
                     if (!parent)
-                        return FormatError::refusal(what + " collapses joint node " + str(rig.boneNode[up]) +
-                                                    " at frame " + str(frame));
+                        continue;  // a parent scaled to nothing: the bone keeps its neighbouring keys
                     local = multiply(*parent, placed[b]);
                 }
                 ModelBoneKey key = keyOf(local);

@@ -33,8 +33,7 @@ std::string boneName(const std::string& utf8, int bone) {
 // Every position stays where the mesh put it: bound to the fixed root bone.
 void bindToRoot(Model& model) { model.skin.assign(model.positions.size(), ModelSkinWeight{0, 0, 1.0f, 0}); }
 
-// The joint weights of one vertex of a primitive, from JOINTS_n / WEIGHTS_n, as the model's two
-// strongest bones.
+// The joints and weights of a primitive's vertices, from every JOINTS_n / WEIGHTS_n pair.
 struct PrimitiveWeights {
     std::vector<double> joints, weights;  // 4 per vertex per set, sets one after the other
     std::size_t sets = 0, vertices = 0;
@@ -52,10 +51,10 @@ std::optional<std::string> readPrimitiveWeights(const tinygltf::Model& doc, cons
             return "JOINTS_" + str(set) + ": " + *why;
         if (auto why = accessorValues(doc, w->second, 4, weights))
             return "WEIGHTS_" + str(set) + ": " + *why;
-        const std::size_t vertices = std::min(joints.size(), weights.size()) / 4;
-        if (set == 0)
-            out.vertices = vertices;
-        out.vertices = std::min(out.vertices, vertices);
+        const std::size_t vertices = joints.size() / 4;
+        if (weights.size() != joints.size() || (set > 0 && vertices != out.vertices))
+            return "JOINTS_" + str(set) + " and WEIGHTS_" + str(set) + " do not hold one entry per vertex";
+        out.vertices = vertices;
         out.joints.insert(out.joints.end(), joints.begin(), joints.end());
         out.weights.insert(out.weights.end(), weights.begin(), weights.end());
         ++out.sets;
@@ -139,8 +138,15 @@ NodeTrs nodeTrs(const tinygltf::Node& node) {
     }
     if (node.translation.size() == 3)
         std::copy(node.translation.begin(), node.translation.end(), trs.t.begin());
-    if (node.rotation.size() == 4)
-        std::copy(node.rotation.begin(), node.rotation.end(), trs.r.begin());
+    if (node.rotation.size() == 4) {
+        // glTF asks for a unit quaternion; exporters round.
+        const auto& q = node.rotation;
+        const double length = std::hypot(std::hypot(q[0], q[1]), std::hypot(q[2], q[3]));
+        if (!std::isfinite(length))
+            std::copy(q.begin(), q.end(), trs.r.begin());  // left for the caller to refuse
+        else if (length > 1e-12)
+            trs.r = {q[0] / length, q[1] / length, q[2] / length, q[3] / length};
+    }
     if (node.scale.size() == 3)
         std::copy(node.scale.begin(), node.scale.end(), trs.s.begin());
     return trs;

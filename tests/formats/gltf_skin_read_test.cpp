@@ -371,6 +371,10 @@ TEST(GltfSkinRead, RefusesIndicesPastTheirTables) {
              const float back = -1;
              std::memcpy(&b.bin[b.doc.bufferViews[4].byteOffset + 4], &back, 4);
          }},
+        {"a joint turned by NaN",
+         [](gltf::Builder& b) {
+             b.doc.nodes[1].rotation = {NAN, 0, 0, 1};
+         }},
         {"a node cycle", [](gltf::Builder& b) { b.doc.nodes[1].children.push_back(0); }},
         {"a view past its buffer", [](gltf::Builder& b) { b.doc.bufferViews[2].byteLength = 1 << 20; }},
     };
