@@ -252,8 +252,15 @@ std::optional<FormatError> readGltfSkin(const tinygltf::Model& doc, std::span<co
         animations == 0 ? std::string()
                         : " and " + str(std::int64_t(animations)) + (animations == 1 ? " animation" : " animations");
     if (skinIndex < 0) {
-        if (animations > 0)
-            ctx.warn(prefix + str(std::int64_t(animations)) + (animations == 1 ? " animation" : " animations") +
+        // Morph weights are told with the morph targets; nodes that carry no mesh show nothing.
+        std::size_t moving = 0;
+        for (const tinygltf::Animation& a : doc.animations)
+            moving += std::any_of(a.channels.begin(), a.channels.end(), [&](const tinygltf::AnimationChannel& c) {
+                return c.target_node >= 0 && std::size_t(c.target_node) < nodes &&
+                       rig.carriesMesh[std::size_t(c.target_node)] && c.target_path != "weights";
+            });
+        if (moving > 0)
+            ctx.warn(prefix + str(std::int64_t(moving)) + (moving == 1 ? " animation" : " animations") +
                      " dropped; the model moves skinned meshes only");
         return std::nullopt;
     }

@@ -199,6 +199,12 @@ TEST(GltfSkinRead, CorpusSkinsBendAsTheirAnimationsSay) {
     EXPECT_NEAR(at1[1], 0.5, 1e-3);
     EXPECT_NEAR(at1[2], 0.0, 1e-4);
 
+    // A morph animation is told once, with the morph targets it moves.
+    const LoadResult cube = loadModelFile((fs::path(REVIZEVOZ_CORPUS) / "gltf/assimp/AnimatedMorphCube.gltf").string());
+    ASSERT_NE(cube.model, nullptr);
+    ASSERT_EQ(cube.warnings.size(), 1u);
+    EXPECT_NE(cube.warnings[0].find("morph targets of 1 mesh dropped"), std::string::npos) << cube.warnings[0];
+
     // Joints bound turned (Blender's export), LINEAR and STEP samplers, scale keys of 1 give or
     // take a float's rounding. Expected: glTF's skinning with the two strongest joints, z negated.
     Model man;
