@@ -38,7 +38,10 @@ if [ -d "$where" ]; then
       continue
     fi
     cp "$file" "$real/$(echo "${file#"$where"/}" | tr / _)"
-  done < <(find "$where" -type f -iname "*.$format" -print0)
+  done < <(case $format in
+    gltf) find "$where" -type f \( -iname '*.gltf' -o -iname '*.glb' \) -print0 ;;
+    *) find "$where" -type f -iname "*.$format" -print0 ;;
+  esac)
   seeds+=("$real")
   # Real files run to megabytes: mutating whole ones would run a few inputs a second. Longer
   # files are cut to this length as they are loaded.

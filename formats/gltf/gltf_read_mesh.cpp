@@ -142,7 +142,7 @@ struct MeshReader {
     Model& model;
     bool vertexColors = false;
     VertexKeys keys;
-    std::vector<std::array<std::uint32_t, 3>> corners;  // per polygon: vertex keys
+    std::vector<std::array<std::uint32_t, 4>> corners;  // per polygon: vertex keys
     std::vector<float> positions, normals, uvs, colors;
     std::vector<std::uint32_t> indices;
     std::vector<std::int32_t> vertexOf;
@@ -299,11 +299,14 @@ std::optional<std::string> MeshReader::readPrimitive(int node, const Matrix& wor
                             : primitive.mode <= TINYGLTF_MODE_LINE_STRIP ? 2
                                                                          : 3;
     const bool reverse = cornerCount == 3 && !(determinant < 0);
-    for (const auto& polygon : made) {
+    // Our export splits each quad into the triangles (0, 2, 1) and (0, 3, 2) of a list it marks.
+    const bool quads = reverse && primitive.mode == TINYGLTF_MODE_TRIANGLES && primitive.extras.Has("quads");
+    for (std::size_t k = 0; k < made.size(); ++k) {
+        const auto& polygon = made[k];
         ModelPolygon out;
         out.cornerCount = std::uint8_t(cornerCount);
         out.group = look.group;
-        std::array<std::uint32_t, 3> v{};
+        std::array<std::uint32_t, 4> v{};
         for (int c = 0; c < cornerCount; ++c) {
             const auto index = vertex(polygon[std::size_t(c)]);
             if (!index)
@@ -312,6 +315,14 @@ std::optional<std::string> MeshReader::readPrimitive(int node, const Matrix& wor
         }
         if (reverse)
             std::swap(v[1], v[2]);
+        if (quads && k + 1 < made.size() && made[k + 1][0] == polygon[0] && made[k + 1][2] == polygon[1]) {
+            const auto index = vertex(made[k + 1][1]);
+            if (!index)
+                return where + "a position is not a finite number";
+            v[3] = *index;
+            out.cornerCount = 4;
+            ++k;
+        }
         model.polygons.push_back(out);
         corners.push_back(v);
     }

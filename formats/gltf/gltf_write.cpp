@@ -109,8 +109,9 @@ struct MeshTables {
     std::vector<float> positions, normals, uvs, colors, weights;
     std::vector<std::uint8_t> joints;
     // Per group, one index list per primitive mode: triangles, lines (2-corner polygons) and
-    // points (1-corner polygons), so that no polygon of the model is lost.
-    std::vector<std::vector<std::uint32_t>> triangles, lines, points;
+    // points (1-corner polygons), so that no polygon of the model is lost. Quads go to triangle
+    // lists of their own, marked so that our reader joins each pair back into a quad.
+    std::vector<std::vector<std::uint32_t>> triangles, quads, lines, points;
 };
 
 std::optional<FormatError> buildTables(const Model& model, MeshTables& t) {
@@ -120,6 +121,7 @@ std::optional<FormatError> buildTables(const Model& model, MeshTables& t) {
     std::unordered_map<VertexKey, std::uint32_t, VertexKeyHash> vertices;
     vertices.reserve(model.polygons.size() * 4);
     t.triangles.resize(model.groups.size());
+    t.quads.resize(model.groups.size());
     t.lines.resize(model.groups.size());
     t.points.resize(model.groups.size());
     auto vertexOf = [&](const ModelPolygon& polygon, const ModelCorner& c) {
@@ -176,7 +178,7 @@ std::optional<FormatError> buildTables(const Model& model, MeshTables& t) {
             t.lines[g].push_back(v[1]);
             continue;
         }
-        std::vector<std::uint32_t>& out = t.triangles[g];
+        std::vector<std::uint32_t>& out = polygon.cornerCount == 4 ? t.quads[g] : t.triangles[g];
         // The fan (0, k+1, k+2), wound the other way for the right-handed system.
         for (int k = 0; k + 2 < polygon.cornerCount; ++k) {
             out.push_back(v[0]);
@@ -352,8 +354,9 @@ std::optional<FormatError> build(const Model& model, WriteContext& ctx, Builder&
     tinygltf::Mesh mesh;
     mesh.name = node.name;
     for (std::size_t g = 0; g < model.groups.size(); ++g) {
-        const std::vector<std::uint32_t>* lists[] = {&t.triangles[g], &t.lines[g], &t.points[g]};
-        static constexpr int kModes[] = {TINYGLTF_MODE_TRIANGLES, TINYGLTF_MODE_LINE, TINYGLTF_MODE_POINTS};
+        const std::vector<std::uint32_t>* lists[] = {&t.triangles[g], &t.quads[g], &t.lines[g], &t.points[g]};
+        static constexpr int kModes[] = {TINYGLTF_MODE_TRIANGLES, TINYGLTF_MODE_TRIANGLES, TINYGLTF_MODE_LINE,
+                                         TINYGLTF_MODE_POINTS};
         bool translucent = false, any = false;
         for (const std::vector<std::uint32_t>* indices : lists) {
             any = any || !indices->empty();
@@ -365,12 +368,14 @@ std::optional<FormatError> build(const Model& model, WriteContext& ctx, Builder&
         // One material per group, shared by its triangles, lines and points.
         b.doc.materials.push_back(materialOf(b, model, model.groups[g], !t.colors.empty(), translucent, ctx, textures));
         const int material = int(b.doc.materials.size()) - 1;
-        for (int k = 0; k < 3; ++k) {
+        for (int k = 0; k < 4; ++k) {
             const std::vector<std::uint32_t>& indices = *lists[k];
             if (indices.empty())
                 continue;
             tinygltf::Primitive primitive = shared;
             primitive.mode = kModes[k];
+            if (k == 1)
+                primitive.extras = tinygltf::Value(tinygltf::Value::Object{{"quads", tinygltf::Value(true)}});
             if (narrow) {
                 const std::vector<std::uint16_t> small(indices.begin(), indices.end());
                 primitive.indices = b.addAccessor(small.data(), small.size(), TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
