@@ -231,6 +231,9 @@ std::optional<FormatError> readGltfMotions(const tinygltf::Model& doc, const Glt
             ++depth[std::size_t(n)];
     std::stable_sort(order.begin(), order.end(),
                      [&](int a, int b) { return depth[std::size_t(a)] < depth[std::size_t(b)]; });
+    std::vector<std::size_t> slotOf(nodes, 0);
+    for (std::size_t k = 0; k < order.size(); ++k)
+        slotOf[std::size_t(order[k])] = k;
     std::vector<NodeTrs> restTrs(nodes);
     for (int n : order) {
         restTrs[std::size_t(n)] = nodeTrs(doc.nodes[std::size_t(n)]);
@@ -254,8 +257,9 @@ std::optional<FormatError> readGltfMotions(const tinygltf::Model& doc, const Glt
     for (std::size_t ai = 0; ai < doc.animations.size(); ++ai) {
         const tinygltf::Animation& animation = doc.animations[ai];
         const std::string what = "animation " + str(std::int64_t(ai));
-        std::vector<Curve> translation(nodes), rotation(nodes);
-        std::vector<bool> moves(nodes, false), turns(nodes, false);
+        // Per slot of `order`.
+        std::vector<Curve> translation(order.size()), rotation(order.size());
+        std::vector<bool> moves(order.size(), false), turns(order.size(), false);
         double end = 0;
         for (std::size_t ci = 0; ci < animation.channels.size(); ++ci) {
             const tinygltf::AnimationChannel& channel = animation.channels[ci];
@@ -293,8 +297,8 @@ std::optional<FormatError> readGltfMotions(const tinygltf::Model& doc, const Glt
                 continue;
             }
             end = std::max(end, curve.times.back());
-            (isTranslation ? moves : turns)[node] = true;
-            (isTranslation ? translation : rotation)[node] = std::move(curve);
+            (isTranslation ? moves : turns)[slotOf[node]] = true;
+            (isTranslation ? translation : rotation)[slotOf[node]] = std::move(curve);
         }
 
         const double lastFrame = std::round(end * kFramesPerSecond);
@@ -320,12 +324,12 @@ std::optional<FormatError> readGltfMotions(const tinygltf::Model& doc, const Glt
                 } else {
                     std::array<double, 3> at = rest.t;
                     std::array<double, 4> turn = rest.r;
-                    if (moves[std::size_t(n)]) {
-                        const auto v = translation[std::size_t(n)].at(t);
+                    if (moves[slotOf[std::size_t(n)]]) {
+                        const auto v = translation[slotOf[std::size_t(n)]].at(t);
                         at = {v[0], v[1], v[2]};
                     }
-                    if (turns[std::size_t(n)])
-                        turn = rotation[std::size_t(n)].at(t);
+                    if (turns[slotOf[std::size_t(n)]])
+                        turn = rotation[slotOf[std::size_t(n)]].at(t);
                     local = composeTrs(at, turn, rest.s);
                 }
                 const int up = rig.nodeParent[std::size_t(n)];
