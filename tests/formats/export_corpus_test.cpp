@@ -70,6 +70,12 @@ std::size_t decodableTextures(const Model& m) {
         const int entry = m.groups[g].textureIndex;
         if (!used[g] || entry <= 0 || entry >= m.textureCount() || m.textures[std::size_t(entry)].kind != 1)
             continue;
+        // An image the model carries counts once under its own name, as one on disk does.
+        if (const EmbeddedImage* carried = embeddedImageOf(m, m.textures[std::size_t(entry)])) {
+            if (decodeImage(carried->bytes, extensionOf(carried->name)))
+                files.insert("embedded:" + carried->name);
+            continue;
+        }
         const auto path = textureFile(m, m.textures[std::size_t(entry)]);
         if (!path || files.count(*path))
             continue;
