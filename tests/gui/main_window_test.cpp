@@ -128,6 +128,8 @@ TEST_F(Window, MenuHasEveryCommandWithItsText) {
         {40044, "読み込み ( MX -> HSP 2.55 )"},
         {40047, "読み込み ( ROK -> 六角大王 5.25 )"},
         {40053, "読み込み ( X -> DirectX 9.0 )"},
+        {40106, "読み込み ( glTF -> glTF 2.0 )"},
+        {40107, "読み込み ( OBJ -> Wavefront )"},
         {40024, "　保存　  ( KZP 2009 -> DE Reziru )"},
         {40048, "　保存　  ( LWO -> LightWave 5.6 )"},
         {40045, "　保存　  ( MX -> HSP 2.55 )"},
@@ -146,12 +148,12 @@ TEST_F(Window, MenuHasEveryCommandWithItsText) {
     EXPECT_EQ(top[0]->text(), "ファイル");
     EXPECT_EQ(top[2]->text(), "ヘルプ");
     const QList<QAction*> file = top[0]->menu()->actions();
-    // Eight loads, recent files, a separator, seven saves, a separator, the panel, a separator, exit.
-    ASSERT_EQ(file.size(), 21);
-    EXPECT_EQ(file[8]->menu(), window_->recentMenu());
-    EXPECT_TRUE(file[9]->isSeparator());
-    EXPECT_TRUE(file[17]->isSeparator());
+    // Ten loads, recent files, a separator, seven saves, a separator, the panel, a separator, exit.
+    ASSERT_EQ(file.size(), 23);
+    EXPECT_EQ(file[10]->menu(), window_->recentMenu());
+    EXPECT_TRUE(file[11]->isSeparator());
     EXPECT_TRUE(file[19]->isSeparator());
+    EXPECT_TRUE(file[21]->isSeparator());
     // The habits of desktop programs.
     EXPECT_EQ(window_->action(kOpenAny)->shortcut(), QKeySequence(QKeySequence::Open));
     EXPECT_EQ(window_->action(kSaveTarget)->shortcut(), QKeySequence(QKeySequence::Save));
