@@ -105,6 +105,54 @@ std::optional<std::string> checkTextureInfo(const Json& material, const char* na
         {{"offset", Kind::Numbers}, {"rotation", Kind::Number}, {"scale", Kind::Numbers}, {"texCoord", Kind::Uint}});
 }
 
+// A mesh and its primitives.
+std::optional<std::string> checkMesh(const Json& m, const std::string& at) {
+    if (auto bad = check(m, at, {{"name", Kind::String}, {"primitives", Kind::Objects}}))
+        return bad;
+    return forEach(m, "primitives", [&](const Json& p, const std::string& in) -> std::optional<std::string> {
+        if (auto bad = check(p, at + "." + in,
+                             {{"attributes", Kind::Object},
+                              {"indices", Kind::Uint},
+                              {"material", Kind::Uint},
+                              {"mode", Kind::Uint},
+                              {"targets", Kind::Objects}}))
+            return bad;
+        if (const auto attributes = p.find("attributes"); attributes != p.end())
+            for (const auto& [name, value] : attributes->items())
+                if (!isUint(value))
+                    return at + "." + in + ".attributes." + name + " is not an unsigned integer";
+        return std::nullopt;
+    });
+}
+
+// A material, its metallic-roughness block and its texture references.
+std::optional<std::string> checkMaterial(const Json& m, const std::string& at) {
+    if (auto bad = check(m, at,
+                         {{"name", Kind::String},
+                          {"alphaMode", Kind::String},
+                          {"alphaCutoff", Kind::Number},
+                          {"doubleSided", Kind::Bool},
+                          {"emissiveFactor", Kind::Numbers},
+                          {"pbrMetallicRoughness", Kind::Object},
+                          {"extensions", Kind::Object}}))
+        return bad;
+    for (const char* name : {"normalTexture", "occlusionTexture", "emissiveTexture"})
+        if (auto bad = checkTextureInfo(m, name, at))
+            return bad;
+    const auto pbr = m.find("pbrMetallicRoughness");
+    if (pbr == m.end())
+        return std::nullopt;
+    const std::string in = at + ".pbrMetallicRoughness";
+    if (auto bad = check(
+            *pbr, in,
+            {{"baseColorFactor", Kind::Numbers}, {"metallicFactor", Kind::Number}, {"roughnessFactor", Kind::Number}}))
+        return bad;
+    for (const char* name : {"baseColorTexture", "metallicRoughnessTexture"})
+        if (auto bad = checkTextureInfo(*pbr, name, in))
+            return bad;
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> checkGltfJsonTypes(const Json& root) {
@@ -148,52 +196,9 @@ std::optional<std::string> checkGltfJsonTypes(const Json& root) {
                           {"weights", Kind::Numbers}});
         }))
         return bad;
-    if (auto bad = forEach(root, "meshes", [](const Json& m, const std::string& at) -> std::optional<std::string> {
-            if (auto bad = check(m, at, {{"name", Kind::String}, {"primitives", Kind::Objects}}))
-                return bad;
-            return forEach(m, "primitives", [&](const Json& p, const std::string& in) -> std::optional<std::string> {
-                if (auto bad = check(p, at + "." + in,
-                                     {{"attributes", Kind::Object},
-                                      {"indices", Kind::Uint},
-                                      {"material", Kind::Uint},
-                                      {"mode", Kind::Uint},
-                                      {"targets", Kind::Objects}}))
-                    return bad;
-                if (const auto attributes = p.find("attributes"); attributes != p.end())
-                    for (const auto& [name, value] : attributes->items())
-                        if (!isUint(value))
-                            return at + "." + in + ".attributes." + name + " is not an unsigned integer";
-                return std::nullopt;
-            });
-        }))
+    if (auto bad = forEach(root, "meshes", checkMesh))
         return bad;
-    if (auto bad = forEach(root, "materials", [](const Json& m, const std::string& at) -> std::optional<std::string> {
-            if (auto bad = check(m, at,
-                                 {{"name", Kind::String},
-                                  {"alphaMode", Kind::String},
-                                  {"alphaCutoff", Kind::Number},
-                                  {"doubleSided", Kind::Bool},
-                                  {"emissiveFactor", Kind::Numbers},
-                                  {"pbrMetallicRoughness", Kind::Object},
-                                  {"extensions", Kind::Object}}))
-                return bad;
-            for (const char* name : {"normalTexture", "occlusionTexture", "emissiveTexture"})
-                if (auto bad = checkTextureInfo(m, name, at))
-                    return bad;
-            const auto pbr = m.find("pbrMetallicRoughness");
-            if (pbr == m.end())
-                return std::nullopt;
-            const std::string in = at + ".pbrMetallicRoughness";
-            if (auto bad = check(*pbr, in,
-                                 {{"baseColorFactor", Kind::Numbers},
-                                  {"metallicFactor", Kind::Number},
-                                  {"roughnessFactor", Kind::Number}}))
-                return bad;
-            for (const char* name : {"baseColorTexture", "metallicRoughnessTexture"})
-                if (auto bad = checkTextureInfo(*pbr, name, in))
-                    return bad;
-            return std::nullopt;
-        }))
+    if (auto bad = forEach(root, "materials", checkMaterial))
         return bad;
     if (auto bad = forEach(root, "textures", [](const Json& t, const std::string& at) {
             return check(t, at, {{"name", Kind::String}, {"sampler", Kind::Uint}, {"source", Kind::Uint}});

@@ -86,6 +86,54 @@ struct VertexKeys {
     std::vector<std::array<float, 4>> colors;
     std::vector<GltfVertexOrigin> origins;
 };
+// The polygons a primitive's mode makes of its indices, as glTF orders their corners: points with
+// one corner, lines with two, triangles with three (unused corners 0).
+std::vector<std::array<std::uint32_t, 3>> cornersOfMode(int mode, const std::vector<std::uint32_t>& at) {
+    std::vector<std::array<std::uint32_t, 3>> made;
+    const std::size_t n = at.size();
+    switch (mode) {
+    case TINYGLTF_MODE_POINTS:
+        for (std::size_t k = 0; k < n; ++k)
+            made.push_back({at[k], 0, 0});
+        break;
+    case TINYGLTF_MODE_LINE:
+        for (std::size_t k = 0; k + 1 < n; k += 2)
+            made.push_back({at[k], at[k + 1], 0});
+        break;
+    case TINYGLTF_MODE_LINE_STRIP:
+    case TINYGLTF_MODE_LINE_LOOP:
+        for (std::size_t k = 0; k + 1 < n; ++k)
+            made.push_back({at[k], at[k + 1], 0});
+        if (mode == TINYGLTF_MODE_LINE_LOOP && n > 2)
+            made.push_back({at[n - 1], at[0], 0});
+        break;
+    case TINYGLTF_MODE_TRIANGLES:
+        for (std::size_t k = 0; k + 2 < n; k += 3)
+            made.push_back({at[k], at[k + 1], at[k + 2]});
+        break;
+    case TINYGLTF_MODE_TRIANGLE_STRIP:
+        for (std::size_t k = 0; k + 2 < n; ++k)
+            made.push_back(k % 2 == 0 ? std::array{at[k], at[k + 1], at[k + 2]}
+                                      : std::array{at[k], at[k + 2], at[k + 1]});
+        break;
+    default:  // TRIANGLE_FAN
+        for (std::size_t k = 1; k + 1 < n; ++k)
+            made.push_back({at[0], at[k], at[k + 1]});
+        break;
+    }
+    return made;
+}
+
+// A normal through the cofactor matrix of the node's transform (its inverse transpose up to the
+// determinant's sign), unit length, z turned to the model's left-handed system.
+std::array<float, 3> turnedNormal(const std::array<double, 9>& co, double sign, double nx, double ny, double nz) {
+    double n[3];
+    for (int r = 0; r < 3; ++r)
+        n[r] = sign * (co[std::size_t(r * 3)] * nx + co[std::size_t(r * 3 + 1)] * ny + co[std::size_t(r * 3 + 2)] * nz);
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    const double scale = length > 0 && std::isfinite(length) ? 1 / length : 0;
+    return {float(n[0] * scale), float(n[1] * scale), -float(n[2] * scale)};
+}
 
 struct MeshReader {
     const tinygltf::Model& gltf;
@@ -103,6 +151,7 @@ struct MeshReader {
           lookOf(look),
           model(m) {}
     std::optional<std::string> readPrimitive(int node, const Matrix& world, int mesh, int p);
+    std::optional<std::string> readIndices(const tinygltf::Primitive& primitive, std::size_t count);
     std::optional<std::string> attribute(const tinygltf::Primitive& primitive, const std::string& name,
                                          std::vector<float>& out, std::initializer_list<int> sizes, std::size_t count,
                                          int& components);
@@ -122,6 +171,21 @@ std::optional<std::string> MeshReader::attribute(const tinygltf::Primitive& prim
     if (out.size() / std::size_t(components) != count)
         return name + " has " + std::to_string(out.size() / std::size_t(components)) + " elements, POSITION " +
                std::to_string(count);
+    return std::nullopt;
+}
+
+// The primitive's indices, checked against its vertex count; 0..count-1 when it has none.
+std::optional<std::string> MeshReader::readIndices(const tinygltf::Primitive& primitive, std::size_t count) {
+    if (primitive.indices < 0) {
+        indices.resize(count);
+        std::iota(indices.begin(), indices.end(), 0u);
+        return std::nullopt;
+    }
+    if (auto bad = readGltfIndices(gltf, primitive.indices, indices))
+        return bad;
+    for (std::uint32_t i : indices)
+        if (i >= count)
+            return "index " + std::to_string(i) + " is past its " + std::to_string(count) + " vertices";
     return std::nullopt;
 }
 
@@ -145,16 +209,8 @@ std::optional<std::string> MeshReader::readPrimitive(int node, const Matrix& wor
     if (auto bad = attribute(primitive, "COLOR_0", colors, {3, 4}, count, colorSize))
         return where + bad.value();
 
-    if (primitive.indices >= 0) {
-        if (auto bad = readGltfIndices(gltf, primitive.indices, indices))
-            return where + bad.value();
-        for (std::uint32_t i : indices)
-            if (i >= count)
-                return where + "index " + std::to_string(i) + " is past its " + std::to_string(count) + " vertices";
-    } else {
-        indices.resize(count);
-        std::iota(indices.begin(), indices.end(), 0u);
-    }
+    if (auto bad = readIndices(primitive, count))
+        return where + bad.value();
 
     // Skinned meshes are drawn as stored: glTF ignores the transform of their node.
     const bool skinned = gltf.nodes[std::size_t(node)].skin >= 0;
@@ -174,28 +230,15 @@ std::optional<std::string> MeshReader::readPrimitive(int node, const Matrix& wor
             return std::nullopt;
         std::array<float, 3> normal;
         normal.fill(std::numeric_limits<float>::quiet_NaN());
-        if (normalSize) {
-            const double nx = normals[i * 3], ny = normals[i * 3 + 1], nz = normals[i * 3 + 2];
-            double n[3];
-            for (int r = 0; r < 3; ++r)
-                n[r] = sign * (co[std::size_t(r * 3)] * nx + co[std::size_t(r * 3 + 1)] * ny +
-                               co[std::size_t(r * 3 + 2)] * nz);
-            const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-            const double scale = length > 0 && std::isfinite(length) ? 1 / length : 0;
-            normal = {float(n[0] * scale), float(n[1] * scale), -float(n[2] * scale)};
-        }
-        std::array<float, 2> uv{0, 0};
-        if (uvSize) {
-            const float u = uvs[i * 2], v = uvs[i * 2 + 1];
-            uv = {look.uv[0] * u + look.uv[1] * v + look.uv[2], look.uv[3] * u + look.uv[4] * v + look.uv[5]};
-        }
+        if (normalSize)
+            normal = turnedNormal(co, sign, normals[i * 3], normals[i * 3 + 1], normals[i * 3 + 2]);
+        const std::array<float, 2> uv =
+            uvSize ? look.textureCoordinate(uvs[i * 2], uvs[i * 2 + 1]) : std::array<float, 2>{};
         std::array<float, 4> color{255, 255, 255, 255};
-        if (vertexColors) {
-            for (int c = 0; c < 4; ++c) {
-                const float own = colorSize == 0 || c >= colorSize ? 1.0f : colors[i * std::size_t(colorSize) + c];
-                color[std::size_t(c)] = own * look.color[std::size_t(c)] * 255.0f;
-            }
-        }
+        if (vertexColors)
+            for (int c = 0; c < 4; ++c)
+                color[std::size_t(c)] = (c < colorSize ? colors[i * std::size_t(colorSize) + std::size_t(c)] : 1.0f) *
+                                        look.color[std::size_t(c)] * 255.0f;
         keys.positions.push_back(position);
         keys.normals.push_back(normal);
         keys.uvs.push_back(uv);
@@ -206,39 +249,7 @@ std::optional<std::string> MeshReader::readPrimitive(int node, const Matrix& wor
     };
 
     // Corners in glTF order; triangles are reversed below unless the transform mirrors them.
-    std::vector<std::array<std::uint32_t, 3>> made;
-    const std::size_t n = indices.size();
-    const auto& at = indices;
-    switch (primitive.mode) {
-    case TINYGLTF_MODE_POINTS:
-        for (std::size_t k = 0; k < n; ++k)
-            made.push_back({at[k], 0, 0});
-        break;
-    case TINYGLTF_MODE_LINE:
-        for (std::size_t k = 0; k + 1 < n; k += 2)
-            made.push_back({at[k], at[k + 1], 0});
-        break;
-    case TINYGLTF_MODE_LINE_STRIP:
-    case TINYGLTF_MODE_LINE_LOOP:
-        for (std::size_t k = 0; k + 1 < n; ++k)
-            made.push_back({at[k], at[k + 1], 0});
-        if (primitive.mode == TINYGLTF_MODE_LINE_LOOP && n > 2)
-            made.push_back({at[n - 1], at[0], 0});
-        break;
-    case TINYGLTF_MODE_TRIANGLES:
-        for (std::size_t k = 0; k + 2 < n; k += 3)
-            made.push_back({at[k], at[k + 1], at[k + 2]});
-        break;
-    case TINYGLTF_MODE_TRIANGLE_STRIP:
-        for (std::size_t k = 0; k + 2 < n; ++k)
-            made.push_back(k % 2 == 0 ? std::array{at[k], at[k + 1], at[k + 2]}
-                                      : std::array{at[k], at[k + 2], at[k + 1]});
-        break;
-    default:  // TRIANGLE_FAN
-        for (std::size_t k = 1; k + 1 < n; ++k)
-            made.push_back({at[0], at[k], at[k + 1]});
-        break;
-    }
+    const std::vector<std::array<std::uint32_t, 3>> made = cornersOfMode(primitive.mode, indices);
     if (model.polygons.size() + made.size() > kGltfMaxPolygons)
         return "the file holds more than " + std::to_string(kGltfMaxPolygons) + " polygons, too many to read";
 

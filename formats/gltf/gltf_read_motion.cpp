@@ -6,6 +6,7 @@
 
 #include "formats/gltf/gltf_read_rig.h"
 #include "formats/kzp/kzp.h"
+#include "model/bone_pose.h"
 #include "runtime/paths.h"
 
 namespace rv::gltf {
@@ -86,24 +87,13 @@ struct Curve {
 
     // Rotation keys k and k + 1 along the shorter arc.
     std::array<double, 4> slerp(std::size_t k, double s) const {
-        std::array<double, 4> a, b;
+        std::array<float, 4> a, b;
         for (int c = 0; c < 4; ++c) {
-            a[std::size_t(c)] = value(k, c);
-            b[std::size_t(c)] = value(k + 1, c);
+            a[std::size_t(c)] = float(value(k, c));
+            b[std::size_t(c)] = float(value(k + 1, c));
         }
-        double dot = a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3];
-        if (dot < 0) {
-            for (double& v : b)
-                v = -v;
-            dot = -dot;
-        }
-        double wa = 1 - s, wb = s;
-        if (dot < 0.9999) {
-            const double angle = std::acos(std::min(dot, 1.0));
-            wa = std::sin((1 - s) * angle) / std::sin(angle);
-            wb = std::sin(s * angle) / std::sin(angle);
-        }
-        return {wa * a[0] + wb * b[0], wa * a[1] + wb * b[1], wa * a[2] + wb * b[2], wa * a[3] + wb * b[3]};
+        const std::array<float, 4> q = rv::slerp(a, b, float(s));
+        return {q[0], q[1], q[2], q[3]};
     }
 };
 

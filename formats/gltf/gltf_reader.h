@@ -81,6 +81,10 @@ struct GltfLook {
     int texCoord = 0;  // the TEXCOORD_n set of the base colour texture
     // u' = uv[0] u + uv[1] v + uv[2], v' = uv[3] u + uv[4] v + uv[5] (KHR_texture_transform)
     std::array<float, 6> uv{1, 0, 0, 0, 1, 0};
+
+    std::array<float, 2> textureCoordinate(float u, float v) const {
+        return {uv[0] * u + uv[1] * v + uv[2], uv[3] * u + uv[4] * v + uv[5]};
+    }
 };
 
 // Reads the meshes of the default scene (else scene 0, else every root node) into the model's
