@@ -7,5 +7,5 @@ bash scripts/build.sh
 (cd build && ctest --output-on-failure -j"$(nproc)" --timeout 600)
 bash scripts/sanitize.sh
 for target in $(ls fuzz/*_fuzz.cpp 2>/dev/null | xargs -n1 basename | sed 's/\.cpp$//'); do
-  bash scripts/fuzz.sh "$target" "${FUZZ_SECONDS:-20}"
+  bash scripts/fuzz.sh "$target" "${FUZZ_SECONDS:-10}"
 done
