@@ -12,6 +12,7 @@
 #include "formats/gltf/gltf_reader.h"
 #include "formats/kzp/kzp.h"
 #include "model/bone_pose.h"
+#include "tests/support/gltf_doc.h"
 #include "tests/support/make_model.h"
 #include "tests/support/test_support.h"
 
@@ -19,21 +20,6 @@ namespace rv {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool keepImage(tinygltf::Image*, const int, std::string*, std::string*, int, int, const unsigned char*, int, void*) {
-    return true;
-}
-
-tinygltf::Model loadDoc(const std::string& path) {
-    tinygltf::TinyGLTF loader;
-    loader.SetImageLoader(keepImage, nullptr);
-    tinygltf::Model doc;
-    std::string error, warning;
-    const bool ok = path.ends_with(".glb") ? loader.LoadBinaryFromFile(&doc, &error, &warning, path)
-                                           : loader.LoadASCIIFromFile(&doc, &error, &warning, path);
-    EXPECT_TRUE(ok) << error;
-    return doc;
-}
 
 // What the mesh part of the reader hands on: every mesh node's positions as its mesh stores them,
 // z negated, with where each came from.
@@ -179,7 +165,7 @@ TEST(GltfSkinRead, CorpusSkinsBendAsTheirAnimationsSay) {
         GTEST_SKIP() << "no corpus";
     Model m;
     ReadContext ctx;
-    ASSERT_FALSE(readSkinOf(loadDoc(file.string()), m, ctx).has_value());
+    ASSERT_FALSE(readSkinOf(test::loadGltfDocument(file.string()), m, ctx).has_value());
     EXPECT_TRUE(ctx.warnings.empty());
     // Two joints below the fixed root; the first binds away from the origin.
     ASSERT_EQ(m.boneCount, 3);
@@ -209,7 +195,8 @@ TEST(GltfSkinRead, CorpusSkinsBendAsTheirAnimationsSay) {
     // take a float's rounding. Expected: glTF's skinning with the two strongest joints, z negated.
     Model man;
     ReadContext manCtx;
-    ASSERT_FALSE(readSkinOf(loadDoc(fs::path(REVIZEVOZ_CORPUS) / "gltf/mjolnir/CesiumMan.glb"), man, manCtx));
+    ASSERT_FALSE(
+        readSkinOf(test::loadGltfDocument(fs::path(REVIZEVOZ_CORPUS) / "gltf/mjolnir/CesiumMan.glb"), man, manCtx));
     EXPECT_TRUE(manCtx.warnings.empty()) << manCtx.warnings.front();
     EXPECT_EQ(man.boneCount, 20);  // 19 joints below the fixed root
     EXPECT_EQ(man.motions[0].frameCount, 120);

@@ -14,6 +14,7 @@
 #include "model/bone_pose.h"
 #include "model/mesh.h"
 #include "runtime/image_write.h"
+#include "tests/support/gltf_doc.h"
 #include "tests/support/interop.h"
 #include "tests/support/make_model.h"
 #include "tests/support/test_support.h"
@@ -22,21 +23,6 @@ namespace rv {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool keepImage(tinygltf::Image*, const int, std::string*, std::string*, int, int, const unsigned char*, int, void*) {
-    return true;
-}
-
-tinygltf::Model load(const std::string& path) {
-    tinygltf::TinyGLTF loader;
-    loader.SetImageLoader(keepImage, nullptr);
-    tinygltf::Model doc;
-    std::string error, warning;
-    const bool ok = path.ends_with(".glb") ? loader.LoadBinaryFromFile(&doc, &error, &warning, path)
-                                           : loader.LoadASCIIFromFile(&doc, &error, &warning, path);
-    EXPECT_TRUE(ok) << error;
-    return doc;
-}
 
 // An accessor's values as doubles, component after component.
 std::vector<double> values(const tinygltf::Model& doc, int index) {
@@ -124,7 +110,7 @@ TEST(GltfWrite, GroupsBecomePrimitivesWithTheirMaterialsTexturesAndTurn) {
     ASSERT_EQ(saved.warnings.size(), 1u);
     EXPECT_NE(saved.warnings[0].find("missing.png"), std::string::npos);
 
-    const tinygltf::Model doc = load(path);
+    const tinygltf::Model doc = test::loadGltfDocument(path);
     ASSERT_EQ(doc.meshes.size(), 1u);
     const auto& prims = doc.meshes[0].primitives;
     ASSERT_EQ(prims.size(), 5u);
@@ -179,7 +165,7 @@ TEST(GltfWrite, GroupsBecomePrimitivesWithTheirMaterialsTexturesAndTurn) {
     // Past 65,535 vertices the indices take 32 bits.
     const Model grid = test::makeQuadGrid(20000);
     ASSERT_TRUE(saveModel(grid, ConversionTarget::Glb, dir.file("grid.glb")).ok);
-    const tinygltf::Model big = load(dir.file("grid.glb"));
+    const tinygltf::Model big = test::loadGltfDocument(dir.file("grid.glb"));
     EXPECT_EQ(big.accessors[std::size_t(big.meshes[0].primitives[0].indices)].componentType,
               TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT);
 
@@ -214,7 +200,7 @@ TEST(GltfWrite, LinesAndPointsKeepEveryPolygon) {
     test::TempDir dir;
     const std::string path = dir.file("mixed.glb");
     ASSERT_TRUE(saveModel(m, ConversionTarget::Glb, path).ok);
-    const tinygltf::Model doc = load(path);
+    const tinygltf::Model doc = test::loadGltfDocument(path);
     const auto& prims = doc.meshes[0].primitives;
     ASSERT_EQ(prims.size(), 4u);
     EXPECT_EQ(prims[0].mode, TINYGLTF_MODE_TRIANGLES);
@@ -274,7 +260,7 @@ TEST(GltfWrite, TexturedXGroupsEmbedEachImageOnce) {
     const SaveOutcome saved = saveModel(*loaded.model, ConversionTarget::Glb, path);
     ASSERT_TRUE(saved.ok) << errorText(saved.error);
     EXPECT_TRUE(saved.warnings.empty());
-    const tinygltf::Model doc = load(path);
+    const tinygltf::Model doc = test::loadGltfDocument(path);
     ASSERT_EQ(doc.images.size(), 1u);  // once, though two texture entries name it
     ASSERT_EQ(doc.materials.size(), 2u);
     EXPECT_EQ(doc.materials[0].pbrMetallicRoughness.baseColorTexture.index, 0);
@@ -404,7 +390,7 @@ TEST(GltfWrite, SkinnedKzpMotionsPlaceJointsAsOurBoneMatrices) {
     const std::string path = dir.file("walker.glb");
     ASSERT_TRUE(saveModel(*loaded.model, ConversionTarget::Glb, path).ok);
 
-    const tinygltf::Model doc = load(path);
+    const tinygltf::Model doc = test::loadGltfDocument(path);
     ASSERT_EQ(doc.skins.size(), 1u);
     const std::vector<int>& joints = doc.skins[0].joints;
     ASSERT_EQ(joints.size(), 4u);
@@ -452,7 +438,7 @@ TEST(GltfWrite, TextFormWritesItsBufferBesideAndNothingOnFailure) {
     const SaveOutcome saved = saveModel(m, ConversionTarget::Gltf, dir.file("a b.gltf"));
     ASSERT_TRUE(saved.ok) << errorText(saved.error);
     EXPECT_TRUE(fs::is_regular_file(dir.file("a b.bin")));
-    const tinygltf::Model doc = load(dir.file("a b.gltf"));
+    const tinygltf::Model doc = test::loadGltfDocument(dir.file("a b.gltf"));
     ASSERT_EQ(doc.buffers.size(), 1u);
     EXPECT_EQ(doc.buffers[0].uri, "a%20b.bin");
     EXPECT_EQ(doc.meshes[0].primitives.size(), 2u);
