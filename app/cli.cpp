@@ -143,6 +143,16 @@ int runConvert(const std::vector<std::pair<std::string, std::string>>& options, 
             haveTarget = true;
         } else if (name == "--out-dir") {
             convert.outDir = value;
+        } else if (name == "--x-format") {
+            if (value == "binary")
+                convert.save.xForm = XForm::Binary;
+            else if (value == "text")
+                convert.save.xForm = XForm::Text;
+            else if (value == "compressed")
+                convert.save.xForm = XForm::Compressed;
+            else
+                return usageError("unknown .x form '" + value + "'" +
+                                  suggestion(value, {"binary", "text", "compressed"}) + " (binary, text, compressed)");
         }
     }
     if (!haveTarget)
@@ -402,6 +412,7 @@ const std::vector<CliCommand>& commands() {
          "convert each FILE to the target, beside its source",
          {{"--to", "TARGET", "target format (required)", true},
           {"--out-dir", "DIR", "write the outputs into DIR (created when missing) instead of beside each source"},
+          {"--x-format", "FORM", "with --to x: binary (unless given), text or compressed"},
           {"--simplify", nullptr,
            "reduce a model over 65,000 polygons or 260,000 table entries to fit (meshoptimizer)"},
           {"--verbose", nullptr, "print log lines to stderr"}},

@@ -131,10 +131,12 @@ bool isSameFile(const std::string& source, const std::string& output) {
 
 std::string errorText(const std::optional<FormatError>& error) { return error ? error->message() : std::string(); }
 
-SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath) {
+SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath,
+                      const SaveOptions& options) {
     SaveOutcome outcome;
     WriteContext ctx;
     ctx.outputPath = outputPath;
+    ctx.xForm = options.xForm;
     std::optional<FormatError> error = writerFor(target).write(model, ctx);
     if (!error) {
         for (OutputFile& image : embeddedCompanions(model, ctx, ctx.warnings))
@@ -202,7 +204,8 @@ std::optional<FormatError> refusalBeforeLoading(const std::string& file, const s
     return std::nullopt;
 }
 
-void convertLoaded(LoadOutcome loaded, ConversionTarget target, const std::string& output, ConvertReport& report) {
+void convertLoaded(LoadOutcome loaded, ConversionTarget target, const std::string& output, ConvertReport& report,
+                   const SaveOptions& options) {
     report.warnings = std::move(loaded.warnings);
     report.overLimits = loaded.overLimits;
     if (!loaded.model) {
@@ -211,7 +214,7 @@ void convertLoaded(LoadOutcome loaded, ConversionTarget target, const std::strin
     }
     report.output = output;
     report.nothingRead = loaded.model->polygons.empty();
-    SaveOutcome saved = saveModel(*loaded.model, target, output);
+    SaveOutcome saved = saveModel(*loaded.model, target, output, options);
     report.ok = saved.ok;
     report.error = std::move(saved.error);
     report.warnings.insert(report.warnings.end(), saved.warnings.begin(), saved.warnings.end());
@@ -228,7 +231,7 @@ std::vector<ConvertReport> convertFiles(const std::vector<std::string>& files, c
         if (auto refused = refusalBeforeLoading(file, output))
             report.error = std::move(refused);
         else
-            convertLoaded(source(file), options.target, output, report);
+            convertLoaded(source(file), options.target, output, report, options.save);
         reports.push_back(std::move(report));
         if (progress)
             progress(reports.size(), files.size(), reports.back());

@@ -29,9 +29,14 @@ bool isSameFile(const std::string& source, const std::string& output);
 // there is none.
 std::string errorText(const std::optional<FormatError>& error);
 
+// How a target writes, where it can write more than one way.
+struct SaveOptions {
+    XForm xForm = XForm::Binary;
+};
 // Writes a model with the target's writer, through temporary files: the output and the files that
 // come with it (a .gltf's .bin, an .obj's .mtl and textures) all appear, or none changes.
-SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath);
+SaveOutcome saveModel(const Model& model, ConversionTarget target, const std::string& outputPath,
+                      const SaveOptions& options = {});
 
 // The batch output name: the source with its last extension removed plus the target's extension
 // (".KZP", ".LWO", ".MX", ".X", ".glb", ".gltf", ".obj"), beside the source or in `outDir` when given.
@@ -40,6 +45,7 @@ std::string outputPathFor(const std::string& source, ConversionTarget target, co
 struct ConvertOptions {
     ConversionTarget target = ConversionTarget::Kzp;
     std::string outDir;  // empty: beside the source
+    SaveOptions save;
 };
 struct ConvertReport {
     std::string source, output;
@@ -55,7 +61,8 @@ struct ConvertReport {
 std::optional<FormatError> refusalBeforeLoading(const std::string& file, const std::string& output);
 // Finishes the conversion of report.source once it has been loaded: writes the model to `output`
 // with the target's writer, or reports why there was nothing to write.
-void convertLoaded(LoadOutcome loaded, ConversionTarget target, const std::string& output, ConvertReport& report);
+void convertLoaded(LoadOutcome loaded, ConversionTarget target, const std::string& output, ConvertReport& report,
+                   const SaveOptions& options = {});
 using ConvertProgress = std::function<void(std::size_t done, std::size_t total, const ConvertReport& report)>;
 // Where a batch takes each model from.
 using ModelSource = std::function<LoadOutcome(const std::string& path)>;

@@ -28,6 +28,10 @@ struct ReadContext {
     void warn(std::string line);
 };
 
+// The encodings of a DirectX .x file: "xof 0303bin 0032", "xof 0303txt 0032" and MSZIP-compressed
+// binary, "xof 0303bzip0032".
+enum class XForm { Binary, Text, Compressed };
+
 struct WriteContext {
     std::vector<std::byte> bytes;  // the whole output file
     std::vector<std::string> warnings;  // printed by the CLI, logged by the GUI
@@ -43,6 +47,7 @@ struct WriteContext {
         std::string fileName;
     };
     std::vector<NamedImage> namedImages;
+    XForm xForm = XForm::Binary;  // the .x writer's encoding
 };
 
 // `model` arrives freshly reset, with folder, fileName and path set. On error its contents are
