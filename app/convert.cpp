@@ -110,8 +110,6 @@ std::string lossWarning(const Model& model, ConversionTarget target, const std::
         if (surfaces != groups && !model.polygons.empty())
             parts.push_back(std::to_string(groups) + (groups == 1 ? " group becomes " : " groups become ") +
                             std::to_string(surfaces) + (surfaces == 1 ? " surface" : " surfaces"));
-    } else if (target == ConversionTarget::X && groups > 1) {
-        parts.push_back(std::to_string(groups) + " groups share one material");
     }
     if (parts.empty())
         return {};

@@ -1,5 +1,7 @@
 #include "app/dialogs.h"
 
+#include <algorithm>
+
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -38,16 +40,17 @@ QString QtDialogs::openFile(QWidget* parent, const QString& title, const QString
 }
 
 QString QtDialogs::saveFile(QWidget* parent, const QString& title, const QString& folder, const QString& initialName,
-                            const QString& filter, const QString& defaultSuffix) {
+                            const QStringList& filters, const QString& defaultSuffix, int& chosenFilter) {
     QFileDialog dialog(parent, title, folder);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setNameFilter(filter);
+    dialog.setNameFilters(filters);
     dialog.setDefaultSuffix(defaultSuffix);
     dialog.selectFile(initialName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
+    chosenFilter = std::max(0, int(filters.indexOf(dialog.selectedNameFilter())));
     return dialog.selectedFiles().front();
 }
 

@@ -17,9 +17,10 @@ public:
     // the first is selected.
     virtual QString openFile(QWidget* parent, const QString& title, const QString& folder, const QStringList& filters,
                              const QString& defaultSuffix) = 0;
-    // Full path to save to (the overwrite question already answered yes), or empty.
+    // Full path to save to (the overwrite question already answered yes), or empty. `filters` as
+    // for openFile; `chosenFilter` receives the index of the one selected at the end.
     virtual QString saveFile(QWidget* parent, const QString& title, const QString& folder, const QString& initialName,
-                             const QString& filter, const QString& defaultSuffix) = 0;
+                             const QStringList& filters, const QString& defaultSuffix, int& chosenFilter) = 0;
     // Yes (true) or No.
     virtual bool confirm(QWidget* parent, const QString& text) = 0;
     virtual void message(QWidget* parent, const QString& text, bool error) = 0;
@@ -37,7 +38,7 @@ public:
     QString openFile(QWidget* parent, const QString& title, const QString& folder, const QStringList& filters,
                      const QString& defaultSuffix) override;
     QString saveFile(QWidget* parent, const QString& title, const QString& folder, const QString& initialName,
-                     const QString& filter, const QString& defaultSuffix) override;
+                     const QStringList& filters, const QString& defaultSuffix, int& chosenFilter) override;
     bool confirm(QWidget* parent, const QString& text) override;
     void message(QWidget* parent, const QString& text, bool error) override;
     void information(QWidget* parent, const QString& title, const QString& text) override;

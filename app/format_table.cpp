@@ -76,6 +76,9 @@ constexpr WriterEntry kWriters[] = {
     {ConversionTarget::Obj, "obj", writeObj, "OBJ", kKeepsMeshes, kSaveObj,
      QT_TRANSLATE_NOOP("rv::MainWindow", "　保存　  ( OBJ )"), "OBJ", QT_TRANSLATE_NOOP("rv::MainWindow", "新規.obj"),
      "obj", "OBJ"},
+    {ConversionTarget::Mqo, "mqo", writeMqo, "MQO", kKeepsTextures | kKeepsUVs, kSaveMqo,
+     QT_TRANSLATE_NOOP("rv::MainWindow", "　保存　  ( MQO -> メタセコイア )"), "MQO",
+     QT_TRANSLATE_NOOP("rv::MainWindow", "新規.mqo"), "mqo", "MQO"},
 };
 
 }  // namespace

@@ -11,8 +11,8 @@
 
 namespace rv {
 
-// The panel offers KZP, LWO, MX, X, glTF (.glb) and OBJ; .gltf is for the command line.
-enum class ConversionTarget { Kzp = 0, Lwo = 1, Mx = 2, X = 3, Glb = 4, Gltf = 5, Obj = 6 };
+// The panel offers KZP, LWO, MX, X, glTF (.glb), OBJ and MQO; .gltf is for the command line.
+enum class ConversionTarget { Kzp = 0, Lwo = 1, Mx = 2, X = 3, Glb = 4, Gltf = 5, Obj = 6, Mqo = 7 };
 
 // The window's menu command ids.
 enum MenuCommand {
@@ -32,6 +32,7 @@ enum MenuCommand {
     kSaveX = 40054,
     kSaveGltf = 40101,
     kSaveObj = 40102,
+    kSaveMqo = 40108,
     kExit = 40007,
     kDownload = 40010,
     kSaveTarget = 40103,  // the panel's target, with the save dialog
@@ -67,7 +68,8 @@ enum TargetKeeps : unsigned {
 
 struct WriterEntry {
     ConversionTarget target;
-    const char* extension;  // of the output: "KZP", "LWO", "MX", "X", "glb", "gltf", "obj"; any case names the target
+    const char*
+        extension;  // of the output: "KZP", "LWO", "MX", "X", "glb", "gltf", "obj", "mqo"; any case names the target
     WriteFn write;
     const char* formatName;  // as loss warnings name it
     unsigned keeps;  // TargetKeeps

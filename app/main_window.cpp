@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include <QApplication>
@@ -384,12 +385,24 @@ void MainWindow::saveCommand(int command) {
     if (!base.empty())
         initial = toQt(sjisToUtf8(base).value_or(base)) + "." + found->initialExtension;
     const QString format = QString::fromUtf8(found->dialogFormat);
-    const QString chosen = dialogs_.saveFile(this, tr("名前を付けてファイルに保存"), lastDirectory_, initial,
-                                             formatFilter(format), format);
+    // An .x file can be written three ways; the filter chosen says which (binary unless changed).
+    static const XForm kXForms[] = {XForm::Binary, XForm::Text, XForm::Compressed};
+    QStringList filters;
+    if (found->target == ConversionTarget::X)
+        for (const char* form : {"binary", "text", "compressed"})
+            filters << QString("%1 Files, %2 (%3)").arg(format, form, anyCasePattern(format));
+    else
+        filters << formatFilter(format);
+    int chosenFilter = 0;
+    const QString chosen = dialogs_.saveFile(this, tr("名前を付けてファイルに保存"), lastDirectory_, initial, filters,
+                                             format, chosenFilter);
     ResyncTiming();
     if (chosen.isEmpty())
         return;
-    const SaveOutcome saved = saveModel(*model, found->target, chosen.toStdString());
+    SaveOptions options;
+    if (found->target == ConversionTarget::X)
+        options.xForm = kXForms[std::clamp(chosenFilter, 0, 2)];
+    const SaveOutcome saved = saveModel(*model, found->target, chosen.toStdString(), options);
     tellWarnings(saved.warnings, saved.ok);
     if (!saved.ok)
         dialogs_.message(this, toQt(errorText(saved.error)), true);

@@ -80,6 +80,10 @@
         <translation>Save ( OBJ )</translation>
     </message>
     <message>
+        <source>　保存　  ( MQO -&gt; メタセコイア )</source>
+        <translation>Save ( MQO -&gt; Metasequoia )</translation>
+    </message>
+    <message>
         <source>　保存　  ( 変換後パネルの形式 )</source>
         <translation>Save ( the format chosen in the panel )</translation>
     </message>
@@ -230,6 +234,10 @@ Reduce its polygons to fit the limits and load it?</translation>
     <message>
         <source>新規.obj</source>
         <translation>new.obj</translation>
+    </message>
+    <message>
+        <source>新規.mqo</source>
+        <translation>new.mqo</translation>
     </message>
     <message>
         <source>ファイル名</source>

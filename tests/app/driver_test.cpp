@@ -203,7 +203,8 @@ TEST(LossWarnings, NameWhatTheTargetDrops) {
     m.colors = {{9, 9, 9, 255}, {9, 9, 9, 255}};  // one polygon colour: one LWO surface
     EXPECT_EQ(lossWarning(m, ConversionTarget::Lwo, "m.LWO"),
               "m.LWO: textures, normals and texture coordinates are not kept by LWOB; 2 groups become 1 surface");
-    EXPECT_EQ(lossWarning(m, ConversionTarget::X, "m.X"), "m.X: 2 groups share one material");
+    EXPECT_EQ(lossWarning(m, ConversionTarget::X, "m.X"), "");  // a material per group
+    EXPECT_EQ(lossWarning(m, ConversionTarget::Mqo, "m.mqo"), "m.mqo: normals are not kept by MQO");
     EXPECT_EQ(lossWarning(m, ConversionTarget::Kzp, "m.KZP"), "");
     m.boneCount = 5;
     EXPECT_EQ(lossWarning(m, ConversionTarget::Mx, "m.MX"), "m.MX: the skeleton and motions are not kept by MX");

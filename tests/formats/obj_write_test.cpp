@@ -145,7 +145,7 @@ TEST(ObjWrite, CliConvertsToTheNewTargetsWithTheirNames) {
     const std::vector<std::string> lines = linesOf(dir.file("stdout.txt"));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[2], source + " -> " + dir.file("cube.obj"));
-    EXPECT_EQ(std::system((std::string(REVIZEVOZ_CLI) + " --help | grep -q 'kzp|lwo|mx|x|glb|gltf|obj'").c_str()), 0);
+    EXPECT_EQ(std::system((std::string(REVIZEVOZ_CLI) + " --help | grep -q 'kzp|lwo|mx|x|glb|gltf|obj|mqo'").c_str()), 0);
 }
 
 }  // namespace

@@ -42,6 +42,8 @@ namespace fs = std::filesystem;
 struct ScriptedDialogs : UserDialogs {
     QStringList answers;  // file names, in the order asked
     QStringList openFolders, titles, messages;
+    QStringList saveFilters;  // those of the last save dialog
+    int filterAnswer = 0;  // the save filter chosen
     bool confirmAnswer = false;
     int confirms = 0;
     QString openFile(QWidget*, const QString& title, const QString& folder, const QStringList&,
@@ -50,9 +52,11 @@ struct ScriptedDialogs : UserDialogs {
         openFolders << folder;
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
-    QString saveFile(QWidget*, const QString& title, const QString&, const QString&, const QString&,
-                     const QString&) override {
+    QString saveFile(QWidget*, const QString& title, const QString&, const QString&, const QStringList& filters,
+                     const QString&, int& chosenFilter) override {
         titles << title;
+        saveFilters = filters;
+        chosenFilter = filterAnswer;
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
     bool confirm(QWidget*, const QString&) override {
@@ -134,6 +138,7 @@ TEST_F(Window, MenuHasEveryCommandWithItsText) {
         {40048, "　保存　  ( LWO -> LightWave 5.6 )"},
         {40045, "　保存　  ( MX -> HSP 2.55 )"},
         {40054, "　保存　  ( X -> DirectX 9.0 )"},
+        {40108, "　保存　  ( MQO -> メタセコイア )"},
         {40007, "　終了"},
         {40010, "最新版のダウンロードはこちらへ"},
     };
@@ -148,12 +153,13 @@ TEST_F(Window, MenuHasEveryCommandWithItsText) {
     EXPECT_EQ(top[0]->text(), "ファイル");
     EXPECT_EQ(top[2]->text(), "ヘルプ");
     const QList<QAction*> file = top[0]->menu()->actions();
-    // Ten loads, recent files, a separator, seven saves, a separator, the panel, a separator, exit.
-    ASSERT_EQ(file.size(), 23);
+    // Ten loads, recent files, a separator, eight saves, a separator, the panel, a separator, exit.
+    ASSERT_EQ(file.size(), 24);
     EXPECT_EQ(file[10]->menu(), window_->recentMenu());
     EXPECT_TRUE(file[11]->isSeparator());
-    EXPECT_TRUE(file[19]->isSeparator());
-    EXPECT_TRUE(file[21]->isSeparator());
+    EXPECT_EQ(file[18]->data().toInt(), int(kSaveMqo));
+    EXPECT_TRUE(file[20]->isSeparator());
+    EXPECT_TRUE(file[22]->isSeparator());
     // The habits of desktop programs.
     EXPECT_EQ(window_->action(kOpenAny)->shortcut(), QKeySequence(QKeySequence::Open));
     EXPECT_EQ(window_->action(kSaveTarget)->shortcut(), QKeySequence(QKeySequence::Save));
@@ -169,12 +175,15 @@ TEST_F(Window, PanelStartsAtKzpAndPicksTheTarget) {
     EXPECT_EQ(panel->target(), ConversionTarget::Kzp);
     panel->buttons()->button(1442)->click();
     EXPECT_EQ(panel->target(), ConversionTarget::Mx);
-    // glTF and OBJ after X.
-    ASSERT_EQ(panel->buttons()->buttons().size(), 6);
+    // glTF, OBJ and MQO after X.
+    ASSERT_EQ(panel->buttons()->buttons().size(), 7);
     EXPECT_EQ(panel->buttons()->button(1444)->text(), "glTF");
     EXPECT_EQ(panel->buttons()->button(1446)->text(), "OBJ");
+    EXPECT_EQ(panel->buttons()->button(1447)->text(), "MQO");
     panel->buttons()->button(1446)->click();
     EXPECT_EQ(panel->target(), ConversionTarget::Obj);
+    panel->buttons()->button(1447)->click();
+    EXPECT_EQ(panel->target(), ConversionTarget::Mqo);
     // A tool window of the main window, so window managers keep it above it.
     EXPECT_TRUE(panel->windowFlags() & Qt::Tool);
     ASSERT_NE(panel->windowHandle(), nullptr);
@@ -326,14 +335,15 @@ TEST_F(Window, FailingSaveShowsOneMessageAndKeepsTheOldFile) {
     EXPECT_EQ(dialogs_.titles.back(), "名前を付けてファイルに保存");
 }
 
-TEST_F(Window, SaveCommandsWriteTheirFormatsIncludingGltfAndObj) {
+TEST_F(Window, SaveCommandsWriteTheirFormatsIncludingGltfObjAndMqo) {
     window_->runCommand(kSaveKzp);  // no current model: no dialog, nothing written
     EXPECT_TRUE(dialogs_.titles.isEmpty());
     dialogs_.answers << QString::fromStdString(copyFixture("mqo/small.mqo", "small.mqo"));
     window_->runCommand(kOpenMqo);
     window_->finishWork();
     ASSERT_NE(currentModel(), nullptr);
-    const std::pair<int, const char*> saves[] = {{kSaveLwo, "s.lwo"}, {kSaveGltf, "s.glb"}, {kSaveObj, "s.obj"}};
+    const std::pair<int, const char*> saves[] = {
+        {kSaveLwo, "s.lwo"}, {kSaveGltf, "s.glb"}, {kSaveObj, "s.obj"}, {kSaveMqo, "s.mqo"}};
     for (const auto& [command, name] : saves) {
         dialogs_.answers << QString::fromStdString((dir_.path() / name).string());
         window_->runCommand(command);
