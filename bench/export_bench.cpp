@@ -1,4 +1,4 @@
-// Exporting the 65,000-quad grid to .glb and .obj, in memory (building the document and serialising
+// Exporting the 65,000-quad grid to .glb, .obj and .mqo, in memory (building the document and serialising
 // it). With REVIZEVOZ_BENCH_OUT=DIR set, a grid of half as many quads is also saved there as .x (its
 // 65,000 triangles are the most a model loads with) for timing the CLI and other tools on one source.
 #include <benchmark/benchmark.h>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "formats/gltf/gltf.h"
+#include "formats/mqo/mqo.h"
 #include "formats/obj/obj.h"
 #include "formats/x/x.h"
 #include "model/mesh.h"
@@ -51,6 +52,7 @@ void exportTo(benchmark::State& state, rv::WriteFn write) {
         benchmark::DoNotOptimize(ctx.bytes.data());
     }
     state.SetBytesProcessed(state.iterations() * std::int64_t(bytes));
+    state.counters["output_bytes"] = double(bytes);
     state.SetItemsProcessed(state.iterations() * kQuads);
 }
 
@@ -59,6 +61,9 @@ BENCHMARK(writeGlb)->Unit(benchmark::kMillisecond);
 
 void writeObj(benchmark::State& state) { exportTo(state, rv::writeObj); }
 BENCHMARK(writeObj)->Unit(benchmark::kMillisecond);
+
+void writeMqo(benchmark::State& state) { exportTo(state, rv::writeMqo); }
+BENCHMARK(writeMqo)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

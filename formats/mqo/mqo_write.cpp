@@ -43,17 +43,27 @@ void appendFloat(std::string& out, float value) {
 // with a float it has parsed), written shortest; where none does, the one that comes nearest.
 template <typename Read>
 void appendReadBack(std::string& out, float value, float guess, Read read) {
+    constexpr int kCandidates = 7;
+    float candidates[kCandidates];
+    double errors[kCandidates];
     float candidate = guess;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < kCandidates / 2; ++i)
         candidate = std::nextafter(candidate, -std::numeric_limits<float>::infinity());
-    char buffer[64], best[64];
-    std::size_t bestSize = 0;
     double bestError = std::numeric_limits<double>::infinity();
-    for (int i = 0; i < 7; ++i, candidate = std::nextafter(candidate, std::numeric_limits<float>::infinity())) {
-        const double error = std::fabs(double(read(candidate)) - double(value));
-        const std::string_view text = shortestText(candidate, buffer);
-        if (error < bestError || (error == bestError && text.size() < bestSize)) {
-            bestError = error;
+    for (int i = 0; i < kCandidates;
+         ++i, candidate = std::nextafter(candidate, std::numeric_limits<float>::infinity())) {
+        candidates[i] = candidate;
+        errors[i] = std::fabs(double(read(candidate)) - double(value));
+        bestError = std::min(bestError, errors[i]);
+    }
+    // Only the best candidates are turned into text, the shortest kept.
+    char buffer[64], best[64];
+    std::size_t bestSize = SIZE_MAX;
+    for (int i = 0; i < kCandidates; ++i) {
+        if (errors[i] != bestError)
+            continue;
+        const std::string_view text = shortestText(candidates[i], buffer);
+        if (text.size() < bestSize) {
             bestSize = text.size();
             std::copy(text.begin(), text.end(), best);
         }
