@@ -89,7 +89,8 @@ TEST(EmbeddedImages, OutputsThatNameImagesGetThemBeside) {
     test::TempDir dir;
     Boat boat(dir);
     const std::string source = boat.model.path;
-    for (ConversionTarget target : {ConversionTarget::Kzp, ConversionTarget::X, ConversionTarget::Obj}) {
+    for (ConversionTarget target :
+         {ConversionTarget::Kzp, ConversionTarget::X, ConversionTarget::Obj, ConversionTarget::Mqo}) {
         const std::string out = outputPathFor(source, target);
         const SaveOutcome saved = saveModel(boat.model, target, out);
         ASSERT_TRUE(saved.ok) << errorText(saved.error);
