@@ -102,9 +102,9 @@ namespace {
 struct Deflater {
     z_stream stream{};
     bool ready = false;
-    Deflater() {
-        ready = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-    }
+    // The fastest level: on mesh data it costs a few per cent of size against zlib's default and
+    // takes a third of the time.
+    Deflater() { ready = deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
     ~Deflater() {
         if (ready)
             deflateEnd(&stream);

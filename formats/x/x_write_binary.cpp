@@ -2,6 +2,7 @@
 // records; every list ends exactly where a reader stops taking numbers of its kind before the next
 // name or brace (Assimp keeps one running count across lists, so a list that runs on would feed
 // the next member).
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -21,9 +22,12 @@ int hexValue(char c) {
     return c - 'A' + 10;
 }
 
+// Appends to the output through a moving end, growing it in large steps; the output is cut to
+// what was written when the object goes.
 class XBinaryOut {
 public:
-    explicit XBinaryOut(std::vector<std::byte>& out) : out_(out) {}
+    explicit XBinaryOut(std::vector<std::byte>& out) : out_(out), used_(out.size()) {}
+    ~XBinaryOut() { out_.resize(used_); }
 
     void token(XBinaryToken t) { u16(t); }
     void name(std::string_view s) {
@@ -70,23 +74,33 @@ public:
         token(kXOBrace);
     }
     void close() { token(kXCBrace); }
+    void header(std::string_view h) { raw(h.data(), h.size()); }
 
 private:
     void u16(std::uint16_t v) {
-        const std::uint8_t b[2] = {std::uint8_t(v), std::uint8_t(v >> 8)};
-        raw(b, 2);
+        std::byte* p = room(2);
+        p[0] = std::byte(v);
+        p[1] = std::byte(v >> 8);
+        used_ += 2;
     }
     void u32(std::uint32_t v) {
-        const std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
-        raw(b, 4);
+        std::byte* p = room(4);
+        for (int i = 0; i < 4; ++i)
+            p[i] = std::byte(v >> (8 * i));
+        used_ += 4;
     }
-    void raw(const void* p, std::size_t n) {
-        const std::size_t at = out_.size();
-        out_.resize(at + n);
-        std::memcpy(out_.data() + at, p, n);
+    void raw(const void* data, std::size_t n) {
+        std::memcpy(room(n), data, n);
+        used_ += n;
+    }
+    std::byte* room(std::size_t n) {
+        if (used_ + n > out_.size())
+            out_.resize(std::max(out_.size() * 2, used_ + n + 65536));
+        return out_.data() + used_;
     }
 
     std::vector<std::byte>& out_;
+    std::size_t used_;
 };
 
 void declare(XBinaryOut& x, const XTemplateDecl& t) {
@@ -199,14 +213,12 @@ void materialList(XBinaryOut& x, const XWriteMesh& mesh) {
 }  // namespace
 
 void appendXBinary(const XWriteMesh& mesh, std::vector<std::byte>& out) {
-    // Positions, normals, faces, uvs and material ids dominate: about 56 bytes a vertex and 20 a face.
-    out.reserve(out.size() + 4096 + mesh.vertices.size() * (mesh.hasColors ? 88 : 60) + mesh.triangles.size() * 40 +
+    // Positions, normals and uvs take 32 bytes a vertex (28 more with colours), the two face lists
+    // and the material ids 36 a face.
+    out.reserve(out.size() + 4096 + mesh.vertices.size() * (mesh.hasColors ? 60 : 32) + mesh.triangles.size() * 36 +
                 mesh.materials.size() * 512);
     XBinaryOut x(out);
-    constexpr std::string_view kHeader = "xof 0303bin 0032";
-    const std::size_t at = out.size();
-    out.resize(at + kHeader.size());
-    std::memcpy(out.data() + at, kHeader.data(), kHeader.size());
+    x.header("xof 0303bin 0032");
     for (const XTemplateDecl* t : xTemplatesUsed(mesh))
         declare(x, *t);
     x.open("Mesh");

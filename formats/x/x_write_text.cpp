@@ -27,13 +27,20 @@ char* formatXFloat(char* out, float v) {
 
 namespace {
 
-// Appends to the output through a moving end, growing it in large steps.
+// Collects text in a fixed buffer and appends it to the output a block at a time, so the output
+// is never zero-filled ahead of the text.
 class XTextOut {
 public:
-    explicit XTextOut(std::vector<std::byte>& out) : out_(out), used_(out.size()) {}
-    ~XTextOut() { out_.resize(used_); }
+    explicit XTextOut(std::vector<std::byte>& out) : out_(out) {}
+    ~XTextOut() { flush(); }
 
     XTextOut& operator<<(std::string_view s) {
+        if (s.size() > sizeof buffer_) {
+            flush();
+            const auto* p = reinterpret_cast<const std::byte*>(s.data());
+            out_.insert(out_.end(), p, p + s.size());
+            return *this;
+        }
         std::memcpy(room(s.size()), s.data(), s.size());
         used_ += s.size();
         return *this;
@@ -56,13 +63,19 @@ public:
 
 private:
     char* room(std::size_t n) {
-        if (used_ + n > out_.size())
-            out_.resize(std::max(out_.size() * 2, used_ + n + 4096));
-        return reinterpret_cast<char*>(out_.data() + used_);
+        if (used_ + n > sizeof buffer_)
+            flush();
+        return buffer_ + used_;
+    }
+    void flush() {
+        const auto* p = reinterpret_cast<const std::byte*>(buffer_);
+        out_.insert(out_.end(), p, p + used_);
+        used_ = 0;
     }
 
     std::vector<std::byte>& out_;
-    std::size_t used_;
+    char buffer_[65536];
+    std::size_t used_ = 0;
 };
 
 void declare(XTextOut& x, const XTemplateDecl& t) {
