@@ -20,8 +20,10 @@ inline constexpr std::size_t kMszipMaxOutput = std::size_t(256) << 20;
 // its stated size and the blocks together to the stated total.
 std::optional<FormatError> inflateMszip(std::span<const std::byte> file, std::vector<std::byte>& out);
 
-// The reverse, for tests and benchmarks: `header` is the 16-byte header to put in front (its
-// format field should say "tzip" or "bzip"), `body` the uncompressed text or binary body.
+// The reverse, as the X writer compresses: `header` is the 16-byte header to put in front (its
+// format field should say "tzip" or "bzip"), `body` the uncompressed text or binary body. Each
+// block is compressed with the previous one as its dictionary. Empty when zlib fails or the body
+// is too large for the 32-bit size field.
 std::vector<std::byte> deflateMszip(std::span<const std::byte> header, std::span<const std::byte> body);
 
 }  // namespace rv

@@ -1,288 +1,180 @@
-// The X writer: a binary .x file ("xof 0303bin 0032") with one mesh of unshared fan triangles,
-// their normals and texture coordinates, and one white material.
+// The X writer: one Mesh of fan triangles over shared vertices, with normals, texture coordinates,
+// vertex colours where the model has any, and one Material per group; written as binary
+// ("xof 0303bin 0032", the default), text ("xof 0303txt 0032") or MSZIP-compressed binary
+// ("xof 0303bzip0032").
+#include <algorithm>
+#include <bit>
+#include <cstring>
 #include <string>
-#include <string_view>
 
-#include "formats/common/byte_writer.h"
+#include "formats/common/export_support.h"
 #include "formats/x/x.h"
-#include "formats/x/x_tokens.h"
+#include "formats/x/x_mszip.h"
+#include "formats/x/x_write.h"
 
 namespace rv {
 
 namespace {
 
-struct Member {
-    std::string_view type;  // "DWORD", "FLOAT", "STRING" or a template name
-    std::string_view name;
-    std::string_view dimension;  // empty unless an array
-};
-
-struct Template {
-    std::string_view name;
-    std::string_view guid;
-    std::initializer_list<Member> members;
-    std::string_view restriction;  // "" closed, "..." open, else the one template allowed
-    std::string_view restrictionGuid;
-};
-
-constexpr std::string_view kMaterialGuid = "3D82AB4D-62DA-11CF-AB39-0020AF71E433";
-
-// The standard templates the mesh uses, in order of first use, so that readers that want every
-// template declared find them.
-const Template kTemplates[] = {
-    {"Vector",
-     "3D82AB5E-62DA-11CF-AB39-0020AF71E433",
-     {{"FLOAT", "x", {}}, {"FLOAT", "y", {}}, {"FLOAT", "z", {}}},
-     {},
-     {}},
-    {"MeshFace",
-     "3D82AB5F-62DA-11CF-AB39-0020AF71E433",
-     {{"DWORD", "nFaceVertexIndices", {}}, {"DWORD", "faceVertexIndices", "nFaceVertexIndices"}},
-     {},
-     {}},
-    {"Mesh",
-     "3D82AB44-62DA-11CF-AB39-0020AF71E433",
-     {{"DWORD", "nVertices", {}},
-      {"Vector", "vertices", "nVertices"},
-      {"DWORD", "nFaces", {}},
-      {"MeshFace", "faces", "nFaces"}},
-     "...",
-     {}},
-    {"MeshNormals",
-     "F6F23F43-7686-11CF-8F52-0040333594A3",
-     {{"DWORD", "nNormals", {}},
-      {"Vector", "normals", "nNormals"},
-      {"DWORD", "nFaceNormals", {}},
-      {"MeshFace", "faceNormals", "nFaceNormals"}},
-     {},
-     {}},
-    {"Coords2d", "F6F23F44-7686-11CF-8F52-0040333594A3", {{"FLOAT", "u", {}}, {"FLOAT", "v", {}}}, {}, {}},
-    {"MeshTextureCoords",
-     "F6F23F40-7686-11CF-8F52-0040333594A3",
-     {{"DWORD", "nTextureCoords", {}}, {"Coords2d", "textureCoords", "nTextureCoords"}},
-     {},
-     {}},
-    {"ColorRGBA",
-     "35FF44E0-6C7C-11CF-8F52-0040333594A3",
-     {{"FLOAT", "red", {}}, {"FLOAT", "green", {}}, {"FLOAT", "blue", {}}, {"FLOAT", "alpha", {}}},
-     {},
-     {}},
-    {"ColorRGB",
-     "D3E16E81-7835-11CF-8F52-0040333594A3",
-     {{"FLOAT", "red", {}}, {"FLOAT", "green", {}}, {"FLOAT", "blue", {}}},
-     {},
-     {}},
-    {"Material",
-     kMaterialGuid,
-     {{"ColorRGBA", "faceColor", {}},
-      {"FLOAT", "power", {}},
-      {"ColorRGB", "specularColor", {}},
-      {"ColorRGB", "emissiveColor", {}}},
-     "...",
-     {}},
-    {"MeshMaterialList",
-     "F6F23F42-7686-11CF-8F52-0040333594A3",
-     {{"DWORD", "nMaterials", {}}, {"DWORD", "nFaceIndexes", {}}, {"DWORD", "faceIndexes", "nFaceIndexes"}},
-     "Material",
-     kMaterialGuid},
-    {"TextureFilename", "A42790E1-7810-11CF-8F52-0040333594A3", {{"STRING", "filename", {}}}, {}, {}},
-};
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return c - 'A' + 10;
+template <typename T>
+const T* entryOf(const std::vector<T>& table, std::int32_t i) {
+    return i >= 0 && std::size_t(i) < table.size() ? &table[std::size_t(i)] : nullptr;
 }
 
-class XBinaryWriter {
+// The vertex a corner stands for. A corner that points past its table (a damaged model) takes
+// zeros, and a missing colour white, the colour of a corner that has none.
+XWriteVertex vertexOf(const Model& model, const ModelCorner& c) {
+    XWriteVertex v;
+    if (const ModelVertex* p = entryOf(model.positions, c.position))
+        v.position = {p->x, p->y, p->z};
+    if (const ModelVertex* n = entryOf(model.normals, c.normal))
+        v.normal = {n->x, n->y, n->z};
+    if (const ModelUV* uv = entryOf(model.uvs, c.uv))
+        v.uv = {uv->u, uv->v};
+    if (const ModelColor* col = entryOf(model.colors, c.color))
+        v.color = {col->red, col->green, col->blue, col->alpha};
+    return v;
+}
+
+// Finds equal vertices by their bits in an open-addressed table; vertices keep first-use order.
+class VertexSharer {
 public:
-    explicit XBinaryWriter(std::vector<std::byte>& out) : w_(out) {}
+    VertexSharer(std::vector<XWriteVertex>& vertices, std::size_t maxVertices) : vertices_(vertices) {
+        std::size_t size = 64;
+        while (size < maxVertices * 2)
+            size *= 2;
+        slots_.assign(size, 0);
+        vertices_.reserve(maxVertices);
+    }
 
-    void token(XBinaryToken t) { w_.u16(t); }
-    void name(std::string_view s) {
-        w_.u16(kXName);
-        w_.u32(std::uint32_t(s.size()));
-        w_.text(s);
-    }
-    // Data1 (DWORD), Data2, Data3 (WORDs), then the last 8 bytes as written.
-    void guid(std::string_view text) {
-        std::string hex;
-        for (char c : text)
-            if (c != '-')
-                hex += c;
-        auto byteAt = [&](std::size_t i) { return std::uint8_t(hexValue(hex[2 * i]) * 16 + hexValue(hex[2 * i + 1])); };
-        w_.u16(kXGuid);
-        w_.u32(std::uint32_t(byteAt(0)) << 24 | std::uint32_t(byteAt(1)) << 16 | std::uint32_t(byteAt(2)) << 8 |
-               byteAt(3));
-        w_.u16(std::uint16_t(byteAt(4) << 8 | byteAt(5)));
-        w_.u16(std::uint16_t(byteAt(6) << 8 | byteAt(7)));
-        for (std::size_t i = 8; i < 16; ++i)
-            w_.u8(byteAt(i));
-    }
-    void string(std::string_view s) {
-        w_.u16(kXString);
-        w_.u32(std::uint32_t(s.size()));
-        w_.text(s);
-        w_.u16(kXSemicolon);
-    }
-    void integers(std::initializer_list<std::uint32_t> values) {
-        w_.u16(kXIntegerList);
-        w_.u32(std::uint32_t(values.size()));
-        for (std::uint32_t v : values)
-            w_.u32(v);
-    }
-    void integers(const std::vector<std::uint32_t>& values) {
-        w_.u16(kXIntegerList);
-        w_.u32(std::uint32_t(values.size()));
-        for (std::uint32_t v : values)
-            w_.u32(v);
-    }
-    void floats(const std::vector<float>& values) {
-        w_.u16(kXFloatList);
-        w_.u32(std::uint32_t(values.size()));
-        for (float v : values)
-            w_.f32(v);
-    }
-    void open(std::string_view type) {
-        name(type);
-        token(kXOBrace);
-    }
-    void close() { token(kXCBrace); }
-
-    void declare(const Template& t) {
-        token(kXTemplate);
-        name(t.name);
-        token(kXOBrace);
-        guid(t.guid);
-        for (const Member& m : t.members) {
-            if (!m.dimension.empty())
-                token(kXArray);
-            type(m.type);
-            name(m.name);
-            if (!m.dimension.empty()) {
-                token(kXOBracket);
-                name(m.dimension);
-                token(kXCBracket);
+    std::uint32_t indexOf(const XWriteVertex& v) {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = hashOf(v) & mask;; at = (at + 1) & mask) {
+            const std::uint32_t slot = slots_[at];
+            if (slot == 0) {
+                vertices_.push_back(v);
+                slots_[at] = std::uint32_t(vertices_.size());
+                return slots_[at] - 1;
             }
-            token(kXSemicolon);
+            if (std::memcmp(&vertices_[slot - 1], &v, sizeof v) == 0)
+                return slot - 1;
         }
-        if (t.restriction == "...") {
-            token(kXOBracket);
-            token(kXDot);
-            token(kXDot);
-            token(kXDot);
-            token(kXCBracket);
-        } else if (!t.restriction.empty()) {
-            token(kXOBracket);
-            name(t.restriction);
-            guid(t.restrictionGuid);
-            token(kXCBracket);
-        }
-        token(kXCBrace);
     }
 
 private:
-    void type(std::string_view t) {
-        if (t == "DWORD")
-            token(kXDword);
-        else if (t == "FLOAT")
-            token(kXFloat);
-        else if (t == "STRING")
-            token(kXLpstr);
-        else
-            name(t);
+    static std::size_t hashOf(const XWriteVertex& v) {
+        std::uint64_t words[sizeof(XWriteVertex) / 8];
+        std::memcpy(words, &v, sizeof words);
+        std::uint64_t h = 0x9E3779B97F4A7C15ull;
+        for (std::uint64_t w : words)
+            h = (h ^ w) * 0xFF51AFD7ED558CCDull, h ^= h >> 32;
+        return std::size_t(h);
     }
 
-    ByteWriter w_;
+    std::vector<XWriteVertex>& vertices_;
+    std::vector<std::uint32_t> slots_;  // vertex index + 1; 0 is empty
 };
+static_assert(sizeof(XWriteVertex) == 48, "vertices are hashed as six 64-bit words");
+
+// A text .x string runs from quote to quote on one line: a name holding either cannot be written.
+bool fitsTextString(std::string_view name) { return name.find_first_of("\"\r\n") == std::string_view::npos; }
+
+// One material per group (at least one), coloured as the preview draws the group.
+void buildMaterials(const Model& model, WriteContext& ctx, XWriteMesh& out) {
+    out.materials.resize(std::max<std::size_t>(1, model.groups.size()));
+    std::vector<bool> named(model.textures.size(), false);
+    for (std::size_t g = 0; g < model.groups.size(); ++g) {
+        const ModelGroup& group = model.groups[g];
+        XWriteMaterial& m = out.materials[g];
+        m.color = {
+            tintedComponent(group.color.red, model.tint.red), tintedComponent(group.color.green, model.tint.green),
+            tintedComponent(group.color.blue, model.tint.blue), tintedComponent(group.color.alpha, model.tint.alpha)};
+        const ModelTexture* texture = groupTexture(model, group);
+        if (!texture)
+            continue;
+        if (ctx.xForm == XForm::Text && !fitsTextString(texture->fileName)) {
+            ctx.warnings.push_back(ctx.outputPath + ": texture " + exportText(texture->fileName) +
+                                   " holds a quote or a line break, which a text .x file cannot hold; it is left out");
+            continue;
+        }
+        m.hasTexture = true;
+        m.texture = texture->fileName;
+        const std::size_t entry = std::size_t(group.textureIndex);
+        if (!named[entry]) {
+            named[entry] = true;
+            ctx.namedImages.push_back({group.textureIndex, texture->fileName});
+        }
+    }
+}
 
 }  // namespace
 
-std::optional<FormatError> writeX(const Model& model, WriteContext& ctx) {
-    // Fan triangles (0, l+1, l+2) of every polygon of 3 or more corners, each with its own vertices.
-    std::size_t triangleCount = 0;
-    for (const ModelPolygon& p : model.polygons)
-        if (p.cornerCount >= 3)
-            triangleCount += std::min<std::size_t>(p.cornerCount, kMaxCorners) - 2;
+std::optional<FormatError> buildXWriteMesh(const Model& model, WriteContext& ctx, XWriteMesh& out) {
+    std::size_t triangleCount = 0, corners = 0, dropped = 0;
+    for (const ModelPolygon& p : model.polygons) {
+        if (p.cornerCount < 3) {
+            ++dropped;
+            continue;
+        }
+        const std::size_t n = std::min<std::size_t>(p.cornerCount, kMaxCorners);
+        triangleCount += n - 2;
+        corners += n;
+    }
     if (triangleCount == 0)
         return FormatError::refusal("the model has no triangles to write");
     if (triangleCount > (UINT32_MAX - 1) / 4)
         return FormatError::refusal("the model has too many triangles for an .x file");
+    if (dropped > 0)
+        ctx.warnings.push_back(ctx.outputPath + ": " + std::to_string(dropped) +
+                               " lines and points are not kept by DirectX .x");
 
-    const std::size_t vertexCount = triangleCount * 3;
-    std::vector<float> positions, normals, uvs;
-    positions.reserve(vertexCount * 3);
-    normals.reserve(vertexCount * 3);
-    uvs.reserve(vertexCount * 2);
-    // A corner that points past its table (a damaged model) writes zeros rather than garbage.
-    auto put3 = [](std::vector<float>& out, const std::vector<ModelVertex>& table, std::int32_t i) {
-        const ModelVertex v = (i >= 0 && std::size_t(i) < table.size()) ? table[std::size_t(i)] : ModelVertex{};
-        out.insert(out.end(), {v.x, v.y, v.z});
-    };
+    buildMaterials(model, ctx, out);
+    out.tint = model.tint;
+    out.triangles.reserve(triangleCount);
+    out.triangleMaterials.reserve(triangleCount);
+    VertexSharer sharer(out.vertices, corners);
+    const std::size_t materialCount = out.materials.size();
     for (const ModelPolygon& p : model.polygons) {
         if (p.cornerCount < 3)
             continue;
-        const int corners = std::min<int>(p.cornerCount, kMaxCorners);
-        for (int l = 0; l + 2 < corners; ++l) {
-            for (int j : {0, l + 1, l + 2}) {
-                const ModelCorner& c = p.corners[std::size_t(j)];
-                put3(positions, model.positions, c.position);
-                put3(normals, model.normals, c.normal);
-                const ModelUV uv =
-                    (c.uv >= 0 && std::size_t(c.uv) < model.uvs.size()) ? model.uvs[std::size_t(c.uv)] : ModelUV{};
-                uvs.insert(uvs.end(), {uv.u, uv.v});
-            }
+        const int n = std::min<int>(p.cornerCount, kMaxCorners);
+        std::uint32_t index[kMaxCorners];
+        for (int j = 0; j < n; ++j)
+            index[j] = sharer.indexOf(vertexOf(model, p.corners[std::size_t(j)]));
+        // A polygon whose group is out of range is drawn with the first group's material.
+        const std::uint32_t material =
+            p.group >= 0 && std::size_t(p.group) < materialCount ? std::uint32_t(p.group) : 0;
+        for (int l = 0; l + 2 < n; ++l) {
+            out.triangles.push_back({index[0], index[l + 1], index[l + 2]});
+            out.triangleMaterials.push_back(material);
         }
     }
-    std::vector<std::uint32_t> faces;
-    faces.reserve(1 + triangleCount * 4);
-    faces.push_back(std::uint32_t(triangleCount));
-    for (std::uint32_t t = 0; t < triangleCount; ++t)
-        faces.insert(faces.end(), {3u, 3 * t, 3 * t + 1, 3 * t + 2});
+    const XWriteVertex white;
+    out.hasColors = std::any_of(out.vertices.begin(), out.vertices.end(),
+                                [&](const XWriteVertex& v) { return v.color != white.color; });
+    return std::nullopt;
+}
 
-    std::vector<std::byte>& out = ctx.bytes;
-    out.clear();
-    out.reserve(4096 + vertexCount * 40 + triangleCount * 36);
-    ByteWriter header(out);
-    header.text("xof 0303bin 0032");
-    XBinaryWriter x(out);
-    for (const Template& t : kTemplates)
-        x.declare(t);
-
-    x.open("Mesh");
-    x.integers({std::uint32_t(vertexCount)});
-    x.floats(positions);
-    x.integers(faces);
-
-    x.open("MeshNormals");
-    x.integers({std::uint32_t(vertexCount)});
-    x.floats(normals);
-    x.integers(faces);
-    x.close();
-
-    x.open("MeshTextureCoords");
-    x.integers({std::uint32_t(vertexCount)});
-    x.floats(uvs);
-    x.close();
-
-    x.open("MeshMaterialList");
-    std::vector<std::uint32_t> materialIndices(2 + triangleCount, 0);
-    materialIndices[0] = 1;
-    materialIndices[1] = std::uint32_t(triangleCount);
-    x.integers(materialIndices);
-    x.open("Material");
-    x.floats({1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0});
-    if (model.textures.size() > 1 && model.textures[1].kind == 1 && !model.textures[1].fileName.empty()) {
-        x.open("TextureFilename");
-        x.string(model.textures[1].fileName);
-        x.close();
-        ctx.namedImages.push_back({1, model.textures[1].fileName});
+std::optional<FormatError> writeX(const Model& model, WriteContext& ctx) {
+    XWriteMesh mesh;
+    if (auto error = buildXWriteMesh(model, ctx, mesh))
+        return error;
+    ctx.bytes.clear();
+    switch (ctx.xForm) {
+    case XForm::Text: appendXText(mesh, ctx.bytes); break;
+    case XForm::Binary: appendXBinary(mesh, ctx.bytes); break;
+    case XForm::Compressed: {
+        std::vector<std::byte> binary;
+        appendXBinary(mesh, binary);
+        constexpr std::string_view kHeader = "xof 0303bzip0032";
+        auto packed = deflateMszip(std::as_bytes(std::span(kHeader.data(), kHeader.size())),
+                                   std::span(binary).subspan(kHeader.size()));
+        if (packed.empty())
+            return FormatError::refusal("the model could not be compressed");
+        ctx.bytes = std::move(packed);
+        break;
     }
-    x.close();  // Material
-    x.close();  // MeshMaterialList
-    x.close();  // Mesh
+    }
     return std::nullopt;
 }
 
