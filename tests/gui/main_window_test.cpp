@@ -350,6 +350,18 @@ TEST_F(Window, SaveCommandsWriteTheirFormatsIncludingGltfObjAndMqo) {
         EXPECT_TRUE(fs::exists(dir_.path() / name)) << name;
     }
     EXPECT_TRUE(fs::exists(dir_.path() / "s.mtl"));
+    // The X dialog offers the three forms; the one chosen is written.
+    const char* forms[][2] = {{"b.x", "xof 0303bin 0032"}, {"t.x", "xof 0303txt 0032"}, {"c.x", "xof 0303bzip0032"}};
+    for (int form = 0; form < 3; ++form) {
+        dialogs_.filterAnswer = form;
+        dialogs_.answers << QString::fromStdString(dir_.file(forms[form][0]));
+        window_->runCommand(kSaveX);
+        ASSERT_EQ(dialogs_.saveFilters.size(), 3);
+        EXPECT_EQ(dialogs_.saveFilters[0], "X Files, binary (*.[Xx])");
+        const std::vector<std::byte> bytes = test::readBytes(dir_.file(forms[form][0]));
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()), std::min<std::size_t>(16, bytes.size())),
+                  forms[form][1]);
+    }
     EXPECT_EQ(window_->action(kSaveGltf)->text(), "　保存　  ( glTF 2.0 )");
     EXPECT_EQ(window_->action(kSaveObj)->text(), "　保存　  ( OBJ )");
     // The open tells of the missing texture, each save of what it could not keep.
