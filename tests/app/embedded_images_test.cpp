@@ -7,10 +7,10 @@
 
 #include "app/convert.h"
 #include "app/load.h"
-#include "formats/gltf/tinygltf.h"
 #include "model/textures.h"
 #include "runtime/image.h"
 #include "runtime/image_write.h"
+#include "tests/support/gltf_doc.h"
 #include "tests/support/test_support.h"
 
 namespace rv {
@@ -133,13 +133,7 @@ TEST(EmbeddedImages, GltfEmbedsTheCarriedBytes) {
     test::writeBytes(dir.file("boat_0.png"), png(pattern(3, 1)));
     const std::string out = dir.file("out.glb");
     ASSERT_TRUE(saveModel(boat.model, ConversionTarget::Glb, out).ok);
-    tinygltf::TinyGLTF loader;
-    loader.SetImageLoader([](tinygltf::Image*, const int, std::string*, std::string*, int, int, const unsigned char*,
-                             int, void*) { return true; },
-                          nullptr);
-    tinygltf::Model doc;
-    std::string error, warning;
-    ASSERT_TRUE(loader.LoadBinaryFromFile(&doc, &error, &warning, out)) << error;
+    const tinygltf::Model doc = test::loadGltfDocument(out);
     ASSERT_EQ(doc.images.size(), 1u);
     EXPECT_EQ(doc.images[0].mimeType, "image/png");
     const tinygltf::BufferView& view = doc.bufferViews[std::size_t(doc.images[0].bufferView)];

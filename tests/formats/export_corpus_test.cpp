@@ -12,9 +12,9 @@
 #include "app/load.h"
 #include "formats/common/export_support.h"
 #include "formats/common/file_io.h"
-#include "formats/gltf/tinygltf.h"
 #include "runtime/image.h"
 #include "runtime/paths.h"
+#include "tests/support/gltf_doc.h"
 #include "tests/support/interop.h"
 #include "tests/support/test_support.h"
 
@@ -86,17 +86,6 @@ std::size_t decodableTextures(const Model& m) {
     return files.size();
 }
 
-std::size_t embeddedImages(const std::string& glb) {
-    tinygltf::TinyGLTF loader;
-    loader.SetImageLoader([](tinygltf::Image*, const int, std::string*, std::string*, int, int, const unsigned char*,
-                             int, void*) { return true; },
-                          nullptr);
-    tinygltf::Model doc;
-    std::string error, warning;
-    EXPECT_TRUE(loader.LoadBinaryFromFile(&doc, &error, &warning, glb)) << error;
-    return doc.images.size();
-}
-
 TEST(ExportCorpus, EveryConvertibleFileExportsAndReadsBackElsewhere) {
     const fs::path corpus = test::corpusDir();
     if (corpus.empty())
@@ -142,7 +131,7 @@ TEST(ExportCorpus, EveryConvertibleFileExportsAndReadsBackElsewhere) {
             ASSERT_TRUE(fromObj.has_value()) << "assimp cannot read " << obj;
             EXPECT_EQ(fromObj->faces, d.triangles + d.lines + d.points);
             expectBounds(*fromObj, d, "obj");
-            EXPECT_EQ(embeddedImages(glb), decodableTextures(m)) << "images in " << glb;
+            EXPECT_EQ(test::loadGltfDocument(glb).images.size(), decodableTextures(m)) << "images in " << glb;
         }
         // Kept for one validator run over all of them.
         std::string name = key;
