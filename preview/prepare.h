@@ -7,6 +7,7 @@
 
 #include "model/instance.h"
 #include "model/model.h"
+#include "runtime/image.h"
 
 namespace rv {
 
@@ -40,6 +41,13 @@ struct PreparedModel {
 // (vertexColorMode 1) or the group colour, each component truncated to its low 8 bits. Indices
 // outside their tables read as zero entries.
 PreparedModel prepareMode3(const Model& model);
+
+// Reorders the triangles of every group whose picture does not depend on their order (filled,
+// every fragment opaque: vertex alpha 255 and, for each texture it may show, an image of alpha 255
+// in `images`) so that the rasteriser's vertex cache reuses vertices, keeping each triangle's
+// corners in order; then numbers those groups' vertices in order of first use. Other groups keep
+// the polygon order, since blending or the last of equal depths would show the change.
+void orderForVertexCache(PreparedModel& prepared, const Model& model, const std::vector<Image>& images);
 
 // Appends to each mirrored group (its mirror word non-zero) the x-negated copy of its vertices
 // and triangles, wound the other way so that it faces out. `model` is the prepared model.

@@ -67,7 +67,7 @@ public:
     // Deletes every GL object (the context goes or was lost); CPU-side preparation stays, so
     // init() after a new context rebuilds the same picture.
     void release();
-    bool ready() const { return program_.program != 0; }
+    bool ready() const;
 
     // The texture drawn for a missing image.
     void setNullTexture(const Image& image);
@@ -98,7 +98,6 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
-    FixedFunctionProgram program_;
 };
 
 }  // namespace rv
