@@ -265,12 +265,21 @@ void remapVertices(std::vector<T>& values, const std::vector<unsigned>& remap, s
 
 }  // namespace
 
-void orderForVertexCache(PreparedModel& prepared, const Model& model, const std::vector<Image>& images) {
+std::vector<bool> orderFreeGroups(const PreparedModel& prepared, const Model& model, const std::vector<Image>& images) {
+    std::vector<bool> free(prepared.groups.size(), false);
+    for (std::size_t g = 0; g < prepared.groups.size() && g < model.groups.size(); ++g)
+        free[g] = prepared.groups[g].indices.size() >= 6 && orderFree(model, images, g, prepared.groups[g]);
+    return free;
+}
+
+void orderForVertexCache(PreparedModel& prepared, const std::vector<bool>& groups, const std::atomic<bool>* cancel) {
     std::vector<unsigned> remap;
-    for (std::size_t g = 0; g < prepared.groups.size() && g < model.groups.size(); ++g) {
+    for (std::size_t g = 0; g < prepared.groups.size() && g < groups.size(); ++g) {
+        if (cancel && cancel->load())
+            return;
         PreparedGroup& group = prepared.groups[g];
         const std::size_t vertices = group.vertices.size();
-        if (group.indices.size() < 6 || !orderFree(model, images, g, group) || hasCoplanarOverlap(group))
+        if (!groups[g] || group.indices.size() < 6 || hasCoplanarOverlap(group))
             continue;
         meshopt_optimizeVertexCache(group.indices.data(), group.indices.data(), group.indices.size(), vertices);
         // Numbered in order of first use, the vertices a run of triangles reads lie close together.
@@ -303,9 +312,16 @@ PreparedModel prepareMode3(const Model& model) {
     return prepared;
 }
 
-void addMirroredCopies(PreparedModel& prepared, const Model& model) {
-    for (std::size_t g = 0; g < prepared.groups.size() && g < model.groups.size(); ++g) {
-        if (!isMirrored(model.groups[g]))
+std::vector<bool> mirroredGroups(const Model& model) {
+    std::vector<bool> out(model.groups.size());
+    for (std::size_t g = 0; g < model.groups.size(); ++g)
+        out[g] = isMirrored(model.groups[g]);
+    return out;
+}
+
+void addMirroredCopies(PreparedModel& prepared, const std::vector<bool>& mirroredGroups) {
+    for (std::size_t g = 0; g < prepared.groups.size() && g < mirroredGroups.size(); ++g) {
+        if (!mirroredGroups[g])
             continue;
         PreparedGroup& group = prepared.groups[g];
         const std::size_t n = group.vertices.size();

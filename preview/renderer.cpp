@@ -1,6 +1,10 @@
 #include "preview/renderer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
 
 #include "model/mesh.h"
 #include "preview/effects.h"
@@ -38,9 +42,14 @@ struct PreviewRenderer::Impl {
     const Model* model = nullptr;
     int path = -1;
     PreparedModel prepared;
+    // The vertex-cache order, worked out on another thread while the first frames draw the
+    // polygon order (the same picture); adopted once ready.
+    std::future<PreparedModel> ordered;
+    std::shared_ptr<std::atomic<bool>> cancelOrdering;
     std::unique_ptr<Model> subdivided;  // mode 8's copy
     PoseState pose;
     bool moved = false;  // skinning moved the vertices this frame
+    bool reskin = false;  // the prepared vertices were replaced: skin them again
 
     // The effect path, and render modes 5 to 7.
     EffectLibrary effects;
@@ -64,7 +73,43 @@ struct PreviewRenderer::Impl {
         shader.releaseTargets();
     }
 
+    // Lets go of an ordering still being worked out (it stops at its next group).
+    void dropOrdering() {
+        if (!ordered.valid())
+            return;
+        cancelOrdering->store(true);
+        ordered.wait();
+        ordered = {};
+    }
+
+    void startOrdering(const Model& m, const ModelInstance& instance) {
+        std::vector<bool> groups = orderFreeGroups(prepared, m, instance.textures);
+        if (std::find(groups.begin(), groups.end(), true) == groups.end())
+            return;
+        cancelOrdering = std::make_shared<std::atomic<bool>>(false);
+        ordered = std::async(std::launch::async, [copy = prepared, groups = std::move(groups),
+                                                  mirrored = mirroredGroups(m), cancel = cancelOrdering]() mutable {
+            orderForVertexCache(copy, groups, cancel.get());
+            addMirroredCopies(copy, mirrored);
+            return copy;
+        });
+    }
+
+    // Takes the vertex-cache order once it is ready; the skinned positions are made again.
+    void adoptOrdering() {
+        if (!ordered.valid() || ordered.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return;
+        PreparedModel next = ordered.get();
+        if (cancelOrdering->load() || next.groups.size() != prepared.groups.size())
+            return;
+        prepared = std::move(next);
+        buffers.markStale();
+        if (moved)
+            reskin = true;
+    }
+
     void forget() {
+        dropOrdering();
         model = nullptr;
         path = -1;
         prepared = {};
@@ -76,6 +121,7 @@ struct PreviewRenderer::Impl {
     }
 
     void prepare(Model& m, const ModelInstance& instance) {
+        dropOrdering();
         m.renderModeDirty = 0;
         path = drawPathOf(m);
         prepared = {};
@@ -86,15 +132,15 @@ struct PreviewRenderer::Impl {
             for (int pass = subdivisionPasses(m); pass > 0; --pass)
                 subdivideQuads(*subdivided);
             prepared = prepareMode3(*subdivided);
-            orderForVertexCache(prepared, *subdivided, instance.textures);
+            startOrdering(*subdivided, instance);
         } else if (path == 3) {
             prepared = prepareMode3(m);
-            orderForVertexCache(prepared, m, instance.textures);
+            startOrdering(m, instance);
         } else {
             fans.prepare(m);
         }
         if (path != 0)
-            addMirroredCopies(prepared, m);
+            addMirroredCopies(prepared, mirroredGroups(m));
         buffers.markStale();
     }
 
@@ -118,7 +164,8 @@ struct PreviewRenderer::Impl {
     }
 
     void skinOnCpu(const Model& m) {
-        const bool moves = poseMoves(pose);
+        const bool moves = poseMoves(pose) || reskin;
+        reskin = false;
         // Positions go back to the prepared ones once, when the pose returns to rest.
         if (!moves && !moved)
             return;
@@ -307,6 +354,8 @@ void PreviewRenderer::setNullTexture(const Image& image) { impl_->textures.setNu
 
 void PreviewRenderer::forgetModel() { impl_->forget(); }
 
+bool PreviewRenderer::ordering() const { return impl_->ordered.valid(); }
+
 void PreviewRenderer::setEffectFolder(const std::string& dataFolder) {
     impl_->effects.setDataFolder(dataFolder);
     impl_->effects.setBinaryCacheFolder(dataFolder.empty() ? std::string() : effectCacheFolder());
@@ -334,6 +383,7 @@ void PreviewRenderer::modelPass(Model& model, ModelInstance& instance) {
         s.prepare(model, instance);
     if (s.path < 0)
         return;
+    s.adoptOrdering();
     computeBoneMatrices(model, instance, s.pose);
     // Render mode 5 leaves skinning to the bone effect when it loads.
     s.gpuSkin = model.renderMode == 5 && s.path == 3 && s.effects.get(EffectKind::Bone) != nullptr;

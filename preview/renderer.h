@@ -87,6 +87,9 @@ public:
     // The per-frame model pass: playback, bone matrices, skinning and, when the model's
     // renderModeDirty is set (or the model changed), the preparation of its render mode.
     void modelPass(Model& model, ModelInstance& instance);
+    // Whether the current model's vertex-cache order is still being worked out on another thread
+    // (frames meanwhile draw the polygon order, the same picture).
+    bool ordering() const;
     // Forgets the prepared model (before the host frees it).
     void forgetModel();
 

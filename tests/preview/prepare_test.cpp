@@ -94,7 +94,7 @@ TEST(VertexCacheOrder, ReordersOpaqueGroupsKeepingEveryTriangleAndItsCorners) {
     const Model m = hill();
     const PreparedModel before = prepareMode3(m);
     PreparedModel after = before;
-    orderForVertexCache(after, m, {});
+    orderForVertexCache(after, orderFreeGroups(after, m, {}));
     const PreparedGroup &a = before.groups[0], &b = after.groups[0];
     EXPECT_NE(a.indices, b.indices);
     EXPECT_EQ(trianglesOf(a), trianglesOf(b));
@@ -118,7 +118,7 @@ TEST(VertexCacheOrder, KeepsThePolygonOrderWhereTheOrderShows) {
     const auto reordered = [](const Model& m, const std::vector<Image>& images) {
         PreparedModel p = prepareMode3(m);
         const std::vector<std::uint32_t> indices = p.groups[0].indices;
-        orderForVertexCache(p, m, images);
+        orderForVertexCache(p, orderFreeGroups(p, m, images));
         return p.groups[0].indices != indices;
     };
     Model textured = hill();
