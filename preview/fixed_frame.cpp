@@ -81,9 +81,16 @@ void restoreFixedState() {
 }
 
 bool FixedPrograms::build(std::string* error) {
-    if (!buildFixedFunctionProgram(general_.program, error, -1))
-        return false;
-    general_.tried = true;
+    // The programs of the grid and of a lit, untextured group: every frame needs them, and a
+    // source the driver refuses shows here.
+    for (const unsigned features : {0u, unsigned(kFeatureLighting)}) {
+        Slot& slot = sets_[features];
+        slot.tried = true;
+        if (!buildFixedFunctionProgram(slot.program, error, int(features))) {
+            release();
+            return false;
+        }
+    }
     return true;
 }
 
@@ -124,8 +131,13 @@ const FixedFunctionProgram& FixedPrograms::use(unsigned features) {
     }
     // A feature set whose program does not build takes the program that switches by uniforms.
     const bool general = slot->program.program == 0;
-    if (general)
+    if (general) {
         slot = &general_;
+        if (!slot->tried) {
+            slot->tried = true;
+            buildFixedFunctionProgram(slot->program, nullptr, -1);
+        }
+    }
     const FixedFunctionProgram& p = slot->program;
     if (slot != current_) {
         glUseProgram(p.program);

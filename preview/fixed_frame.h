@@ -30,11 +30,12 @@ void restoreFixedState();
 // light and transforms applied to a program when it is next used.
 class FixedPrograms {
 public:
-    // Builds the program that switches every feature by uniforms: it stands in for a feature set
-    // whose own program does not build.
+    // Builds the programs every frame uses; false with the compiler's text when the driver refuses
+    // them. The program that switches every feature by uniforms is built only to stand in for a
+    // feature set whose own program does not build.
     bool build(std::string* error);
     void release();
-    bool ready() const { return general_.program.program != 0; }
+    bool ready() const { return sets_[0].program.program != 0; }
 
     // The frame's light and transforms for what is drawn with `world`.
     void setFrame(const SceneView& view, const Mat4& world);

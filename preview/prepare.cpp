@@ -168,8 +168,9 @@ bool interiorsOverlap(const Triangle2D& a, const Triangle2D& b, float tolerance)
 
 // Whether two triangles of the group lie in one plane with overlapping interiors (a decal on a
 // face, a doubled face): where they overlap, their depths tie and the one drawn last shows, so
-// their order is part of the picture. Unsure cases (crowded cells) count as overlapping.
-bool hasCoplanarOverlap(const PreparedGroup& group) {
+// their order is part of the picture. Unsure cases (crowded cells) count as overlapping, and so
+// does a look cut short by `cancel`.
+bool hasCoplanarOverlap(const PreparedGroup& group, const std::atomic<bool>* cancel) {
     const std::size_t triangles = group.indices.size() / 3;
     auto at = [&](std::size_t t, int k) {
         const PreparedVertex& v = group.vertices[group.indices[t * 3 + std::size_t(k)]];
@@ -218,7 +219,10 @@ bool hasCoplanarOverlap(const PreparedGroup& group) {
                     grid.push_back(((z << 20) | (y << 10) | x) << 32 | t);
     }
     std::sort(grid.begin(), grid.end());
+    std::size_t cells = 0;
     for (std::size_t first = 0, last = 0; first < grid.size(); first = last) {
+        if (++cells % 1024 == 0 && cancel && cancel->load())
+            return true;
         while (last < grid.size() && grid[last] >> 32 == grid[first] >> 32)
             ++last;
         if (last - first > 96)
@@ -279,7 +283,7 @@ void orderForVertexCache(PreparedModel& prepared, const std::vector<bool>& group
             return;
         PreparedGroup& group = prepared.groups[g];
         const std::size_t vertices = group.vertices.size();
-        if (!groups[g] || group.indices.size() < 6 || hasCoplanarOverlap(group))
+        if (!groups[g] || group.indices.size() < 6 || hasCoplanarOverlap(group, cancel) || (cancel && cancel->load()))
             continue;
         meshopt_optimizeVertexCache(group.indices.data(), group.indices.data(), group.indices.size(), vertices);
         // Numbered in order of first use, the vertices a run of triangles reads lie close together.

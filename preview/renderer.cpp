@@ -46,6 +46,8 @@ struct PreviewRenderer::Impl {
     // polygon order (the same picture); adopted once ready.
     std::future<PreparedModel> ordered;
     std::shared_ptr<std::atomic<bool>> cancelOrdering;
+    std::vector<bool> orderGroups, orderMirrored;  // planned, not yet started
+    PreparedModel unmirrored;  // what the planned ordering starts from
     std::unique_ptr<Model> subdivided;  // mode 8's copy
     PoseState pose;
     bool moved = false;  // skinning moved the vertices this frame
@@ -75,6 +77,8 @@ struct PreviewRenderer::Impl {
 
     // Lets go of an ordering still being worked out (it stops at its next group).
     void dropOrdering() {
+        orderGroups.clear();
+        unmirrored = {};
         if (!ordered.valid())
             return;
         cancelOrdering->store(true);
@@ -82,17 +86,28 @@ struct PreviewRenderer::Impl {
         ordered = {};
     }
 
-    void startOrdering(const Model& m, const ModelInstance& instance) {
-        std::vector<bool> groups = orderFreeGroups(prepared, m, instance.textures);
-        if (std::find(groups.begin(), groups.end(), true) == groups.end())
+    // Decides which groups may change order; the work starts on the next model pass, after the
+    // first frame, so that it takes nothing from that frame (nor from a render of one frame).
+    void planOrdering(const Model& m, const ModelInstance& instance) {
+        orderGroups = orderFreeGroups(prepared, m, instance.textures);
+        if (std::find(orderGroups.begin(), orderGroups.end(), true) == orderGroups.end())
+            orderGroups.clear();
+        orderMirrored = mirroredGroups(m);
+    }
+
+    void startOrdering() {
+        if (orderGroups.empty())
             return;
         cancelOrdering = std::make_shared<std::atomic<bool>>(false);
-        ordered = std::async(std::launch::async, [copy = prepared, groups = std::move(groups),
-                                                  mirrored = mirroredGroups(m), cancel = cancelOrdering]() mutable {
-            orderForVertexCache(copy, groups, cancel.get());
-            addMirroredCopies(copy, mirrored);
-            return copy;
-        });
+        ordered =
+            std::async(std::launch::async, [copy = unmirrored, groups = std::move(orderGroups),
+                                            mirrored = std::move(orderMirrored), cancel = cancelOrdering]() mutable {
+                orderForVertexCache(copy, groups, cancel.get());
+                addMirroredCopies(copy, mirrored);
+                return copy;
+            });
+        orderGroups.clear();
+        unmirrored = {};
     }
 
     // Takes the vertex-cache order once it is ready; the skinned positions are made again.
@@ -132,13 +147,15 @@ struct PreviewRenderer::Impl {
             for (int pass = subdivisionPasses(m); pass > 0; --pass)
                 subdivideQuads(*subdivided);
             prepared = prepareMode3(*subdivided);
-            startOrdering(*subdivided, instance);
+            planOrdering(*subdivided, instance);
         } else if (path == 3) {
             prepared = prepareMode3(m);
-            startOrdering(m, instance);
+            planOrdering(m, instance);
         } else {
             fans.prepare(m);
         }
+        if (!orderGroups.empty())
+            unmirrored = prepared;
         if (path != 0)
             addMirroredCopies(prepared, mirroredGroups(m));
         buffers.markStale();
@@ -354,7 +371,7 @@ void PreviewRenderer::setNullTexture(const Image& image) { impl_->textures.setNu
 
 void PreviewRenderer::forgetModel() { impl_->forget(); }
 
-bool PreviewRenderer::ordering() const { return impl_->ordered.valid(); }
+bool PreviewRenderer::ordering() const { return impl_->ordered.valid() || !impl_->orderGroups.empty(); }
 
 void PreviewRenderer::setEffectFolder(const std::string& dataFolder) {
     impl_->effects.setDataFolder(dataFolder);
@@ -379,10 +396,13 @@ void PreviewRenderer::modelPass(Model& model, ModelInstance& instance) {
         model.renderModeDirty = 1;
     }
     advancePlayback(model, instance.playback);
-    if (model.renderModeDirty && model.positionCount() > 0)
+    const bool prepared = model.renderModeDirty && model.positionCount() > 0;
+    if (prepared)
         s.prepare(model, instance);
     if (s.path < 0)
         return;
+    if (!prepared)
+        s.startOrdering();
     s.adoptOrdering();
     computeBoneMatrices(model, instance, s.pose);
     // Render mode 5 leaves skinning to the bone effect when it loads.
