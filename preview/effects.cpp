@@ -181,6 +181,31 @@ Effect::~Effect() {
     // gone took them along.
 }
 
+// The names of the common code's "uniform int NAME;" lines.
+static std::vector<std::string> switchNames(const std::string& common) {
+    std::vector<std::string> out;
+    std::istringstream in(common);
+    for (std::string line; std::getline(in, line);) {
+        const std::vector<std::string> w = words(line);
+        if (w.size() == 3 && w[0] == "uniform" && w[1] == "int" && w[2].size() > 1 && w[2].back() == ';')
+            out.push_back(w[2].substr(0, w[2].size() - 1));
+    }
+    return out;
+}
+
+// The common code with each switch's declaration turned into a constant of its value.
+static std::string withConstants(std::string common, const std::vector<std::string>& names,
+                                 const std::vector<int>& values) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string declaration = "uniform int " + names[i] + ";";
+        const std::string constant = "const int " + names[i] + " = " + std::to_string(values[i]) + ";";
+        for (std::size_t at = common.find(declaration); at != std::string::npos;
+             at = common.find(declaration, at + constant.size()))
+            common.replace(at, declaration.size(), constant);
+    }
+    return common;
+}
+
 void Effect::link(Program& p) {
     p.locations.clear();
     GLint count = 0;
@@ -200,6 +225,7 @@ void Effect::link(Program& p) {
 
 bool Effect::build(const EffectSource& source, std::string* error) {
     release();
+    const std::vector<std::string> switches = switchNames(source.common);
     std::vector<Technique> techniques;
     auto cleanUp = [&] {
         for (Technique& t : techniques)
@@ -242,13 +268,67 @@ bool Effect::build(const EffectSource& source, std::string* error) {
                 cleanUp();
                 return false;
             }
-            link(technique.passes.back());
+            Program& built = technique.passes.back();
+            link(built);
+            built.common = source.common;
+            built.vertex = source.vertexStages.at(pass.vertex);
+            built.fragment = source.fragmentStages.at(pass.fragment);
+            for (const std::string& name : switches)
+                if (built.locations.count(name))
+                    built.switches.push_back(name);
         }
         techniques.push_back(std::move(technique));
     }
     techniques_ = std::move(techniques);
     current_ = -1;
     return true;
+}
+
+const Effect::Program& Effect::specialised(Program& p) {
+    if (p.switches.empty())
+        return p;
+    std::vector<int> key;
+    for (const std::string& name : p.switches) {
+        const auto it = values_.find(name);
+        if (it == values_.end() || it->second.kind != Value::Kind::Int)
+            return p;
+        key.push_back(it->second.i);
+    }
+    if (const auto it = p.variants.find(key); it != p.variants.end())
+        return it->second.program ? it->second : p;
+    // Switches that take many values are not switches: the uniforms stay.
+    if (p.variants.size() >= 16)
+        return p;
+    Program& v = p.variants[key];
+    v.state = p.state;
+    const std::string common = withConstants(p.common, p.switches, key);
+    const GLuint vs = compileStage(GL_VERTEX_SHADER, common, p.vertex, nullptr);
+    const GLuint fs = vs ? compileStage(GL_FRAGMENT_SHADER, common, p.fragment, nullptr) : 0;
+    if (vs && fs) {
+        v.program = glCreateProgram();
+        glAttachShader(v.program, vs);
+        glAttachShader(v.program, fs);
+        bindVertexInputs(v.program);
+        glLinkProgram(v.program);
+        if (linked(v.program, nullptr)) {
+            link(v);
+        } else {
+            glDeleteProgram(v.program);
+            v.program = 0;
+        }
+    }
+    if (vs)
+        glDeleteShader(vs);
+    if (fs)
+        glDeleteShader(fs);
+    return v.program ? v : p;
+}
+
+void Effect::releaseVariants(Program& p) {
+    for (auto& [key, v] : p.variants)
+        if (v.program)
+            glDeleteProgram(v.program);
+    p.variants.clear();
 }
 
 std::vector<std::uint8_t> Effect::binary() const {
@@ -327,8 +407,10 @@ bool Effect::buildFromBinary(const std::vector<std::uint8_t>& bytes, std::string
 
 void Effect::release() {
     for (Technique& t : techniques_)
-        for (Program& p : t.passes)
+        for (Program& p : t.passes) {
+            releaseVariants(p);
             glDeleteProgram(p.program);
+        }
     abandon();
 }
 
@@ -391,7 +473,7 @@ int Effect::passCount() const { return current_ < 0 ? 0 : int(techniques_[std::s
 void Effect::beginPass(int pass) {
     if (current_ < 0 || pass < 0 || pass >= passCount())
         return;
-    const Program& p = techniques_[std::size_t(current_)].passes[std::size_t(pass)];
+    const Program& p = specialised(techniques_[std::size_t(current_)].passes[std::size_t(pass)]);
     glUseProgram(p.program);
     switch (p.state.blend) {
     case EffectPassState::Blend::None: glDisable(GL_BLEND); break;

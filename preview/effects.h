@@ -7,7 +7,10 @@
 //   @technique NAME              then one line per pass:
 //   pass VERTEX FRAGMENT [blend=none|alpha|add] [depth=on|off|test] [cull=on|off]
 // Each stage is compiled as "#version 330 core", then "#define VERTEX_STAGE" or
-// "#define FRAGMENT_STAGE", then the common code and the stage's code. Vertex inputs are bound
+// "#define FRAGMENT_STAGE", then the common code and the stage's code. Every "uniform int NAME;"
+// line of the common code is a switch: a pass whose program reads switches is compiled again with
+// them as constants of the values they hold when it begins, so that the rasteriser does not run
+// the branches they turn off (it would, masked, for a uniform). Vertex inputs are bound
 // by name: aPosition 0, aNormal 1, aDiffuse 2, aUV 4, aBoneIndices 5 (uvec4), aBoneWeight 6.
 #pragma once
 
@@ -100,12 +103,20 @@ private:
         GLuint program = 0;
         EffectPassState state;
         std::map<std::string, GLint> locations;  // every active uniform by name
+        // From source only: the stages' text and the switches the program reads, with the
+        // programs made for their values (program 0 where that failed).
+        std::string common, vertex, fragment;
+        std::vector<std::string> switches;
+        std::map<std::vector<int>, Program> variants;
     };
     struct Technique {
         std::string name;
         std::vector<Program> passes;
     };
     void link(Program& p);
+    // The program for the switches' current values: a variant, else `p` itself.
+    const Program& specialised(Program& p);
+    static void releaseVariants(Program& p);
     std::vector<Technique> techniques_;
     int current_ = -1;
     std::map<std::string, Value> values_;

@@ -80,45 +80,120 @@ void restoreFixedState() {
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
 }
 
-void setFixedLight(const FixedFunctionProgram& p, const SceneView& view) {
-    glUseProgram(p.program);
-    glActiveTexture(GL_TEXTURE0);
-    glUniform1i(p.sampler, 0);
-    const Vec3 lightInView = transformPoint(view.lightPosition, view.view);
-    glUniform3f(p.lightPosition, lightInView.x, lightInView.y, lightInView.z);
-    glUniform3f(p.lightDiffuse, view.lightColour.x, view.lightColour.y, view.lightColour.z);
-    glUniform3f(p.lightSpecular, 1, 1, 1);
-    glUniform3f(p.lightAmbient, view.ambient.x, view.ambient.y, view.ambient.z);
-    glUniform1f(p.lightRange, 65000.0f);
-    // Material: diffuse 1 (the vertex colour stands in for it), power 20, the rest zero.
-    glUniform3f(p.materialAmbient, 0, 0, 0);
-    glUniform3f(p.materialSpecular, 0, 0, 0);
-    glUniform3f(p.materialEmissive, 0, 0, 0);
-    glUniform3f(p.globalAmbient, 0, 0, 0);
-    glUniform1f(p.power, 20.0f);
+bool FixedPrograms::build(std::string* error) {
+    // The programs of the grid and of a lit, untextured group: every frame needs them, and a
+    // source the driver refuses shows here.
+    for (const unsigned features : {0u, unsigned(kFeatureLighting)}) {
+        Slot& slot = sets_[features];
+        slot.tried = true;
+        if (!buildFixedFunctionProgram(slot.program, error, int(features))) {
+            release();
+            return false;
+        }
+    }
+    return true;
 }
 
-void setFixedWorld(const FixedFunctionProgram& p, const SceneView& view, const Mat4& world) {
-    const Mat4 worldView = multiply(world, view.view);
-    const Mat4 wvp = multiply(worldView, glProjection(view.projection));
-    const std::array<float, 9> normal = normalMatrixOf(worldView);
-    glUniformMatrix4fv(p.worldViewProjection, 1, GL_FALSE, wvp.data());
-    glUniformMatrix4fv(p.worldView, 1, GL_FALSE, worldView.data());
-    // Row-major inverse transpose for row vectors is the column-major normal matrix.
-    glUniformMatrix3fv(p.normalMatrix, 1, GL_FALSE, normal.data());
+void FixedPrograms::release() {
+    for (Slot& s : sets_)
+        if (s.program.program)
+            glDeleteProgram(s.program.program);
+    if (general_.program.program)
+        glDeleteProgram(general_.program.program);
+    sets_ = {};
+    general_ = {};
+    current_ = nullptr;
 }
 
-void setFixedGroupState(const FixedFunctionProgram& p, const Model& model, std::size_t g, GLuint texture,
-                        const std::array<float, 2>& scroll) {
-    const ModelGroup& group = model.groups[g];
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glUniform1i(p.textured, texture != 0 ? 1 : 0);
-    glUniform1i(p.specularEnable, group.specular() != 0 ? 1 : 0);
-    glPolygonMode(GL_FRONT_AND_BACK, polygonModeOf(group.shadeParam, model.fillMode));
-    glUniform1i(p.flatShade, group.shadeParam == kStyleFlat ? 1 : 0);
-    glUniform1i(p.alphaTest, group.groupOption != 0 ? 1 : 0);
-    glUniform1f(p.alphaRef, float(group.groupOptionValue & 0xff));
-    glUniform2f(p.uvOffset, scroll[0], scroll[1]);
+void FixedPrograms::setFrame(const SceneView& view, const Mat4& world) {
+    FrameUniforms f;
+    f.worldView = multiply(world, view.view);
+    f.worldViewProjection = multiply(f.worldView, glProjection(view.projection));
+    f.normal = normalMatrixOf(f.worldView);
+    f.lightPosition = transformPoint(view.lightPosition, view.view);
+    f.lightDiffuse = view.lightColour;
+    f.ambient = view.ambient;
+    auto same = [](const Vec3& a, const Vec3& b) { return a.x == b.x && a.y == b.y && a.z == b.z; };
+    if (f.worldView == frame_.worldView && f.worldViewProjection == frame_.worldViewProjection &&
+        f.normal == frame_.normal && same(f.lightPosition, frame_.lightPosition) &&
+        same(f.lightDiffuse, frame_.lightDiffuse) && same(f.ambient, frame_.ambient))
+        return;
+    frame_ = f;
+    ++frameStamp_;
+}
+
+const FixedFunctionProgram& FixedPrograms::use(unsigned features) {
+    Slot* slot = &sets_[features % kFixedFeatureSets];
+    if (!slot->tried) {
+        slot->tried = true;
+        if (!buildFixedFunctionProgram(slot->program, nullptr, int(features % kFixedFeatureSets)))
+            slot->program = {};
+    }
+    // A feature set whose program does not build takes the program that switches by uniforms.
+    const bool general = slot->program.program == 0;
+    if (general) {
+        slot = &general_;
+        if (!slot->tried) {
+            slot->tried = true;
+            buildFixedFunctionProgram(slot->program, nullptr, -1);
+        }
+    }
+    const FixedFunctionProgram& p = slot->program;
+    if (slot != current_) {
+        glUseProgram(p.program);
+        current_ = slot;
+    }
+    if (slot->frame != frameStamp_) {
+        slot->frame = frameStamp_;
+        glUniformMatrix4fv(p.worldViewProjection, 1, GL_FALSE, frame_.worldViewProjection.data());
+        glUniformMatrix4fv(p.worldView, 1, GL_FALSE, frame_.worldView.data());
+        // Row-major inverse transpose for row vectors is the column-major normal matrix.
+        glUniformMatrix3fv(p.normalMatrix, 1, GL_FALSE, frame_.normal.data());
+        glUniform3f(p.lightPosition, frame_.lightPosition.x, frame_.lightPosition.y, frame_.lightPosition.z);
+        glUniform3f(p.lightDiffuse, frame_.lightDiffuse.x, frame_.lightDiffuse.y, frame_.lightDiffuse.z);
+        glUniform3f(p.lightAmbient, frame_.ambient.x, frame_.ambient.y, frame_.ambient.z);
+    }
+    if (general) {
+        glUniform1i(p.lighting, (features & kFeatureLighting) ? 1 : 0);
+        glUniform1i(p.vertexSpecular, (features & kFeatureVertexSpecular) ? 1 : 0);
+        glUniform1i(p.specularEnable, (features & kFeatureSpecular) ? 1 : 0);
+        glUniform1i(p.flatShade, (features & kFeatureFlat) ? 1 : 0);
+        glUniform1i(p.textured, (features & kFeatureTextured) ? 1 : 0);
+        glUniform1i(p.alphaTest, (features & kFeatureAlphaTest) ? 1 : 0);
+    }
+    return p;
+}
+
+void FixedPrograms::setGroup(float alphaRef, const std::array<float, 2>& scroll) {
+    if (!current_)
+        return;
+    Slot& s = *current_;
+    if (s.alphaRef != alphaRef) {
+        s.alphaRef = alphaRef;
+        glUniform1f(s.program.alphaRef, alphaRef);
+    }
+    if (s.scroll != scroll) {
+        s.scroll = scroll;
+        glUniform2f(s.program.uvOffset, scroll[0], scroll[1]);
+    }
+}
+
+unsigned fixedGroupFeatures(const ModelGroup& group, bool textured, bool vertexSpecular, const SceneView& view) {
+    unsigned f = 0;
+    if (view.lighting)
+        f |= kFeatureLighting;
+    if (vertexSpecular)
+        f |= kFeatureVertexSpecular;
+    // Without a vertex specular colour the material's (black) one adds nothing.
+    if (vertexSpecular && group.specular() != 0)
+        f |= kFeatureSpecular;
+    if (group.shadeParam == kStyleFlat)
+        f |= kFeatureFlat;
+    if (textured)
+        f |= kFeatureTextured;
+    if (group.groupOption != 0)
+        f |= kFeatureAlphaTest;
+    return f;
 }
 
 void GridLines::create() {
@@ -141,23 +216,15 @@ void GridLines::release() {
     vao_ = buffer_ = 0;
 }
 
-void GridLines::draw(const FixedFunctionProgram& p, const SceneView& view) const {
-    glUseProgram(p.program);
+void GridLines::draw(FixedPrograms& programs, const SceneView& view) const {
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, 0);
-    setFixedWorld(p, view, kIdentity);
-    glUniform1i(p.lighting, 0);
-    glUniform1i(p.vertexSpecular, 0);
-    glUniform1i(p.textured, 0);
-    glUniform1i(p.specularEnable, 0);
-    glUniform1i(p.flatShade, 0);
-    glUniform1i(p.alphaTest, 0);
-    glUniform2f(p.uvOffset, 0, 0);
+    programs.setFrame(view, kIdentity);
+    programs.use(0);
+    programs.setGroup(0, {0, 0});
     glBindVertexArray(vao_);
     glDrawArrays(GL_LINES, 0, count_);
     glBindVertexArray(0);
-    glUniform1i(p.lighting, 1);
-    glUseProgram(0);
 }
 
 }  // namespace rv

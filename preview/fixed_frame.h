@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include <epoxy/gl.h>
 
@@ -24,22 +26,57 @@ void beginFixedFrame(GLuint framebuffer, int width, int height, const SceneView&
 // The state the grid of the effect frame expects: depth, alpha blending, culling, solid fill.
 void restoreFixedState();
 
-// Uses the program with the frame's light and material.
-void setFixedLight(const FixedFunctionProgram& p, const SceneView& view);
-// Sets world x view x projection, world x view and the normal matrix.
-void setFixedWorld(const FixedFunctionProgram& p, const SceneView& view, const Mat4& world);
-// Binds group g's texture (0 for none) and sets its specular, fill, shading, alpha test and
-// texture scroll.
-void setFixedGroupState(const FixedFunctionProgram& p, const Model& model, std::size_t g, GLuint texture,
-                        const std::array<float, 2>& scroll);
+// The fixed-function programs, one per feature set, each built on first use, with the frame's
+// light and transforms applied to a program when it is next used.
+class FixedPrograms {
+public:
+    // Builds the programs every frame uses; false with the compiler's text when the driver refuses
+    // them. The program that switches every feature by uniforms is built only to stand in for a
+    // feature set whose own program does not build.
+    bool build(std::string* error);
+    void release();
+    bool ready() const { return sets_[0].program.program != 0; }
+
+    // The frame's light and transforms for what is drawn with `world`.
+    void setFrame(const SceneView& view, const Mat4& world);
+    // Uses the program of a set of FixedFeature bits, its frame uniforms brought up to date.
+    const FixedFunctionProgram& use(unsigned features);
+    // A group's alpha reference (0..255) and texture scroll, on the program in use.
+    void setGroup(float alphaRef, const std::array<float, 2>& scroll);
+    // Another program was used since (an effect's): the next use() binds again.
+    void forgetBinding() { current_ = nullptr; }
+
+private:
+    struct Slot {
+        FixedFunctionProgram program;
+        bool tried = false;
+        std::uint64_t frame = 0;  // the frame uniforms it holds
+        float alphaRef = -1;
+        std::array<float, 2> scroll{-1, -1};
+    };
+    struct FrameUniforms {
+        Mat4 worldViewProjection{}, worldView{};
+        std::array<float, 9> normal{};
+        Vec3 lightPosition{}, lightDiffuse{}, ambient{};
+    };
+    Slot general_;
+    std::array<Slot, kFixedFeatureSets> sets_;
+    Slot* current_ = nullptr;
+    FrameUniforms frame_;
+    std::uint64_t frameStamp_ = 1;
+};
+
+// The features group g needs: `textured` when a texture is bound, `vertexSpecular` on the path
+// whose vertices carry a specular colour (render mode 0).
+unsigned fixedGroupFeatures(const ModelGroup& group, bool textured, bool vertexSpecular, const SceneView& view);
 
 // The reference grid: unlit lines in world space.
 class GridLines {
 public:
     void create();
     void release();
-    // Draws with the fixed-function program into whatever target is bound.
-    void draw(const FixedFunctionProgram& p, const SceneView& view) const;
+    // Draws with the unlit fixed-function program into whatever target is bound.
+    void draw(FixedPrograms& programs, const SceneView& view) const;
 
 private:
     GLuint vao_ = 0, buffer_ = 0;

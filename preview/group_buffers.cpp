@@ -1,5 +1,6 @@
 #include "preview/group_buffers.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "preview/gl_common.h"
@@ -15,6 +16,32 @@ struct SkinVertex {
 static_assert(sizeof(SkinVertex) == 8);
 
 }  // namespace
+
+std::vector<IndexRun> narrowIndexRuns(std::span<const std::uint32_t> indices) {
+    constexpr std::uint32_t kSpan = 65535;
+    std::vector<IndexRun> runs;
+    std::uint32_t lo = 0, hi = 0;
+    for (std::size_t t = 0; t + 2 < indices.size(); t += 3) {
+        const std::uint32_t a = indices[t], b = indices[t + 1], c = indices[t + 2];
+        const std::uint32_t tlo = std::min({a, b, c}), thi = std::max({a, b, c});
+        if (thi - tlo > kSpan)
+            return {};
+        if (!runs.empty() && std::max(hi, thi) - std::min(lo, tlo) <= kSpan) {
+            lo = std::min(lo, tlo);
+            hi = std::max(hi, thi);
+            runs.back().count += 3;
+            continue;
+        }
+        if (!runs.empty())
+            runs.back().base = lo;
+        runs.push_back({t, 3, 0});
+        lo = tlo;
+        hi = thi;
+    }
+    if (!runs.empty())
+        runs.back().base = lo;
+    return runs;
+}
 
 void GroupBuffers::create() {
     glGenVertexArrays(1, &vao_);
@@ -55,25 +82,38 @@ void GroupBuffers::bind() const { glBindVertexArray(vao_); }
 
 int GroupBuffers::draw(std::size_t g) const {
     const Range& r = ranges_[g];
-    glDrawElementsBaseVertex(GL_TRIANGLES, r.indexCount, r.wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-                             reinterpret_cast<void*>(r.indexOffset), r.baseVertex);
+    for (std::size_t k = r.firstDraw; k < r.firstDraw + r.drawCount; ++k) {
+        const Draw& d = draws_[k];
+        glDrawElementsBaseVertex(GL_TRIANGLES, d.indexCount, d.wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                                 reinterpret_cast<void*>(d.indexOffset), d.baseVertex);
+    }
     return r.indexCount / 3;
 }
 
 // Places each group in the shared buffers (index runs 4-byte aligned); returns the vertex count.
 std::size_t GroupBuffers::layOut(const PreparedModel& prepared, std::size_t& indexBytes) {
     ranges_.assign(prepared.groups.size(), {});
+    draws_.clear();
     std::size_t vertices = 0;
     indexBytes = 0;
     for (std::size_t g = 0; g < prepared.groups.size(); ++g) {
         const PreparedGroup& group = prepared.groups[g];
         Range& r = ranges_[g];
-        r.baseVertex = GLint(vertices);
-        r.indexOffset = indexBytes;
+        r.firstVertex = vertices;
+        r.firstDraw = draws_.size();
         r.indexCount = GLsizei(group.indices.size());
-        r.wide = group.wideIndices;
+        if (group.wideIndices)
+            r.runs = narrowIndexRuns(group.indices);
+        else if (!group.indices.empty())
+            r.runs.push_back({0, group.indices.size(), 0});
+        const bool wide = r.runs.empty() && !group.indices.empty();
+        if (wide)
+            draws_.push_back({GLint(vertices), indexBytes, r.indexCount, true});
+        for (const IndexRun& run : r.runs)
+            draws_.push_back({GLint(vertices + run.base), indexBytes + run.first * 2, GLsizei(run.count), false});
+        r.drawCount = draws_.size() - r.firstDraw;
         vertices += group.vertices.size();
-        indexBytes += group.indices.size() * (r.wide ? 4 : 2);
+        indexBytes += group.indices.size() * (wide ? 4 : 2);
         indexBytes = (indexBytes + 3) & ~std::size_t(3);
     }
     return vertices;
@@ -107,16 +147,24 @@ void GroupBuffers::upload(const PreparedModel& prepared, int bones) {
     for (std::size_t g = 0; g < prepared.groups.size(); ++g) {
         const PreparedGroup& group = prepared.groups[g];
         const Range& r = ranges_[g];
-        glBufferSubData(GL_ARRAY_BUFFER, GLintptr(std::size_t(r.baseVertex) * sizeof(PreparedVertex)),
+        if (r.drawCount == 0 && group.vertices.empty())
+            continue;
+        const std::size_t first = r.drawCount > 0 ? draws_[r.firstDraw].indexOffset : 0;
+        glBufferSubData(GL_ARRAY_BUFFER, GLintptr(ranges_[g].firstVertex * sizeof(PreparedVertex)),
                         GLsizeiptr(group.vertices.size() * sizeof(PreparedVertex)), group.vertices.data());
-        if (r.wide) {
-            glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, GLintptr(r.indexOffset), GLsizeiptr(group.indices.size() * 4),
+        if (r.drawCount == 0)
+            continue;
+        if (r.runs.empty()) {
+            glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, GLintptr(first), GLsizeiptr(group.indices.size() * 4),
                             group.indices.data());
-        } else {
-            narrow.assign(group.indices.begin(), group.indices.end());
-            glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, GLintptr(r.indexOffset), GLsizeiptr(narrow.size() * 2),
-                            narrow.data());
+            continue;
         }
+        // Each run's indices count from its own base vertex.
+        narrow.resize(group.indices.size());
+        for (const IndexRun& run : r.runs)
+            for (std::size_t i = run.first; i < run.first + run.count; ++i)
+                narrow[i] = std::uint16_t(group.indices[i] - run.base);
+        glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, GLintptr(first), GLsizeiptr(narrow.size() * 2), narrow.data());
     }
     glBindVertexArray(0);
     buffersStale_ = false;
@@ -127,7 +175,7 @@ void GroupBuffers::uploadPositions(const PreparedModel& prepared) {
     glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
     for (std::size_t g = 0; g < prepared.groups.size(); ++g) {
         const PreparedGroup& group = prepared.groups[g];
-        glBufferSubData(GL_ARRAY_BUFFER, GLintptr(std::size_t(ranges_[g].baseVertex) * sizeof(PreparedVertex)),
+        glBufferSubData(GL_ARRAY_BUFFER, GLintptr(ranges_[g].firstVertex * sizeof(PreparedVertex)),
                         GLsizeiptr(group.vertices.size() * sizeof(PreparedVertex)), group.vertices.data());
     }
     positionsStale_ = false;

@@ -1,9 +1,11 @@
-// The prepared render modes (3 and 8) on the GPU: every group's vertices, 16- or 32-bit indices
-// and per-vertex bones in three shared buffers under one vertex array, each group drawn from its
-// own range.
+// The prepared render modes (3 and 8) on the GPU: every group's vertices, 16-bit indices (32-bit
+// only where a triangle spans more than 16 bits address) and per-vertex bones in three shared
+// buffers under one vertex array, each group drawn from its own range.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <vector>
 
 #include <epoxy/gl.h>
@@ -11,6 +13,16 @@
 #include "preview/prepare.h"
 
 namespace rv {
+
+// A run of whole triangles whose vertices all lie within 65,535 of `base`, so that it draws with
+// 16-bit indices from its own base vertex.
+struct IndexRun {
+    std::size_t first = 0, count = 0;  // indices
+    std::uint32_t base = 0;
+};
+// Splits a triangle list into such runs, in order, each as long as it can be; empty when some
+// triangle alone spans more than 16-bit indices reach (the list then draws with 32-bit indices).
+std::vector<IndexRun> narrowIndexRuns(std::span<const std::uint32_t> indices);
 
 class GroupBuffers {
 public:
@@ -33,11 +45,17 @@ public:
     int triangles(std::size_t g) const { return ranges_[g].indexCount / 3; }
 
 private:
-    struct Range {
+    struct Draw {
         GLint baseVertex = 0;
         std::size_t indexOffset = 0;  // bytes
         GLsizei indexCount = 0;
         bool wide = false;
+    };
+    struct Range {
+        std::size_t firstVertex = 0;
+        std::size_t firstDraw = 0, drawCount = 0;
+        GLsizei indexCount = 0;
+        std::vector<IndexRun> runs;  // the 16-bit runs; empty for 32-bit indices
     };
     std::size_t layOut(const PreparedModel& prepared, std::size_t& indexBytes);
     void uploadSkin(const PreparedModel& prepared, std::size_t vertices, int bones);
@@ -46,6 +64,7 @@ private:
 
     GLuint vao_ = 0, vertexBuffer_ = 0, indexBuffer_ = 0, skinBuffer_ = 0;
     std::vector<Range> ranges_;
+    std::vector<Draw> draws_;
     bool buffersStale_ = true;  // prepared data not yet in the buffers
     bool positionsStale_ = false;  // skinned positions not yet in the buffers
 };

@@ -2,11 +2,13 @@
 // the fan triangles over them, built once when the model's render mode is set up.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
 #include "model/instance.h"
 #include "model/model.h"
+#include "runtime/image.h"
 
 namespace rv {
 
@@ -41,9 +43,25 @@ struct PreparedModel {
 // outside their tables read as zero entries.
 PreparedModel prepareMode3(const Model& model);
 
-// Appends to each mirrored group (its mirror word non-zero) the x-negated copy of its vertices
-// and triangles, wound the other way so that it faces out. `model` is the prepared model.
-void addMirroredCopies(PreparedModel& prepared, const Model& model);
+// Which groups of the prepared `model` may have their triangles drawn in any order, as far as fill
+// and colour tell: filled, and every fragment opaque (vertex alpha 255 and, for each texture the
+// group may show, an image of alpha 255 in `images`). Blending, or lines and points drawn twice,
+// would show a change of order.
+std::vector<bool> orderFreeGroups(const PreparedModel& prepared, const Model& model, const std::vector<Image>& images);
+
+// Reorders the triangles of each listed group so that the rasteriser's vertex cache reuses
+// vertices, keeping each triangle's corners in order, and numbers the group's vertices in order of
+// first use; a group with two triangles in one plane whose interiors overlap (a decal) keeps its
+// order, since the last of equal depths shows. Reads nothing but its arguments, so it may run on
+// another thread; stops between groups once `cancel` is set.
+void orderForVertexCache(PreparedModel& prepared, const std::vector<bool>& groups,
+                         const std::atomic<bool>* cancel = nullptr);
+
+// Whether each group of `model` is mirrored (its mirror word non-zero).
+std::vector<bool> mirroredGroups(const Model& model);
+// Appends to each mirrored group the x-negated copy of its vertices and triangles, wound the
+// other way so that it faces out.
+void addMirroredCopies(PreparedModel& prepared, const std::vector<bool>& mirroredGroups);
 
 // Packs a colour whose components are on the scale 0..255 as the buffered modes do.
 std::uint32_t packDiffuse(const ModelColor& c);

@@ -1,6 +1,10 @@
 #include "preview/renderer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
 
 #include "model/mesh.h"
 #include "preview/effects.h"
@@ -28,6 +32,7 @@ int drawPathOf(const Model& model) {
 }
 
 struct PreviewRenderer::Impl {
+    FixedPrograms programs;
     TextureCache textures;
     FanDraw fans;  // mode 0
     GroupBuffers buffers;  // modes 3 and 8
@@ -37,9 +42,16 @@ struct PreviewRenderer::Impl {
     const Model* model = nullptr;
     int path = -1;
     PreparedModel prepared;
+    // The vertex-cache order, worked out on another thread while the first frames draw the
+    // polygon order (the same picture); adopted once ready.
+    std::future<PreparedModel> ordered;
+    std::shared_ptr<std::atomic<bool>> cancelOrdering;
+    std::vector<bool> orderGroups, orderMirrored;  // planned, not yet started
+    PreparedModel unmirrored;  // what the planned ordering starts from
     std::unique_ptr<Model> subdivided;  // mode 8's copy
     PoseState pose;
     bool moved = false;  // skinning moved the vertices this frame
+    bool reskin = false;  // the prepared vertices were replaced: skin them again
 
     // The effect path, and render modes 5 to 7.
     EffectLibrary effects;
@@ -63,7 +75,56 @@ struct PreviewRenderer::Impl {
         shader.releaseTargets();
     }
 
+    // Lets go of an ordering still being worked out (it stops at its next group).
+    void dropOrdering() {
+        orderGroups.clear();
+        unmirrored = {};
+        if (!ordered.valid())
+            return;
+        cancelOrdering->store(true);
+        ordered.wait();
+        ordered = {};
+    }
+
+    // Decides which groups may change order; the work starts on the next model pass, after the
+    // first frame, so that it takes nothing from that frame (nor from a render of one frame).
+    void planOrdering(const Model& m, const ModelInstance& instance) {
+        orderGroups = orderFreeGroups(prepared, m, instance.textures);
+        if (std::find(orderGroups.begin(), orderGroups.end(), true) == orderGroups.end())
+            orderGroups.clear();
+        orderMirrored = mirroredGroups(m);
+    }
+
+    void startOrdering() {
+        if (orderGroups.empty())
+            return;
+        cancelOrdering = std::make_shared<std::atomic<bool>>(false);
+        ordered =
+            std::async(std::launch::async, [copy = unmirrored, groups = std::move(orderGroups),
+                                            mirrored = std::move(orderMirrored), cancel = cancelOrdering]() mutable {
+                orderForVertexCache(copy, groups, cancel.get());
+                addMirroredCopies(copy, mirrored);
+                return copy;
+            });
+        orderGroups.clear();
+        unmirrored = {};
+    }
+
+    // Takes the vertex-cache order once it is ready; the skinned positions are made again.
+    void adoptOrdering() {
+        if (!ordered.valid() || ordered.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return;
+        PreparedModel next = ordered.get();
+        if (cancelOrdering->load() || next.groups.size() != prepared.groups.size())
+            return;
+        prepared = std::move(next);
+        buffers.markStale();
+        if (moved)
+            reskin = true;
+    }
+
     void forget() {
+        dropOrdering();
         model = nullptr;
         path = -1;
         prepared = {};
@@ -74,7 +135,8 @@ struct PreviewRenderer::Impl {
         buffers.markStale();
     }
 
-    void prepare(Model& m) {
+    void prepare(Model& m, const ModelInstance& instance) {
+        dropOrdering();
         m.renderModeDirty = 0;
         path = drawPathOf(m);
         prepared = {};
@@ -85,13 +147,17 @@ struct PreviewRenderer::Impl {
             for (int pass = subdivisionPasses(m); pass > 0; --pass)
                 subdivideQuads(*subdivided);
             prepared = prepareMode3(*subdivided);
+            planOrdering(*subdivided, instance);
         } else if (path == 3) {
             prepared = prepareMode3(m);
+            planOrdering(m, instance);
         } else {
             fans.prepare(m);
         }
+        if (!orderGroups.empty())
+            unmirrored = prepared;
         if (path != 0)
-            addMirroredCopies(prepared, m);
+            addMirroredCopies(prepared, mirroredGroups(m));
         buffers.markStale();
     }
 
@@ -115,7 +181,8 @@ struct PreviewRenderer::Impl {
     }
 
     void skinOnCpu(const Model& m) {
-        const bool moves = poseMoves(pose);
+        const bool moves = poseMoves(pose) || reskin;
+        reskin = false;
         // Positions go back to the prepared ones once, when the pose returns to rest.
         if (!moves && !moved)
             return;
@@ -148,7 +215,7 @@ struct PreviewRenderer::Impl {
     }
 
     // Group g on the prepared path, through its effect when the render mode has one.
-    int drawPreparedGroup(const FixedFunctionProgram& p, const Model& m, ModelInstance& instance, std::size_t g,
+    int drawPreparedGroup(FixedPrograms& programs, const Model& m, ModelInstance& instance, std::size_t g,
                           GLuint texture, const std::array<float, 2>& scroll, const SceneView& view) {
         Effect* effect = path == 3 ? groupEffectOf(effects, m, gpuSkin) : nullptr;
         if (!effect)
@@ -160,38 +227,49 @@ struct PreviewRenderer::Impl {
             buffers.draw(g);
         }
         Effect::endPass();
-        glUseProgram(p.program);
+        programs.forgetBinding();
         return buffers.triangles(g);
     }
 
-    void drawModelFixed(const FixedFunctionProgram& p, const Model& m, ModelInstance& instance, const SceneView& view,
+    void drawModelFixed(FixedPrograms& programs, const Model& m, ModelInstance& instance, const SceneView& view,
                         FrameCounts& counts);
     bool drawShaderFrame(GLuint framebuffer, int width, int height, const Model* m, ModelInstance* instance,
-                         const SceneView& view, const FixedFunctionProgram& p, FrameCounts& counts);
+                         const SceneView& view, FixedPrograms& programs, FrameCounts& counts);
     int walkForEffects(const Model& m, ModelInstance& instance, const EffectGroupVisitor& visit);
 };
 
-void PreviewRenderer::Impl::drawModelFixed(const FixedFunctionProgram& p, const Model& m, ModelInstance& instance,
+void PreviewRenderer::Impl::drawModelFixed(FixedPrograms& programs, const Model& m, ModelInstance& instance,
                                            const SceneView& view, FrameCounts& counts) {
-    setFixedWorld(p, view, kIdentity);
-    glUniform1i(p.lighting, view.lighting ? 1 : 0);
+    programs.setFrame(view, kIdentity);
     const bool fanPath = path == 0;
-    glUniform1i(p.vertexSpecular, fanPath ? 1 : 0);
     bindModel();
+    // Texture and fill mode change only where a group differs from the one before.
+    GLuint boundTexture = 0;
+    GLenum fill = GL_FILL;
     for (std::size_t g = 0; g < m.groups.size(); ++g) {
-        if (m.groups[g].shadeParam == kStyleHidden)
+        const ModelGroup& group = m.groups[g];
+        if (group.shadeParam == kStyleHidden)
             continue;
         const int number = groupTextureNumber(m, instance.playback, g);
         const GLuint texture = number != 0 ? textures.textureFor(m, instance, number) : 0;
-        const std::array<float, 2> scroll = groupScroll(m.groups[g], instance.playback, g);
-        setFixedGroupState(p, m, g, texture, scroll);
+        const std::array<float, 2> scroll = groupScroll(group, instance.playback, g);
+        if (texture != boundTexture) {
+            glBindTexture(GL_TEXTURE_2D, texture);
+            boundTexture = texture;
+        }
+        if (const GLenum mode = polygonModeOf(group.shadeParam, m.fillMode); mode != fill) {
+            glPolygonMode(GL_FRONT_AND_BACK, mode);
+            fill = mode;
+        }
+        programs.use(fixedGroupFeatures(group, texture != 0, fanPath, view));
+        programs.setGroup(float(group.groupOptionValue & 0xff), scroll);
         if (fanPath) {
             const int triangles = fans.draw(m, g, pose, moved, view.selectedBone);
             counts.triangles += triangles;
             if (triangles > 0)
                 ++counts.drawCalls;
         } else if (buffers.hasTriangles(g)) {
-            counts.triangles += drawPreparedGroup(p, m, instance, g, texture, scroll, view);
+            counts.triangles += drawPreparedGroup(programs, m, instance, g, texture, scroll, view);
             ++counts.drawCalls;
         }
     }
@@ -238,8 +316,8 @@ int PreviewRenderer::Impl::walkForEffects(const Model& m, ModelInstance& instanc
 // The frame through the effects; false when it cannot be drawn (set-up refused, an effect
 // missing), and the fixed-function frame is drawn instead.
 bool PreviewRenderer::Impl::drawShaderFrame(GLuint framebuffer, int width, int height, const Model* m,
-                                            ModelInstance* instance, const SceneView& view,
-                                            const FixedFunctionProgram& p, FrameCounts& counts) {
+                                            ModelInstance* instance, const SceneView& view, FixedPrograms& programs,
+                                            FrameCounts& counts) {
     if (!shader.ensureTargets(width, height))
         return false;
     ShaderFrameInput in;
@@ -255,7 +333,10 @@ bool PreviewRenderer::Impl::drawShaderFrame(GLuint framebuffer, int width, int h
         };
     }
     if (view.grid)
-        in.grid = [this, &p, &view] { grid.draw(p, view); };
+        in.grid = [this, &programs, &view] {
+            programs.forgetBinding();
+            grid.draw(programs, view);
+        };
     in.restoreFixedState = restoreFixedState;
     FrameCounts frame;
     if (!shader.drawFrame(effects, in, frame))
@@ -268,10 +349,12 @@ PreviewRenderer::PreviewRenderer() : impl_(std::make_unique<Impl>()) {}
 
 PreviewRenderer::~PreviewRenderer() = default;
 
+bool PreviewRenderer::ready() const { return impl_->programs.ready(); }
+
 bool PreviewRenderer::init(std::string* error) {
     if (ready())
         return true;
-    if (!buildFixedFunctionProgram(program_, error))
+    if (!impl_->programs.build(error))
         return false;
     impl_->createGl();
     return true;
@@ -281,13 +364,14 @@ void PreviewRenderer::release() {
     if (!ready())
         return;
     impl_->releaseGl();
-    glDeleteProgram(program_.program);
-    program_ = {};
+    impl_->programs.release();
 }
 
 void PreviewRenderer::setNullTexture(const Image& image) { impl_->textures.setNullImage(image); }
 
 void PreviewRenderer::forgetModel() { impl_->forget(); }
+
+bool PreviewRenderer::ordering() const { return impl_->ordered.valid() || !impl_->orderGroups.empty(); }
 
 void PreviewRenderer::setEffectFolder(const std::string& dataFolder) {
     impl_->effects.setDataFolder(dataFolder);
@@ -312,10 +396,14 @@ void PreviewRenderer::modelPass(Model& model, ModelInstance& instance) {
         model.renderModeDirty = 1;
     }
     advancePlayback(model, instance.playback);
-    if (model.renderModeDirty && model.positionCount() > 0)
-        s.prepare(model);
+    const bool prepared = model.renderModeDirty && model.positionCount() > 0;
+    if (prepared)
+        s.prepare(model, instance);
     if (s.path < 0)
         return;
+    if (!prepared)
+        s.startOrdering();
+    s.adoptOrdering();
     computeBoneMatrices(model, instance, s.pose);
     // Render mode 5 leaves skinning to the bone effect when it loads.
     s.gpuSkin = model.renderMode == 5 && s.path == 3 && s.effects.get(EffectKind::Bone) != nullptr;
@@ -332,19 +420,21 @@ FrameCounts PreviewRenderer::drawScene(GLuint framebuffer, int width, int height
     if (!ready())
         return counts;
     Impl& s = *impl_;
-    const FixedFunctionProgram& p = program_;
+    // Whatever ran between frames may have used another program.
+    s.programs.forgetBinding();
     const bool shaderFrame = view.shaderMode && !s.shader.refused() &&
-                             s.drawShaderFrame(framebuffer, width, height, model, instance, view, p, counts);
+                             s.drawShaderFrame(framebuffer, width, height, model, instance, view, s.programs, counts);
     if (!shaderFrame) {
         beginFixedFrame(framebuffer, width, height, view);
-        setFixedLight(p, view);
+        glActiveTexture(GL_TEXTURE0);
         if (s.drawable(model, instance))
-            s.drawModelFixed(p, *model, *instance, view, counts);
+            s.drawModelFixed(s.programs, *model, *instance, view, counts);
         // The application's drawing: the grid, unlit, in world space.
         if (view.grid)
-            s.grid.draw(p, view);
-        glUseProgram(0);
+            s.grid.draw(s.programs, view);
     }
+    glUseProgram(0);
+    s.programs.forgetBinding();
     if (overlay)
         overlay();
     return counts;

@@ -67,7 +67,7 @@ public:
     // Deletes every GL object (the context goes or was lost); CPU-side preparation stays, so
     // init() after a new context rebuilds the same picture.
     void release();
-    bool ready() const { return program_.program != 0; }
+    bool ready() const;
 
     // The texture drawn for a missing image.
     void setNullTexture(const Image& image);
@@ -87,6 +87,9 @@ public:
     // The per-frame model pass: playback, bone matrices, skinning and, when the model's
     // renderModeDirty is set (or the model changed), the preparation of its render mode.
     void modelPass(Model& model, ModelInstance& instance);
+    // Whether the current model's vertex-cache order is still being worked out on another thread
+    // (frames meanwhile draw the polygon order, the same picture).
+    bool ordering() const;
     // Forgets the prepared model (before the host frees it).
     void forgetModel();
 
@@ -98,7 +101,6 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
-    FixedFunctionProgram program_;
 };
 
 }  // namespace rv

@@ -283,7 +283,9 @@ void ShaderPath::shadowPass(Effect& e3, const ShaderFrameInput& in, FrameCounts&
     glFrontFace(GL_CW);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
-    drawModel(e3, in, "ShadowMapTexZ_Technique", false, counts);
+    // The scene reads the shadow map only where the light shines on the model.
+    if (in.view->lighting && in.modelLight)
+        drawModel(e3, in, "ShadowMapTexZ_Technique", false, counts);
 }
 
 // The scene, its reflective groups, then the application's drawing (the grid) over it.

@@ -1,6 +1,7 @@
 #include "preview/shaders.h"
 
 #include <string>
+#include <utility>
 
 namespace rv {
 namespace {
@@ -8,7 +9,7 @@ namespace {
 // Colours of the light and the material are 0..1. A light farther than its range adds nothing,
 // ambient included; attenuation is 1. Specular needs the light in front of the surface and the
 // half vector on its side (the viewer is local).
-const char* kVertexShader = R"(#version 330 core
+const char* kVertexShader = R"(
 in vec3 aPosition;
 in vec3 aNormal;
 in vec4 aDiffuse;
@@ -18,7 +19,7 @@ in vec2 aUV;
 uniform mat4 uWorldViewProjection;
 uniform mat4 uWorldView;
 uniform mat3 uNormalMatrix;
-uniform bool uLighting;
+SWITCH(uLighting, LIGHTING)
 uniform vec3 uLightPosition;
 uniform vec3 uLightDiffuse;
 uniform vec3 uLightSpecular;
@@ -29,7 +30,7 @@ uniform vec3 uMaterialSpecular;
 uniform vec3 uMaterialEmissive;
 uniform vec3 uGlobalAmbient;
 uniform float uPower;
-uniform bool uVertexSpecular;
+SWITCH(uVertexSpecular, VERTEX_SPECULAR)
 uniform vec2 uUVOffset;
 
 out vec4 vDiffuse;
@@ -82,18 +83,18 @@ void main() {
 }
 )";
 
-const char* kFragmentShader = R"(#version 330 core
+const char* kFragmentShader = R"(
 in vec4 vDiffuse;
 in vec3 vSpecular;
 flat in vec4 fDiffuse;
 flat in vec3 fSpecular;
 in vec2 vUV;
 
-uniform bool uFlatShade;
-uniform bool uTextured;
+SWITCH(uFlatShade, FLAT_SHADE)
+SWITCH(uTextured, TEXTURED)
 uniform sampler2D uTexture;
-uniform bool uSpecularEnable;
-uniform bool uAlphaTest;
+SWITCH(uSpecularEnable, SPECULAR_ENABLE)
+SWITCH(uAlphaTest, ALPHA_TEST)
 uniform float uAlphaRef;
 
 out vec4 fragColour;
@@ -110,6 +111,21 @@ void main() {
     fragColour = colour;
 }
 )";
+
+// The switches as uniforms (every feature at run time), or as constants of one feature set, which
+// lets the compiler drop the work and the varyings a group's state does not use.
+std::string switchesFor(int features) {
+    if (features < 0)
+        return "#version 330 core\n#define SWITCH(name, value) uniform bool name;\n";
+    std::string text = "#version 330 core\n#define SWITCH(name, value) const bool name = value;\n";
+    const std::pair<unsigned, const char*> names[] = {
+        {kFeatureLighting, "LIGHTING"},        {kFeatureVertexSpecular, "VERTEX_SPECULAR"},
+        {kFeatureSpecular, "SPECULAR_ENABLE"}, {kFeatureFlat, "FLAT_SHADE"},
+        {kFeatureTextured, "TEXTURED"},        {kFeatureAlphaTest, "ALPHA_TEST"}};
+    for (const auto& [bit, name] : names)
+        text += std::string("#define ") + name + ((unsigned(features) & bit) ? " true\n" : " false\n");
+    return text;
+}
 
 }  // namespace
 
@@ -130,11 +146,12 @@ GLuint compileShader(GLenum kind, const char* source, std::string* error) {
     return shader;
 }
 
-bool buildFixedFunctionProgram(FixedFunctionProgram& out, std::string* error) {
-    const GLuint vs = compileShader(GL_VERTEX_SHADER, kVertexShader, error);
+bool buildFixedFunctionProgram(FixedFunctionProgram& out, std::string* error, int features) {
+    const std::string switches = switchesFor(features);
+    const GLuint vs = compileShader(GL_VERTEX_SHADER, (switches + kVertexShader).c_str(), error);
     if (!vs)
         return false;
-    const GLuint fs = compileShader(GL_FRAGMENT_SHADER, kFragmentShader, error);
+    const GLuint fs = compileShader(GL_FRAGMENT_SHADER, (switches + kFragmentShader).c_str(), error);
     if (!fs) {
         glDeleteShader(vs);
         return false;
@@ -181,6 +198,18 @@ bool buildFixedFunctionProgram(FixedFunctionProgram& out, std::string* error) {
     p.alphaTest = at("uAlphaTest");
     p.alphaRef = at("uAlphaRef");
     p.uvOffset = at("uUVOffset");
+    // What never changes: the texture unit and the light's and material's constant terms.
+    glUseProgram(program);
+    glUniform1i(p.sampler, 0);
+    glUniform3f(p.lightSpecular, 1, 1, 1);
+    glUniform1f(p.lightRange, 65000.0f);
+    // Material: diffuse 1 (the vertex colour stands in for it), power 20, the rest zero.
+    glUniform3f(p.materialAmbient, 0, 0, 0);
+    glUniform3f(p.materialSpecular, 0, 0, 0);
+    glUniform3f(p.materialEmissive, 0, 0, 0);
+    glUniform3f(p.globalAmbient, 0, 0, 0);
+    glUniform1f(p.power, 20.0f);
+    glUseProgram(0);
     out = p;
     return true;
 }

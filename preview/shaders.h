@@ -20,10 +20,23 @@ struct FixedFunctionProgram {
     GLint textured = -1, sampler = -1, alphaTest = -1, alphaRef = -1, uvOffset = -1;
 };
 
+// What a group's drawing needs of the program; a set of them selects a program with the rest
+// compiled out.
+enum FixedFeature : unsigned {
+    kFeatureLighting = 1,  // the point light (else the vertex colours unlit)
+    kFeatureVertexSpecular = 2,  // the vertices carry a specular colour (render mode 0)
+    kFeatureSpecular = 4,  // the specular colour is added (SPECULARENABLE)
+    kFeatureFlat = 8,  // flat shading: the first vertex's colours
+    kFeatureTextured = 16,
+    kFeatureAlphaTest = 32,
+};
+inline constexpr int kFixedFeatureSets = 64;
+
 // Compiles one shader stage; 0 (with the compiler's log in `error`) when it fails.
 GLuint compileShader(GLenum kind, const char* source, std::string* error);
 
-// Compiles and links the program; false (with the compiler's log in `error`) when it fails.
-bool buildFixedFunctionProgram(FixedFunctionProgram& out, std::string* error);
+// Compiles and links the program for a set of FixedFeature bits, or, for -1, the one that switches
+// every feature by uniforms; false (with the compiler's log in `error`) when it fails.
+bool buildFixedFunctionProgram(FixedFunctionProgram& out, std::string* error, int features = -1);
 
 }  // namespace rv

@@ -197,6 +197,37 @@ TEST_F(Effects, EveryPostEffectChangesThePictureAsNamed) {
     }
 }
 
+// The effect's switches (TexFlag per group, LightFlag per frame) change from pass to pass; each pass
+// must draw with the values it was given.
+TEST_F(Effects, SwitchesFollowTheirValuesFromGroupToGroupAndFrameToFrame) {
+    Model m;
+    m.groups.push_back(m.groups[0]);
+    m.groups[0].color = {255, 255, 255, 255};
+    m.groups[1].color = {40, 40, 230, 255};
+    addQuad(m, 0, {-4, 3, 0}, {-0.5f, 3, 0}, {-0.5f, -3, 0}, {-4, -3, 0});
+    addQuad(m, 1, {0.5f, 3, 0}, {4, 3, 0}, {4, -3, 0}, {0.5f, -3, 0});
+    m.textures.resize(2);
+    m.textures[1].kind = 1;
+    m.textures[1].fileName = "red.png";
+    m.groups[0].textured = 1;
+    m.groups[0].textureIndex = 1;
+    computeNormals(m);
+    ModelInstance instance;
+    postLoad(m, instance);
+    instance.textures[1] = Image{1, 1, {240, 20, 20, 255}};
+    view_.shaderMode = true;
+    for (const bool lit : {true, false, true}) {
+        view_.lighting = lit;
+        const Image image = draw(m, instance);
+        const Pixel textured = atWorld(image, {-2.2f, 0, 0}), plain = atWorld(image, {2.2f, 0, 0});
+        EXPECT_GT(textured.r, textured.b + 100) << "lit " << lit;
+        EXPECT_GT(plain.b, plain.r + 100) << "lit " << lit;
+        // The light from the eye falls straight on: lit or not, the colours come out whole.
+        EXPECT_NEAR(textured.r, 240, 12) << "lit " << lit;
+        EXPECT_NEAR(plain.b, 230, 12) << "lit " << lit;
+    }
+}
+
 TEST_F(Effects, ShadowMapFormatsFallBackAndRefuse) {
     Model m = makePlane(2, 3);
     ModelInstance instance;

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
 #include "model/mesh.h"
 #include "model/motion.h"
+#include "preview/group_buffers.h"
 #include "preview/pose.h"
 #include "preview/prepare.h"
 #include "tests/support/make_model.h"
@@ -58,6 +61,122 @@ TEST(PrepareMode3, ColoursFromTheTableWithTintAndWideIndicesForBigGroups) {
     const PreparedVertex& v = g.vertices[0];
     EXPECT_EQ(v.diffuse >> 16 & 0xff, std::uint32_t(int(c.red * 0.5f)));
     EXPECT_EQ(v.diffuse >> 8 & 0xff, std::uint32_t(int(c.green)));
+}
+
+// Each triangle of group g as its three corner positions, in corner order from its lowest vertex
+// (the same triangle whichever way it is numbered), sorted.
+std::vector<std::array<float, 9>> trianglesOf(const PreparedGroup& g) {
+    std::vector<std::array<float, 9>> out;
+    for (std::size_t t = 0; t + 2 < g.indices.size(); t += 3) {
+        std::array<float, 9> tri{};
+        for (int k = 0; k < 3; ++k) {
+            const PreparedVertex& v = g.vertices[g.indices[t + std::size_t(k)]];
+            tri[std::size_t(k) * 3] = v.x;
+            tri[std::size_t(k) * 3 + 1] = v.y;
+            tri[std::size_t(k) * 3 + 2] = v.z;
+        }
+        out.push_back(tri);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// A grid of 40 x 40 quads over a gentle hill, wound to face up.
+Model hill() {
+    Model m = test::makeQuadGrid(1600);
+    for (ModelPolygon& p : m.polygons)
+        std::swap(p.corners[1], p.corners[3]);
+    computeNormals(m);
+    return m;
+}
+
+TEST(VertexCacheOrder, ReordersOpaqueGroupsKeepingEveryTriangleAndItsCorners) {
+    const Model m = hill();
+    const PreparedModel before = prepareMode3(m);
+    PreparedModel after = before;
+    orderForVertexCache(after, orderFreeGroups(after, m, {}));
+    const PreparedGroup &a = before.groups[0], &b = after.groups[0];
+    EXPECT_NE(a.indices, b.indices);
+    EXPECT_EQ(trianglesOf(a), trianglesOf(b));
+    ASSERT_EQ(b.vertices.size(), a.vertices.size());
+    // The arrays skinning reads were renumbered with the vertices.
+    for (std::size_t v = 0; v < b.vertices.size(); ++v) {
+        EXPECT_EQ(b.sourcePositions[v].x, b.vertices[v].x);
+        EXPECT_EQ(b.sourcePositions[v].z, b.vertices[v].z);
+        EXPECT_EQ(b.sourceUVs[v].u, b.vertices[v].u);
+    }
+    // First use order: each triangle brings at most the next unused numbers.
+    std::uint32_t next = 0;
+    for (const std::uint32_t i : b.indices) {
+        ASSERT_LE(i, next);
+        next = std::max(next, i + 1);
+    }
+}
+
+TEST(VertexCacheOrder, KeepsThePolygonOrderWhereTheOrderShows) {
+    Image opaque{2, 1, {9, 9, 9, 255, 9, 9, 9, 255}}, seeThrough{2, 1, {9, 9, 9, 255, 9, 9, 9, 128}};
+    const auto reordered = [](const Model& m, const std::vector<Image>& images) {
+        PreparedModel p = prepareMode3(m);
+        const std::vector<std::uint32_t> indices = p.groups[0].indices;
+        orderForVertexCache(p, orderFreeGroups(p, m, images));
+        return p.groups[0].indices != indices;
+    };
+    Model textured = hill();
+    textured.textures.resize(2);
+    textured.textures[1].fileName = "a.png";
+    textured.groups[0].textureIndex = 1;
+    textured.groups[0].textured = 1;
+    EXPECT_TRUE(reordered(textured, {Image{}, opaque}));
+    EXPECT_FALSE(reordered(textured, {Image{}, seeThrough})) << "blended texels";
+    EXPECT_FALSE(reordered(textured, {})) << "a missing image";
+    textured.textures[1].fileName = "a.PSD";
+    EXPECT_FALSE(reordered(textured, {Image{}, opaque})) << "PSD padding";
+
+    Model translucent = hill();
+    translucent.groups[0].color.alpha = 254;
+    EXPECT_FALSE(reordered(translucent, {}));
+    Model wire = hill();
+    wire.groups[0].shadeParam = 2;
+    EXPECT_FALSE(reordered(wire, {})) << "shared edges drawn twice";
+    Model points = hill();
+    points.fillMode = 0;
+    EXPECT_FALSE(reordered(points, {}));
+
+    // A decal: a quad lying on the hill's first quad ties in depth with it.
+    Model decal = hill();
+    ModelPolygon copy = decal.polygons[0];
+    for (int c = 0; c < 4; ++c) {
+        const ModelVertex p = decal.positions[std::size_t(copy.corners[std::size_t(c)].position)];
+        decal.positions.push_back(p);
+        decal.uvs.push_back({0.5f, 0.5f});
+        decal.skin.emplace_back();
+        copy.corners[std::size_t(c)].position = copy.corners[std::size_t(c)].uv = int(decal.positions.size()) - 1;
+    }
+    decal.polygons.push_back(copy);
+    EXPECT_FALSE(reordered(decal, {}));
+}
+
+TEST(NarrowIndexRuns, CoverEveryTriangleWithinSixteenBitsOfTheirBase) {
+    // Triangles walking across 200,000 vertices, each near the last.
+    std::vector<std::uint32_t> indices;
+    for (std::uint32_t t = 0; t < 100000; ++t)
+        indices.insert(indices.end(), {2 * t, 2 * t + 1 + (t % 7) * 300, t % 3 == 0 ? 2 * t + 2 : 2 * t + 5});
+    const std::vector<IndexRun> runs = narrowIndexRuns(indices);
+    ASSERT_GT(runs.size(), 2u);
+    std::size_t expected = 0;
+    for (const IndexRun& run : runs) {
+        EXPECT_EQ(run.first, expected);
+        EXPECT_EQ(run.count % 3, 0u);
+        for (std::size_t i = run.first; i < run.first + run.count; ++i) {
+            ASSERT_GE(indices[i], run.base);
+            ASSERT_LE(indices[i] - run.base, 65535u);
+        }
+        expected += run.count;
+    }
+    EXPECT_EQ(expected, indices.size());
+    EXPECT_EQ(narrowIndexRuns(std::vector<std::uint32_t>{0, 1, 65535}).size(), 1u);
+    EXPECT_TRUE(narrowIndexRuns(std::vector<std::uint32_t>{0, 1, 2, 0, 1, 65536}).empty())
+        << "a triangle too wide for 16 bits leaves the list to 32-bit indices";
 }
 
 TEST(SubdivisionPasses, StayWithinTheModelLimits) {
