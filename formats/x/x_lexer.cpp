@@ -365,6 +365,37 @@ XToken XLexer::readBinary() {
     }
 }
 
+// How many values the binary integers and lists from the current position up to the next
+// token that is neither a number nor a separator hold; a list that passes the end stops the count
+// (reading it reports the error).
+std::size_t XLexer::binaryRunLength() const {
+    const std::size_t n = text_.size();
+    std::size_t at = pos_ + std::size_t(listLeft_) * (listFloats_ && doubles_ ? 8 : 4);
+    std::size_t values = 0;
+    while (at <= n && n - at >= 2) {
+        const std::uint16_t id = readU16(text_, at);
+        if (id == kXComma || id == kXSemicolon) {
+            at += 2;
+        } else if (id == kXInteger) {
+            at += 6;
+            ++values;
+        } else if (id == kXIntegerList || id == kXFloatList) {
+            if (n - at < 6)
+                break;
+            const std::uint32_t count = readU32(text_, at + 2);
+            const std::size_t bytes = id == kXFloatList && doubles_ ? 8 : 4;
+            at += 6;
+            if (count > (n - at) / bytes)
+                break;
+            at += count * bytes;
+            values += count;
+        } else {
+            break;
+        }
+    }
+    return values;
+}
+
 void XLexer::numbers(std::vector<double>& out) {
     while (peeked_) {
         const XTokenKind kind = peeked_->kind;
@@ -378,6 +409,9 @@ void XLexer::numbers(std::vector<double>& out) {
         return;
     const std::size_t n = text_.size();
     if (binary_) {
+        // One allocation for the whole run: a mesh's lists hold hundreds of thousands of values,
+        // and growing list by list would copy them.
+        out.reserve(out.size() + listLeft_ + binaryRunLength());
         for (;;) {
             if (listLeft_ > 0) {
                 const std::size_t at = out.size();

@@ -67,6 +67,7 @@ private:
     XToken nameOrString(std::uint16_t id, std::size_t offset);
     bool textNumber(XToken& out);
     XToken fail(std::size_t at, std::string reason);
+    std::size_t binaryRunLength() const;
 
     std::string_view text_;
     bool binary_;

@@ -246,21 +246,22 @@ std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces,
         return std::nullopt;
 
     applied = true;
-    std::vector<std::int64_t> normalOf(nV, -1);
-    std::vector<std::int64_t> nextCopy(nV, -1);
+    constexpr std::uint32_t kNone = UINT32_MAX;
+    std::vector<std::uint32_t> normalOf(nV, kNone);
+    std::vector<std::uint32_t> nextCopy(nV, kNone);
     for (std::size_t c = 0; c < faces.corners.size(); ++c) {
         const std::uint32_t v = faces.corners[c];
         const std::uint32_t k = normalIndex[c];
-        if (normalOf[v] < 0) {
+        if (normalOf[v] == kNone) {
             normalOf[v] = k;
             continue;
         }
-        std::int64_t at = v, last = v;
-        for (; at >= 0; last = at, at = nextCopy[at])
+        std::uint32_t at = v, last = v;
+        for (; at != kNone; last = at, at = nextCopy[at])
             if (normals[normalOf[at]] == normals[k])
                 break;
-        if (at >= 0) {
-            cornerVertex[c] = std::uint32_t(at);
+        if (at != kNone) {
+            cornerVertex[c] = at;
             continue;
         }
         const std::uint32_t copy = std::uint32_t(part.positions.size());
@@ -268,13 +269,13 @@ std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces,
         part.colors.push_back(part.colors[v]);
         part.uvs.push_back(part.uvs[v]);
         normalOf.push_back(k);
-        nextCopy.push_back(-1);
+        nextCopy.push_back(kNone);
         nextCopy[last] = copy;
         cornerVertex[c] = copy;
     }
     part.normals.assign(part.positions.size(), {0, 0, 0});
     for (std::size_t v = 0; v < normalOf.size(); ++v)
-        if (normalOf[v] >= 0)
+        if (normalOf[v] != kNone)
             part.normals[v] = normals[normalOf[v]];
     return std::nullopt;
 }
@@ -368,8 +369,13 @@ std::optional<FormatError> readMaterialList(const XDocument& doc, const XObject&
 // Fan triangles of every face, then a stable sort by material (counting sort keeps face order).
 void buildTriangles(const MeshFaces& faces, const std::vector<std::uint32_t>& cornerVertex,
                     const std::vector<std::uint32_t>& faceMaterial, MeshPart& part) {
+    std::size_t count = 0;
+    for (std::uint32_t size : faces.size)
+        count += size > 2 ? size - 2 : 0;
     std::vector<std::array<std::uint32_t, 3>> triangles;
     std::vector<std::uint32_t> attributes;
+    triangles.reserve(count);
+    attributes.reserve(count);
     for (std::size_t f = 0; f < faces.size.size(); ++f) {
         const std::uint32_t* c = cornerVertex.data() + faces.start[f];
         for (std::uint32_t l = 0; l + 2 < faces.size[f]; ++l) {
@@ -506,6 +512,27 @@ private:
     std::size_t visits_ = 0;
 };
 
+// Sizes the merged tables for every placement that will be kept, so that they are filled
+// without growing (a grown table is copied, and its old and new blocks both touched).
+void reserveMerged(const std::vector<Placement>& placements, const std::unordered_map<std::uint32_t, MeshPart>& parts,
+                   const XMeshLimits& limits, XMesh& out) {
+    std::size_t vertices = 0, triangles = 0;
+    for (const Placement& p : placements) {
+        const MeshPart& part = parts.at(p.mesh);
+        if (triangles >= limits.maxTriangles)
+            continue;
+        vertices += part.positions.size();
+        triangles += std::min(limits.maxTriangles - triangles, part.triangles.size());
+    }
+    vertices = std::min(vertices, limits.maxVertices);
+    out.positions.reserve(vertices);
+    out.normals.reserve(vertices);
+    out.colors.reserve(vertices);
+    out.uvs.reserve(vertices);
+    out.triangles.reserve(triangles);
+    out.attributes.reserve(triangles);
+}
+
 }  // namespace
 
 std::uint32_t packXColor(float r, float g, float b, float a) {
@@ -539,6 +566,7 @@ std::optional<FormatError> buildXMesh(const XDocument& doc, XMesh& out, const XM
     bool anyMaterials = false;
     for (const auto& [index, part] : parts)
         anyMaterials = anyMaterials || !part.materials.empty();
+    reserveMerged(walker.placements, parts, limits, out);
 
     for (const Placement& p : walker.placements) {
         const MeshPart& part = parts.at(p.mesh);
