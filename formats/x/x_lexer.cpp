@@ -396,7 +396,7 @@ std::size_t XLexer::binaryRunLength() const {
     return values;
 }
 
-void XLexer::numbers(std::vector<double>& out) {
+void XLexer::numbers(HugePageVector<double>& out) {
     while (peeked_) {
         const XTokenKind kind = peeked_->kind;
         if (kind == XTokenKind::Number)

@@ -29,11 +29,11 @@ Matrix multiply(const Matrix& a, const Matrix& b) {
 // One Mesh object read on its own, before placing: vertices after the normal duplication,
 // fan triangles sorted (stably) by material.
 struct MeshPart {
-    std::vector<std::array<float, 3>> positions, normals;
-    std::vector<std::uint32_t> colors;
-    std::vector<std::array<float, 2>> uvs;
-    std::vector<std::array<std::uint32_t, 3>> triangles;
-    std::vector<std::uint32_t> attributes;
+    HugePageVector<std::array<float, 3>> positions, normals;
+    HugePageVector<std::uint32_t> colors;
+    HugePageVector<std::array<float, 2>> uvs;
+    HugePageVector<std::array<std::uint32_t, 3>> triangles;
+    HugePageVector<std::uint32_t> attributes;
     std::vector<XMaterial> materials;
 };
 
@@ -107,8 +107,8 @@ std::uint32_t floatBitsOf(double dword) { return std::uint32_t(dword); }
 
 // The faces of a Mesh: corner vertex indices, each face a run of `size` corners from `start`.
 struct MeshFaces {
-    std::vector<std::uint32_t> start, size;
-    std::vector<std::uint32_t> corners;
+    HugePageVector<std::uint32_t> start, size;
+    HugePageVector<std::uint32_t> corners;
 };
 
 // The Mesh's own members: vertex positions and faces.
@@ -207,7 +207,7 @@ std::optional<FormatError> readVertexColors(const XObject& o, std::uint32_t nV, 
 // normals; `cornerVertex` is re-pointed at the copies. Normals that do not match the faces are
 // left out rather than failing the file (`applied` stays false).
 std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces, MeshPart& part,
-                                       std::vector<std::uint32_t>& cornerVertex, bool& applied) {
+                                       HugePageVector<std::uint32_t>& cornerVertex, bool& applied) {
     std::optional<FormatError> error;
     const std::size_t nV = part.positions.size();
     const std::size_t nF = faces.size.size();
@@ -215,7 +215,7 @@ std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces,
     std::uint32_t nN = 0, nFN = 0;
     if (!nv.count(nN, error, "normal count") || !nv.fits(nN, 3, error, "normal count"))
         return error;
-    std::vector<std::array<float, 3>> normals(nN);
+    HugePageVector<std::array<float, 3>> normals(nN);
     for (auto& n : normals) {
         double x = nv.d(), y = nv.d(), z = nv.d();
         const double len = std::sqrt(x * x + y * y + z * z);
@@ -225,7 +225,7 @@ std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces,
     }
     if (!nv.count(nFN, error, "face count") || !nv.fits(nFN, 1, error, "face count"))
         return error;
-    std::vector<std::uint32_t> normalIndex;
+    HugePageVector<std::uint32_t> normalIndex;
     normalIndex.reserve(faces.corners.size());
     bool usable = nFN == nF;
     for (std::uint32_t f = 0; f < nFN; ++f) {
@@ -247,8 +247,8 @@ std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces,
 
     applied = true;
     constexpr std::uint32_t kNone = UINT32_MAX;
-    std::vector<std::uint32_t> normalOf(nV, kNone);
-    std::vector<std::uint32_t> nextCopy(nV, kNone);
+    HugePageVector<std::uint32_t> normalOf(nV, kNone);
+    HugePageVector<std::uint32_t> nextCopy(nV, kNone);
     for (std::size_t c = 0; c < faces.corners.size(); ++c) {
         const std::uint32_t v = faces.corners[c];
         const std::uint32_t k = normalIndex[c];
@@ -332,7 +332,7 @@ std::optional<FormatError> readDeclData(const XObject& o, std::uint32_t nV, bool
 
 // MeshMaterialList: the Material children into part.materials and each face's material.
 std::optional<FormatError> readMaterialList(const XDocument& doc, const XObject& o, std::uint32_t nF, MeshPart& part,
-                                            std::vector<std::uint32_t>& faceMaterial) {
+                                            HugePageVector<std::uint32_t>& faceMaterial) {
     std::optional<FormatError> error;
     Values mv(o, "MeshMaterialList");
     std::uint32_t nM = 0, nI = 0;
@@ -367,13 +367,13 @@ std::optional<FormatError> readMaterialList(const XDocument& doc, const XObject&
 }
 
 // Fan triangles of every face, then a stable sort by material (counting sort keeps face order).
-void buildTriangles(const MeshFaces& faces, const std::vector<std::uint32_t>& cornerVertex,
-                    const std::vector<std::uint32_t>& faceMaterial, MeshPart& part) {
+void buildTriangles(const MeshFaces& faces, const HugePageVector<std::uint32_t>& cornerVertex,
+                    const HugePageVector<std::uint32_t>& faceMaterial, MeshPart& part) {
     std::size_t count = 0;
     for (std::uint32_t size : faces.size)
         count += size > 2 ? size - 2 : 0;
-    std::vector<std::array<std::uint32_t, 3>> triangles;
-    std::vector<std::uint32_t> attributes;
+    HugePageVector<std::array<std::uint32_t, 3>> triangles;
+    HugePageVector<std::uint32_t> attributes;
     triangles.reserve(count);
     attributes.reserve(count);
     for (std::size_t f = 0; f < faces.size.size(); ++f) {
@@ -416,7 +416,7 @@ std::optional<FormatError> readMesh(const XDocument& doc, const XObject& o, Mesh
     if (children.colors)
         if (auto e = readVertexColors(*children.colors, nV, part))
             return e;
-    std::vector<std::uint32_t> cornerVertex = faces.corners;
+    HugePageVector<std::uint32_t> cornerVertex = faces.corners;
     bool haveNormals = false;
     if (children.normals)
         if (auto e = readNormals(*children.normals, faces, part, cornerVertex, haveNormals))
@@ -426,7 +426,7 @@ std::optional<FormatError> readMesh(const XDocument& doc, const XObject& o, Mesh
         if (auto e = readDeclData(*children.decl, nV, haveUvs, haveColors, haveNormals, part))
             return e;
 
-    std::vector<std::uint32_t> faceMaterial(nF, 0);
+    HugePageVector<std::uint32_t> faceMaterial(nF, 0);
     if (children.materials)
         if (auto e = readMaterialList(doc, *children.materials, nF, part, faceMaterial))
             return e;
