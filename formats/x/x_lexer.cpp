@@ -414,19 +414,18 @@ void XLexer::numbers(HugePageVector<double>& out) {
         out.reserve(out.size() + listLeft_ + binaryRunLength());
         for (;;) {
             if (listLeft_ > 0) {
-                const std::size_t at = out.size();
-                out.resize(at + listLeft_);
+                // Appended into the room reserved above: no zero-fill pass before the values.
                 for (std::uint32_t k = 0; k < listLeft_; ++k) {
                     if (!listFloats_) {
-                        out[at + k] = readU32(text_, pos_);
+                        out.push_back(readU32(text_, pos_));
                         pos_ += 4;
                     } else if (doubles_) {
                         std::uint64_t bits;
                         std::memcpy(&bits, text_.data() + pos_, 8);
-                        out[at + k] = std::bit_cast<double>(bits);
+                        out.push_back(std::bit_cast<double>(bits));
                         pos_ += 8;
                     } else {
-                        out[at + k] = std::bit_cast<float>(readU32(text_, pos_));
+                        out.push_back(std::bit_cast<float>(readU32(text_, pos_)));
                         pos_ += 4;
                     }
                 }
