@@ -53,9 +53,15 @@ std::uint16_t readU16(std::string_view s, std::size_t at) {
     std::memcpy(&v, s.data() + at, 2);
     return v;
 }
-std::uint32_t readU32(std::string_view s, std::size_t at) {
+std::uint32_t readU32(const char* at) {
     std::uint32_t v;
-    std::memcpy(&v, s.data() + at, 4);
+    std::memcpy(&v, at, 4);
+    return v;
+}
+std::uint32_t readU32(std::string_view s, std::size_t at) { return readU32(s.data() + at); }
+std::uint64_t readU64(const char* at) {
+    std::uint64_t v;
+    std::memcpy(&v, at, 8);
     return v;
 }
 
@@ -415,20 +421,18 @@ void XLexer::numbers(HugePageVector<double>& out) {
         for (;;) {
             if (listLeft_ > 0) {
                 // Appended into the room reserved above: no zero-fill pass before the values.
-                for (std::uint32_t k = 0; k < listLeft_; ++k) {
-                    if (!listFloats_) {
-                        out.push_back(readU32(text_, pos_));
-                        pos_ += 4;
-                    } else if (doubles_) {
-                        std::uint64_t bits;
-                        std::memcpy(&bits, text_.data() + pos_, 8);
-                        out.push_back(std::bit_cast<double>(bits));
-                        pos_ += 8;
-                    } else {
-                        out.push_back(std::bit_cast<float>(readU32(text_, pos_)));
-                        pos_ += 4;
-                    }
+                const char* at = text_.data() + pos_;
+                if (!listFloats_) {
+                    for (std::uint32_t k = 0; k < listLeft_; ++k, at += 4)
+                        out.push_back(readU32(at));
+                } else if (doubles_) {
+                    for (std::uint32_t k = 0; k < listLeft_; ++k, at += 8)
+                        out.push_back(std::bit_cast<double>(readU64(at)));
+                } else {
+                    for (std::uint32_t k = 0; k < listLeft_; ++k, at += 4)
+                        out.push_back(std::bit_cast<float>(readU32(at)));
                 }
+                pos_ = std::size_t(at - text_.data());
                 listLeft_ = 0;
                 continue;
             }
