@@ -204,10 +204,9 @@ std::optional<FormatError> readVertexColors(const XObject& o, std::uint32_t nV, 
 }
 
 // MeshNormals: a normal per face corner, with vertices duplicated where one vertex meets several
-// normals; `cornerVertex` is re-pointed at the copies. Normals that do not match the faces are
-// left out rather than failing the file (`applied` stays false).
-std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces, MeshPart& part,
-                                       HugePageVector<std::uint32_t>& cornerVertex, bool& applied) {
+// normals; the face corners are re-pointed at the copies in place. Normals that do not match the
+// faces are left out rather than failing the file (`applied` stays false).
+std::optional<FormatError> readNormals(const XObject& o, MeshFaces& faces, MeshPart& part, bool& applied) {
     std::optional<FormatError> error;
     const std::size_t nV = part.positions.size();
     const std::size_t nF = faces.size.size();
@@ -261,7 +260,7 @@ std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces,
             if (normals[normalOf[at]] == normals[k])
                 break;
         if (at != kNone) {
-            cornerVertex[c] = at;
+            faces.corners[c] = at;
             continue;
         }
         const std::uint32_t copy = std::uint32_t(part.positions.size());
@@ -271,7 +270,7 @@ std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces,
         normalOf.push_back(k);
         nextCopy.push_back(kNone);
         nextCopy[last] = copy;
-        cornerVertex[c] = copy;
+        faces.corners[c] = copy;
     }
     part.normals.assign(part.positions.size(), {0, 0, 0});
     for (std::size_t v = 0; v < normalOf.size(); ++v)
@@ -366,35 +365,26 @@ std::optional<FormatError> readMaterialList(const XDocument& doc, const XObject&
     return std::nullopt;
 }
 
-// Fan triangles of every face, then a stable sort by material (counting sort keeps face order).
-void buildTriangles(const MeshFaces& faces, const HugePageVector<std::uint32_t>& cornerVertex,
-                    const HugePageVector<std::uint32_t>& faceMaterial, MeshPart& part) {
-    std::size_t count = 0;
-    for (std::uint32_t size : faces.size)
-        count += size > 2 ? size - 2 : 0;
-    HugePageVector<std::array<std::uint32_t, 3>> triangles;
-    HugePageVector<std::uint32_t> attributes;
-    triangles.reserve(count);
-    attributes.reserve(count);
-    for (std::size_t f = 0; f < faces.size.size(); ++f) {
-        const std::uint32_t* c = cornerVertex.data() + faces.start[f];
-        for (std::uint32_t l = 0; l + 2 < faces.size[f]; ++l) {
-            triangles.push_back({c[0], c[l + 1], c[l + 2]});
-            attributes.push_back(faceMaterial[f]);
-        }
-    }
+// Fan triangles of every face, sorted stably by material: each material's triangles start after
+// those of the materials below it, so every triangle is written straight to its place.
+void buildTriangles(const MeshFaces& faces, const HugePageVector<std::uint32_t>& faceMaterial, MeshPart& part) {
     const std::size_t materialCount = std::max<std::size_t>(part.materials.size(), 1);
     std::vector<std::size_t> start(materialCount + 1, 0);
-    for (std::uint32_t a : attributes)
-        ++start[a + 1];
+    for (std::size_t f = 0; f < faces.size.size(); ++f)
+        if (faces.size[f] > 2)
+            start[faceMaterial[f] + 1] += faces.size[f] - 2;
     for (std::size_t m = 1; m <= materialCount; ++m)
         start[m] += start[m - 1];
-    part.triangles.resize(triangles.size());
-    part.attributes.resize(triangles.size());
-    for (std::size_t t = 0; t < triangles.size(); ++t) {
-        const std::size_t at = start[attributes[t]]++;
-        part.triangles[at] = triangles[t];
-        part.attributes[at] = attributes[t];
+    part.triangles.resize(start[materialCount]);
+    part.attributes.resize(start[materialCount]);
+    for (std::size_t f = 0; f < faces.size.size(); ++f) {
+        const std::uint32_t* c = faces.corners.data() + faces.start[f];
+        const std::uint32_t material = faceMaterial[f];
+        for (std::uint32_t l = 0; l + 2 < faces.size[f]; ++l) {
+            const std::size_t at = start[material]++;
+            part.triangles[at] = {c[0], c[l + 1], c[l + 2]};
+            part.attributes[at] = material;
+        }
     }
 }
 
@@ -416,10 +406,9 @@ std::optional<FormatError> readMesh(const XDocument& doc, const XObject& o, Mesh
     if (children.colors)
         if (auto e = readVertexColors(*children.colors, nV, part))
             return e;
-    HugePageVector<std::uint32_t> cornerVertex = faces.corners;
     bool haveNormals = false;
     if (children.normals)
-        if (auto e = readNormals(*children.normals, faces, part, cornerVertex, haveNormals))
+        if (auto e = readNormals(*children.normals, faces, part, haveNormals))
             return e;
     const bool haveUvs = children.uvs != nullptr, haveColors = children.colors != nullptr;
     if (children.decl && (!haveUvs || !haveColors || !haveNormals))
@@ -430,7 +419,7 @@ std::optional<FormatError> readMesh(const XDocument& doc, const XObject& o, Mesh
     if (children.materials)
         if (auto e = readMaterialList(doc, *children.materials, nF, part, faceMaterial))
             return e;
-    buildTriangles(faces, cornerVertex, faceMaterial, part);
+    buildTriangles(faces, faceMaterial, part);
     return std::nullopt;
 }
 
