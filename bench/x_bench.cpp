@@ -1,5 +1,6 @@
-// Reading a generated .x of 65,000 triangle faces as text and as binary (parse, merge and the
-// reader's model building, welding included), the parse alone, and writing it in each form.
+// Reading a generated .x of 65,000 triangle faces as text, binary and compressed binary (parse,
+// merge and the reader's model building, welding included), the parse alone, writing it in each
+// form, and a compressed file converted to binary.
 // With REVIZEVOZ_BENCH_OUT=DIR set, the two files are also saved there for timing other tools.
 #include <benchmark/benchmark.h>
 
@@ -19,12 +20,14 @@ namespace {
 
 constexpr int kFaces = 65000;
 
-std::vector<std::byte> binaryFile() {
+std::vector<std::byte> fileOf(rv::XForm form) {
     rv::Model grid = rv::test::makeQuadGrid(kFaces / 2);
     rv::WriteContext ctx;
+    ctx.xForm = form;
     rv::writeX(grid, ctx);
     return ctx.bytes;
 }
+std::vector<std::byte> binaryFile() { return fileOf(rv::XForm::Binary); }
 
 // The same mesh as text, as D3DX prints it (six decimals, ";," between elements).
 std::vector<std::byte> textFile(const std::vector<std::byte>& binary) {
@@ -71,6 +74,11 @@ std::vector<std::byte> textFile(const std::vector<std::byte>& binary) {
 
 const std::vector<std::byte>& binary() {
     static const std::vector<std::byte> file = binaryFile();
+    return file;
+}
+// MSZIP-compressed binary, the form of most large .x files in the wild (car2.x among them).
+const std::vector<std::byte>& compressed() {
+    static const std::vector<std::byte> file = fileOf(rv::XForm::Compressed);
     return file;
 }
 const std::vector<std::byte>& text() {
@@ -121,11 +129,32 @@ void parse(benchmark::State& state, const std::vector<std::byte>& file) {
     state.SetItemsProcessed(state.iterations() * kFaces);
 }
 
+void readCompressed(benchmark::State& state) { read(state, compressed()); }
+BENCHMARK(readCompressed)->Unit(benchmark::kMillisecond);
+
 void parseText(benchmark::State& state) { parse(state, text()); }
 BENCHMARK(parseText)->Unit(benchmark::kMillisecond);
 
 void parseBinary(benchmark::State& state) { parse(state, binary()); }
 BENCHMARK(parseBinary)->Unit(benchmark::kMillisecond);
+
+void parseCompressed(benchmark::State& state) { parse(state, compressed()); }
+BENCHMARK(parseCompressed)->Unit(benchmark::kMillisecond);
+
+// What `convert --to x` does between reading the file and writing the output: the compressed
+// file read into a model (welding included) and written back as binary.
+void convertCompressedToBinary(benchmark::State& state) {
+    for (auto _ : state) {
+        rv::Model m;
+        rv::ReadContext ctx;
+        rv::WriteContext out;
+        if (rv::readX(compressed(), m, ctx) || rv::writeX(m, out))
+            state.SkipWithError("the file did not convert");
+        benchmark::DoNotOptimize(out.bytes.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kFaces);
+}
+BENCHMARK(convertCompressedToBinary)->Unit(benchmark::kMillisecond);
 
 // The writer alone, from the model the binary file reads into (65,000 triangles over welded
 // vertices), in each form.

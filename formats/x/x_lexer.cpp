@@ -53,9 +53,15 @@ std::uint16_t readU16(std::string_view s, std::size_t at) {
     std::memcpy(&v, s.data() + at, 2);
     return v;
 }
-std::uint32_t readU32(std::string_view s, std::size_t at) {
+std::uint32_t readU32(const char* at) {
     std::uint32_t v;
-    std::memcpy(&v, s.data() + at, 4);
+    std::memcpy(&v, at, 4);
+    return v;
+}
+std::uint32_t readU32(std::string_view s, std::size_t at) { return readU32(s.data() + at); }
+std::uint64_t readU64(const char* at) {
+    std::uint64_t v;
+    std::memcpy(&v, at, 8);
     return v;
 }
 
@@ -365,7 +371,38 @@ XToken XLexer::readBinary() {
     }
 }
 
-void XLexer::numbers(std::vector<double>& out) {
+// How many values the binary integers and lists from the current position up to the next
+// token that is neither a number nor a separator hold; a list that passes the end stops the count
+// (reading it reports the error).
+std::size_t XLexer::binaryRunLength() const {
+    const std::size_t n = text_.size();
+    std::size_t at = pos_ + std::size_t(listLeft_) * (listFloats_ && doubles_ ? 8 : 4);
+    std::size_t values = 0;
+    while (at <= n && n - at >= 2) {
+        const std::uint16_t id = readU16(text_, at);
+        if (id == kXComma || id == kXSemicolon) {
+            at += 2;
+        } else if (id == kXInteger) {
+            at += 6;
+            ++values;
+        } else if (id == kXIntegerList || id == kXFloatList) {
+            if (n - at < 6)
+                break;
+            const std::uint32_t count = readU32(text_, at + 2);
+            const std::size_t bytes = id == kXFloatList && doubles_ ? 8 : 4;
+            at += 6;
+            if (count > (n - at) / bytes)
+                break;
+            at += count * bytes;
+            values += count;
+        } else {
+            break;
+        }
+    }
+    return values;
+}
+
+void XLexer::numbers(HugePageVector<double>& out) {
     while (peeked_) {
         const XTokenKind kind = peeked_->kind;
         if (kind == XTokenKind::Number)
@@ -378,24 +415,24 @@ void XLexer::numbers(std::vector<double>& out) {
         return;
     const std::size_t n = text_.size();
     if (binary_) {
+        // One allocation for the whole run: a mesh's lists hold hundreds of thousands of values,
+        // and growing list by list would copy them.
+        out.reserve(out.size() + listLeft_ + binaryRunLength());
         for (;;) {
             if (listLeft_ > 0) {
-                const std::size_t at = out.size();
-                out.resize(at + listLeft_);
-                for (std::uint32_t k = 0; k < listLeft_; ++k) {
-                    if (!listFloats_) {
-                        out[at + k] = readU32(text_, pos_);
-                        pos_ += 4;
-                    } else if (doubles_) {
-                        std::uint64_t bits;
-                        std::memcpy(&bits, text_.data() + pos_, 8);
-                        out[at + k] = std::bit_cast<double>(bits);
-                        pos_ += 8;
-                    } else {
-                        out[at + k] = std::bit_cast<float>(readU32(text_, pos_));
-                        pos_ += 4;
-                    }
+                // Appended into the room reserved above: no zero-fill pass before the values.
+                const char* at = text_.data() + pos_;
+                if (!listFloats_) {
+                    for (std::uint32_t k = 0; k < listLeft_; ++k, at += 4)
+                        out.push_back(readU32(at));
+                } else if (doubles_) {
+                    for (std::uint32_t k = 0; k < listLeft_; ++k, at += 8)
+                        out.push_back(std::bit_cast<double>(readU64(at)));
+                } else {
+                    for (std::uint32_t k = 0; k < listLeft_; ++k, at += 4)
+                        out.push_back(std::bit_cast<float>(readU32(at)));
                 }
+                pos_ = std::size_t(at - text_.data());
                 listLeft_ = 0;
                 continue;
             }

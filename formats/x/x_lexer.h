@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/common/format_error.h"
+#include "formats/common/huge_page_allocator.h"
 
 namespace rv {
 
@@ -53,7 +54,7 @@ public:
     XToken next();
     XToken peek();
     // Appends every number up to the next token that is not a number or a separator.
-    void numbers(std::vector<double>& out);
+    void numbers(HugePageVector<double>& out);
 
     // Set once a token could not be read; next() then keeps returning Error.
     const std::optional<FormatError>& error() const { return error_; }
@@ -67,6 +68,7 @@ private:
     XToken nameOrString(std::uint16_t id, std::size_t offset);
     bool textNumber(XToken& out);
     XToken fail(std::size_t at, std::string reason);
+    std::size_t binaryRunLength() const;
 
     std::string_view text_;
     bool binary_;

@@ -29,11 +29,11 @@ Matrix multiply(const Matrix& a, const Matrix& b) {
 // One Mesh object read on its own, before placing: vertices after the normal duplication,
 // fan triangles sorted (stably) by material.
 struct MeshPart {
-    std::vector<std::array<float, 3>> positions, normals;
-    std::vector<std::uint32_t> colors;
-    std::vector<std::array<float, 2>> uvs;
-    std::vector<std::array<std::uint32_t, 3>> triangles;
-    std::vector<std::uint32_t> attributes;
+    HugePageVector<std::array<float, 3>> positions, normals;
+    HugePageVector<std::uint32_t> colors;
+    HugePageVector<std::array<float, 2>> uvs;
+    HugePageVector<std::array<std::uint32_t, 3>> triangles;
+    HugePageVector<std::uint32_t> attributes;
     std::vector<XMaterial> materials;
 };
 
@@ -107,8 +107,8 @@ std::uint32_t floatBitsOf(double dword) { return std::uint32_t(dword); }
 
 // The faces of a Mesh: corner vertex indices, each face a run of `size` corners from `start`.
 struct MeshFaces {
-    std::vector<std::uint32_t> start, size;
-    std::vector<std::uint32_t> corners;
+    HugePageVector<std::uint32_t> start, size;
+    HugePageVector<std::uint32_t> corners;
 };
 
 // The Mesh's own members: vertex positions and faces.
@@ -204,10 +204,9 @@ std::optional<FormatError> readVertexColors(const XObject& o, std::uint32_t nV, 
 }
 
 // MeshNormals: a normal per face corner, with vertices duplicated where one vertex meets several
-// normals; `cornerVertex` is re-pointed at the copies. Normals that do not match the faces are
-// left out rather than failing the file (`applied` stays false).
-std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces, MeshPart& part,
-                                       std::vector<std::uint32_t>& cornerVertex, bool& applied) {
+// normals; the face corners are re-pointed at the copies in place. Normals that do not match the
+// faces are left out rather than failing the file (`applied` stays false).
+std::optional<FormatError> readNormals(const XObject& o, MeshFaces& faces, MeshPart& part, bool& applied) {
     std::optional<FormatError> error;
     const std::size_t nV = part.positions.size();
     const std::size_t nF = faces.size.size();
@@ -215,7 +214,7 @@ std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces,
     std::uint32_t nN = 0, nFN = 0;
     if (!nv.count(nN, error, "normal count") || !nv.fits(nN, 3, error, "normal count"))
         return error;
-    std::vector<std::array<float, 3>> normals(nN);
+    HugePageVector<std::array<float, 3>> normals(nN);
     for (auto& n : normals) {
         double x = nv.d(), y = nv.d(), z = nv.d();
         const double len = std::sqrt(x * x + y * y + z * z);
@@ -225,7 +224,7 @@ std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces,
     }
     if (!nv.count(nFN, error, "face count") || !nv.fits(nFN, 1, error, "face count"))
         return error;
-    std::vector<std::uint32_t> normalIndex;
+    HugePageVector<std::uint32_t> normalIndex;
     normalIndex.reserve(faces.corners.size());
     bool usable = nFN == nF;
     for (std::uint32_t f = 0; f < nFN; ++f) {
@@ -246,21 +245,22 @@ std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces,
         return std::nullopt;
 
     applied = true;
-    std::vector<std::int64_t> normalOf(nV, -1);
-    std::vector<std::int64_t> nextCopy(nV, -1);
+    constexpr std::uint32_t kNone = UINT32_MAX;
+    HugePageVector<std::uint32_t> normalOf(nV, kNone);
+    HugePageVector<std::uint32_t> nextCopy(nV, kNone);
     for (std::size_t c = 0; c < faces.corners.size(); ++c) {
         const std::uint32_t v = faces.corners[c];
         const std::uint32_t k = normalIndex[c];
-        if (normalOf[v] < 0) {
+        if (normalOf[v] == kNone) {
             normalOf[v] = k;
             continue;
         }
-        std::int64_t at = v, last = v;
-        for (; at >= 0; last = at, at = nextCopy[at])
+        std::uint32_t at = v, last = v;
+        for (; at != kNone; last = at, at = nextCopy[at])
             if (normals[normalOf[at]] == normals[k])
                 break;
-        if (at >= 0) {
-            cornerVertex[c] = std::uint32_t(at);
+        if (at != kNone) {
+            faces.corners[c] = at;
             continue;
         }
         const std::uint32_t copy = std::uint32_t(part.positions.size());
@@ -268,13 +268,13 @@ std::optional<FormatError> readNormals(const XObject& o, const MeshFaces& faces,
         part.colors.push_back(part.colors[v]);
         part.uvs.push_back(part.uvs[v]);
         normalOf.push_back(k);
-        nextCopy.push_back(-1);
+        nextCopy.push_back(kNone);
         nextCopy[last] = copy;
-        cornerVertex[c] = copy;
+        faces.corners[c] = copy;
     }
     part.normals.assign(part.positions.size(), {0, 0, 0});
     for (std::size_t v = 0; v < normalOf.size(); ++v)
-        if (normalOf[v] >= 0)
+        if (normalOf[v] != kNone)
             part.normals[v] = normals[normalOf[v]];
     return std::nullopt;
 }
@@ -331,7 +331,7 @@ std::optional<FormatError> readDeclData(const XObject& o, std::uint32_t nV, bool
 
 // MeshMaterialList: the Material children into part.materials and each face's material.
 std::optional<FormatError> readMaterialList(const XDocument& doc, const XObject& o, std::uint32_t nF, MeshPart& part,
-                                            std::vector<std::uint32_t>& faceMaterial) {
+                                            HugePageVector<std::uint32_t>& faceMaterial) {
     std::optional<FormatError> error;
     Values mv(o, "MeshMaterialList");
     std::uint32_t nM = 0, nI = 0;
@@ -365,30 +365,26 @@ std::optional<FormatError> readMaterialList(const XDocument& doc, const XObject&
     return std::nullopt;
 }
 
-// Fan triangles of every face, then a stable sort by material (counting sort keeps face order).
-void buildTriangles(const MeshFaces& faces, const std::vector<std::uint32_t>& cornerVertex,
-                    const std::vector<std::uint32_t>& faceMaterial, MeshPart& part) {
-    std::vector<std::array<std::uint32_t, 3>> triangles;
-    std::vector<std::uint32_t> attributes;
-    for (std::size_t f = 0; f < faces.size.size(); ++f) {
-        const std::uint32_t* c = cornerVertex.data() + faces.start[f];
-        for (std::uint32_t l = 0; l + 2 < faces.size[f]; ++l) {
-            triangles.push_back({c[0], c[l + 1], c[l + 2]});
-            attributes.push_back(faceMaterial[f]);
-        }
-    }
+// Fan triangles of every face, sorted stably by material: each material's triangles start after
+// those of the materials below it, so every triangle is written straight to its place.
+void buildTriangles(const MeshFaces& faces, const HugePageVector<std::uint32_t>& faceMaterial, MeshPart& part) {
     const std::size_t materialCount = std::max<std::size_t>(part.materials.size(), 1);
     std::vector<std::size_t> start(materialCount + 1, 0);
-    for (std::uint32_t a : attributes)
-        ++start[a + 1];
+    for (std::size_t f = 0; f < faces.size.size(); ++f)
+        if (faces.size[f] > 2)
+            start[faceMaterial[f] + 1] += faces.size[f] - 2;
     for (std::size_t m = 1; m <= materialCount; ++m)
         start[m] += start[m - 1];
-    part.triangles.resize(triangles.size());
-    part.attributes.resize(triangles.size());
-    for (std::size_t t = 0; t < triangles.size(); ++t) {
-        const std::size_t at = start[attributes[t]]++;
-        part.triangles[at] = triangles[t];
-        part.attributes[at] = attributes[t];
+    part.triangles.resize(start[materialCount]);
+    part.attributes.resize(start[materialCount]);
+    for (std::size_t f = 0; f < faces.size.size(); ++f) {
+        const std::uint32_t* c = faces.corners.data() + faces.start[f];
+        const std::uint32_t material = faceMaterial[f];
+        for (std::uint32_t l = 0; l + 2 < faces.size[f]; ++l) {
+            const std::size_t at = start[material]++;
+            part.triangles[at] = {c[0], c[l + 1], c[l + 2]};
+            part.attributes[at] = material;
+        }
     }
 }
 
@@ -410,21 +406,20 @@ std::optional<FormatError> readMesh(const XDocument& doc, const XObject& o, Mesh
     if (children.colors)
         if (auto e = readVertexColors(*children.colors, nV, part))
             return e;
-    std::vector<std::uint32_t> cornerVertex = faces.corners;
     bool haveNormals = false;
     if (children.normals)
-        if (auto e = readNormals(*children.normals, faces, part, cornerVertex, haveNormals))
+        if (auto e = readNormals(*children.normals, faces, part, haveNormals))
             return e;
     const bool haveUvs = children.uvs != nullptr, haveColors = children.colors != nullptr;
     if (children.decl && (!haveUvs || !haveColors || !haveNormals))
         if (auto e = readDeclData(*children.decl, nV, haveUvs, haveColors, haveNormals, part))
             return e;
 
-    std::vector<std::uint32_t> faceMaterial(nF, 0);
+    HugePageVector<std::uint32_t> faceMaterial(nF, 0);
     if (children.materials)
         if (auto e = readMaterialList(doc, *children.materials, nF, part, faceMaterial))
             return e;
-    buildTriangles(faces, cornerVertex, faceMaterial, part);
+    buildTriangles(faces, faceMaterial, part);
     return std::nullopt;
 }
 
@@ -506,6 +501,27 @@ private:
     std::size_t visits_ = 0;
 };
 
+// Sizes the merged tables for every placement that will be kept, so that they are filled
+// without growing (a grown table is copied, and its old and new blocks both touched).
+void reserveMerged(const std::vector<Placement>& placements, const std::unordered_map<std::uint32_t, MeshPart>& parts,
+                   const XMeshLimits& limits, XMesh& out) {
+    std::size_t vertices = 0, triangles = 0;
+    for (const Placement& p : placements) {
+        const MeshPart& part = parts.at(p.mesh);
+        if (triangles >= limits.maxTriangles)
+            continue;
+        vertices += part.positions.size();
+        triangles += std::min(limits.maxTriangles - triangles, part.triangles.size());
+    }
+    vertices = std::min(vertices, limits.maxVertices);
+    out.positions.reserve(vertices);
+    out.normals.reserve(vertices);
+    out.colors.reserve(vertices);
+    out.uvs.reserve(vertices);
+    out.triangles.reserve(triangles);
+    out.attributes.reserve(triangles);
+}
+
 }  // namespace
 
 std::uint32_t packXColor(float r, float g, float b, float a) {
@@ -539,6 +555,7 @@ std::optional<FormatError> buildXMesh(const XDocument& doc, XMesh& out, const XM
     bool anyMaterials = false;
     for (const auto& [index, part] : parts)
         anyMaterials = anyMaterials || !part.materials.empty();
+    reserveMerged(walker.placements, parts, limits, out);
 
     for (const Placement& p : walker.placements) {
         const MeshPart& part = parts.at(p.mesh);

@@ -27,7 +27,7 @@ struct Inflater {
 
 }  // namespace
 
-std::optional<FormatError> inflateMszip(std::span<const std::byte> file, std::vector<std::byte>& out) {
+std::optional<FormatError> inflateMszip(std::span<const std::byte> file, HugePageVector<std::byte>& out) {
     out.clear();
     ByteCursor cur(file);
     cur.seek(kHeaderBytes);

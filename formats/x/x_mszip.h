@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "formats/common/format_error.h"
+#include "formats/common/huge_page_allocator.h"
 
 namespace rv {
 
@@ -18,7 +19,7 @@ inline constexpr std::size_t kMszipMaxOutput = std::size_t(256) << 20;
 // Expands the body of a compressed .x file: `file` is the whole file, header included. `out`
 // receives the decompressed body without the 16-byte header. Every block must inflate to exactly
 // its stated size and the blocks together to the stated total.
-std::optional<FormatError> inflateMszip(std::span<const std::byte> file, std::vector<std::byte>& out);
+std::optional<FormatError> inflateMszip(std::span<const std::byte> file, HugePageVector<std::byte>& out);
 
 // The reverse, as the X writer compresses: `header` is the 16-byte header to put in front (its
 // format field should say "tzip" or "bzip"), `body` the uncompressed text or binary body. Each

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/common/format_error.h"
+#include "formats/common/huge_page_allocator.h"
 
 namespace rv {
 
@@ -27,7 +28,7 @@ struct XObject {
     std::string_view type;  // the template name as written ("Mesh", "TextureFileName", ...)
     std::string_view name;  // empty when unnamed
     std::size_t offset = 0;
-    std::vector<double> numbers;  // every integer and float member, in file order
+    HugePageVector<double> numbers;  // every integer and float member, in file order
     std::vector<std::string_view> strings;  // every string member, in file order
     std::vector<std::uint32_t> children;  // objects and resolved references, in file order
 };
@@ -39,7 +40,7 @@ struct XTemplate {
 
 struct XDocument {
     XHeader header;
-    std::vector<std::byte> expanded;  // the decompressed body of a compressed file
+    HugePageVector<std::byte> expanded;  // the decompressed body of a compressed file
     std::vector<XObject> objects;
     std::vector<std::uint32_t> topLevel;
     std::vector<XTemplate> templates;

@@ -119,13 +119,12 @@ void polygonsFromMesh(const XMesh& mesh, int groupCount, Model& model) {
     }
 }
 
-}  // namespace
-
-std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, ReadContext& ctx) {
+// The merged mesh of the file; the parsed document (the file's values, several times the size
+// of the mesh) is gone when this returns.
+std::optional<FormatError> meshOfFile(std::span<const std::byte> file, XMesh& mesh) {
     XDocument doc;
     if (auto e = parseX(file, doc))
         return e;
-    XMesh mesh;
     XMeshLimits limits;
     limits.maxTriangles = std::size_t(kMaxPolygons);
     if (auto e = buildXMesh(doc, mesh, limits)) {
@@ -139,20 +138,30 @@ std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, 
         }
         return e;
     }
+    return std::nullopt;
+}
 
-    if (!ctx.path.empty())
-        model.fileName = ctx.path;
-    const int groupCount = groupsFromMaterials(mesh, model);
-    if (mesh.positions.size() > std::size_t(kMaxTableEntries))
-        keepUsedVertices(mesh);
-    tablesFromMesh(mesh, model);
-    if (mesh.triangleCount > std::uint64_t(kMaxPolygons)) {
-        char line[512];
-        std::snprintf(line, sizeof line, "%s : ポリゴン数 %llu ( 最大%dを超えています )", ctx.path.c_str(),
-                      static_cast<unsigned long long>(mesh.triangleCount), kMaxPolygons);
-        ctx.warn(line);
-    }
-    polygonsFromMesh(mesh, groupCount, model);
+}  // namespace
+
+std::optional<FormatError> readX(std::span<const std::byte> file, Model& model, ReadContext& ctx) {
+    {
+        XMesh mesh;
+        if (auto e = meshOfFile(file, mesh))
+            return e;
+        if (!ctx.path.empty())
+            model.fileName = ctx.path;
+        const int groupCount = groupsFromMaterials(mesh, model);
+        if (mesh.positions.size() > std::size_t(kMaxTableEntries))
+            keepUsedVertices(mesh);
+        tablesFromMesh(mesh, model);
+        if (mesh.triangleCount > std::uint64_t(kMaxPolygons)) {
+            char line[512];
+            std::snprintf(line, sizeof line, "%s : ポリゴン数 %llu ( 最大%dを超えています )", ctx.path.c_str(),
+                          static_cast<unsigned long long>(mesh.triangleCount), kMaxPolygons);
+            ctx.warn(line);
+        }
+        polygonsFromMesh(mesh, groupCount, model);
+    }  // the merged mesh is freed before welding needs its working memory
 
     model.tint = {255, 255, 255, 255};
     for (int b = 0; b < model.boneCount && b < kMaxBones; ++b) {

@@ -93,9 +93,10 @@ private:
         std::memcpy(room(n), data, n);
         used_ += n;
     }
+    // Takes the reserved room first; doubling past it would copy the output to a new block.
     std::byte* room(std::size_t n) {
         if (used_ + n > out_.size())
-            out_.resize(std::max(out_.size() * 2, used_ + n + 65536));
+            out_.resize(std::max({out_.capacity(), out_.size() * 2, used_ + n + 65536}));
         return out_.data() + used_;
     }
 

@@ -313,7 +313,7 @@ TEST(XWrite, LargeModelsCompressInBlocksOverThePreviousBlock) {
     const std::vector<std::byte> binary = write(grid);
     const std::vector<std::byte> compressed = write(grid, XForm::Compressed);
     EXPECT_LT(compressed.size(), binary.size() / 2);
-    std::vector<std::byte> body;
+    HugePageVector<std::byte> body;
     ASSERT_FALSE(inflateMszip(compressed, body).has_value());
     ASSERT_GT(body.size(), 4 * kMszipBlockBytes);
     EXPECT_TRUE(std::equal(body.begin(), body.end(), binary.begin() + 16, binary.end()));
