@@ -97,10 +97,10 @@ LoadResult loadModelFile(const std::string& path, const LoadOptions& options) {
         return failedLoad(path, FormatError::forUser("ファイル名が指定されていません。"));
     const ReaderEntry* reader = readerForName(path);
     std::string why;
-    std::optional<std::vector<std::byte>> bytes;
+    std::optional<HugePageVector<std::byte>> bytes;
     // An unknown extension reads nothing, but the file must still be there.
     if (reader)
-        bytes = readFile(path, &why);
+        bytes = readModelFile(path, &why);
     else
         why = checkInputFile(path).value_or("");
     if (!why.empty()) {

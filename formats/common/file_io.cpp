@@ -31,8 +31,11 @@ std::optional<std::string> checkInputFile(const std::string& path) {
     return refuseStat(st);
 }
 
-std::optional<std::vector<std::byte>> readFile(const std::string& path, std::string* why) {
-    auto fail = [why](std::string reason) -> std::optional<std::vector<std::byte>> {
+namespace {
+
+template <class Buffer>
+std::optional<Buffer> readInto(const std::string& path, std::string* why) {
+    auto fail = [why](std::string reason) -> std::optional<Buffer> {
         if (why)
             *why = std::move(reason);
         return std::nullopt;
@@ -55,7 +58,7 @@ std::optional<std::vector<std::byte>> readFile(const std::string& path, std::str
     }
     // Read straight into a buffer of the file's size; a file that grows meanwhile is read only up
     // to the size it had.
-    std::vector<std::byte> data(std::size_t(st.st_size));
+    Buffer data(std::size_t(st.st_size));
     std::size_t used = 0;
     while (used < data.size()) {
         const ssize_t n = ::read(fd, data.data() + used, data.size() - used);
@@ -73,6 +76,16 @@ std::optional<std::vector<std::byte>> readFile(const std::string& path, std::str
     ::close(fd);
     data.resize(used);
     return data;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::byte>> readFile(const std::string& path, std::string* why) {
+    return readInto<std::vector<std::byte>>(path, why);
+}
+
+std::optional<HugePageVector<std::byte>> readModelFile(const std::string& path, std::string* why) {
+    return readInto<HugePageVector<std::byte>>(path, why);
 }
 
 namespace {

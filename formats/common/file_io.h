@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/common/huge_page_allocator.h"
+
 namespace rv {
 
 // Files larger than this are refused without being read.
@@ -20,6 +22,9 @@ std::optional<std::string> checkInputFile(const std::string& path);
 // Reads a whole regular file of at most kMaxInputBytes; nullopt when it cannot be opened or read,
 // with the reason in `why` when given.
 std::optional<std::vector<std::byte>> readFile(const std::string& path, std::string* why = nullptr);
+// The same into huge pages: a model file of megabytes is filled with a few page faults rather than
+// one per 4 KB.
+std::optional<HugePageVector<std::byte>> readModelFile(const std::string& path, std::string* why = nullptr);
 
 // Writes `bytes` to a temporary file in the target's folder, checking every write and the close,
 // then renames it over `target`. On failure the target is untouched and the reason is returned.
