@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "formats/common/export_support.h"
+#include "formats/common/float_text.h"
 #include "formats/mqo/mqo.h"
 
 namespace rv {
@@ -25,17 +26,13 @@ void appendInt(std::string& out, std::int64_t value) {
     out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
 }
 
-// The shortest fixed-point text that reads back as `value` (never an exponent: Metasequoia and
-// older tools read plain decimals).
-std::string_view shortestText(float value, char (&buffer)[64]) {
-    if (!std::isfinite(value))
-        value = 0;
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed).ptr;
-    return {buffer, std::size_t(end - buffer)};
+// The shortest decimal that reads back as `value`.
+std::string_view shortestText(float value, char (&buffer)[kFloatTextChars]) {
+    return {buffer, std::size_t(formatShortestFloat(buffer, value) - buffer)};
 }
 
 void appendFloat(std::string& out, float value) {
-    char buffer[64];
+    char buffer[kFloatTextChars];
     out += shortestText(value, buffer);
 }
 
@@ -57,7 +54,7 @@ void appendReadBack(std::string& out, float value, float guess, Read read) {
         bestError = std::min(bestError, errors[i]);
     }
     // Only the best candidates are turned into text, the shortest kept.
-    char buffer[64], best[64];
+    char buffer[kFloatTextChars], best[kFloatTextChars];
     std::size_t bestSize = SIZE_MAX;
     for (int i = 0; i < kCandidates; ++i) {
         if (errors[i] != bestError)

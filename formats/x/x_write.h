@@ -64,10 +64,4 @@ std::vector<const XTemplateDecl*> xTemplatesUsed(const XWriteMesh& mesh);
 void appendXBinary(const XWriteMesh& mesh, std::vector<std::byte>& out);
 void appendXText(const XWriteMesh& mesh, std::vector<std::byte>& out);
 
-// The characters of the shortest decimal that reads back as `v`, in fixed notation with a decimal
-// point and no exponent ("0.1", "-0.0", "123456.79"), as every .x reader takes floats; non-finite
-// values become "0.0". Returns the end of what was written; `out` must hold kXFloatChars.
-inline constexpr std::size_t kXFloatChars = 64;
-char* formatXFloat(char* out, float v);
-
 }  // namespace rv

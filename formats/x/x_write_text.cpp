@@ -6,24 +6,10 @@
 #include <cstring>
 
 #include "formats/common/export_support.h"
+#include "formats/common/float_text.h"
 #include "formats/x/x_write.h"
 
 namespace rv {
-
-char* formatXFloat(char* out, float v) {
-    if (!std::isfinite(v)) {
-        std::memcpy(out, "0.0", 3);
-        return out + 3;
-    }
-    // Fixed notation keeps the shortest round-trip digits; Wine reads only -?digits.digits.
-    char* end = std::to_chars(out, out + kXFloatChars, v, std::chars_format::fixed).ptr;
-    if (!std::memchr(out, '.', std::size_t(end - out))) {
-        end[0] = '.';
-        end[1] = '0';
-        end += 2;
-    }
-    return end;
-}
 
 namespace {
 
@@ -51,8 +37,8 @@ public:
         return *this;
     }
     XTextOut& operator<<(float v) {
-        char* start = room(kXFloatChars);
-        used_ += std::size_t(formatXFloat(start, v) - start);
+        char* start = room(kFloatTextChars);
+        used_ += std::size_t(formatShortestFloat(start, v) - start);
         return *this;
     }
     XTextOut& operator<<(std::uint32_t v) {

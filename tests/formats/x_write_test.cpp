@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/convert.h"
+#include "formats/common/float_text.h"
 #include "formats/x/x.h"
 #include "formats/x/x_mesh.h"
 #include "formats/x/x_mszip.h"
@@ -279,8 +280,8 @@ TEST(XWrite, TextFloatsReadBackBitExact) {
                 << "vertex " << i << " component " << k;
     }
     // The spellings every .x reader takes: digits, a point, digits.
-    char buffer[kXFloatChars];
-    auto spelled = [&](float v) { return std::string(buffer, formatXFloat(buffer, v)); };
+    char buffer[kFloatTextChars];
+    auto spelled = [&](float v) { return std::string(buffer, formatShortestFloat(buffer, v)); };
     EXPECT_EQ(spelled(0.1f), "0.1");
     EXPECT_EQ(spelled(1e-7f), "0.0000001");
     EXPECT_EQ(spelled(123456.79f), "123456.79");
