@@ -41,6 +41,7 @@ std::vector<std::byte> write(const Model& model, XForm form = XForm::Binary, Wri
     return ctx.bytes;
 }
 
+// `docOut`'s names point into `bytes`: they must outlive it.
 XMesh reparse(const std::vector<std::byte>& bytes, XDocument* docOut = nullptr) {
     XDocument doc;
     XMesh mesh;
@@ -159,15 +160,17 @@ TEST(XWrite, VertexColoursOnlyWhenSomeAreNotWhite) {
     model.colors = {{255, 255, 255, 255}, {255, 255, 255, 255}};
     for (XForm form : kForms) {
         SCOPED_TRACE(formName(form));
-        XDocument doc;
-        reparse(write(model, form), &doc);
+        XDocument doc;  // its names point into the bytes
+        const std::vector<std::byte> bytes = write(model, form);
+        reparse(bytes, &doc);
         EXPECT_FALSE(hasChild(doc, "MeshVertexColors"));
     }
     model.colors[1] = {255, 0, 0, 255};  // the triangle's corners
     for (XForm form : kForms) {
         SCOPED_TRACE(formName(form));
         XDocument doc;
-        const XMesh mesh = reparse(write(model, form), &doc);
+        const std::vector<std::byte> bytes = write(model, form);
+        const XMesh mesh = reparse(bytes, &doc);
         EXPECT_TRUE(hasChild(doc, "MeshVertexColors"));
         Model back;
         ReadContext ctx;
