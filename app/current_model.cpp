@@ -5,7 +5,7 @@
 
 namespace rv {
 
-PathLoad beginLoadByPath(const std::string& path, const LoadOptions& options) {
+PathLoad beginLoadByPath(const std::string& path, const LoadOptions& options, bool forPreview) {
     PathLoad load;
     load.path = path;
     ModelRegistry& reg = registry();
@@ -19,8 +19,12 @@ PathLoad beginLoadByPath(const std::string& path, const LoadOptions& options) {
         return load;
     }
     load.result = std::make_shared<LoadResult>();
-    load.pending = reg.beginLoad([path, options, result = load.result] {
+    if (forPreview)
+        load.preparation = std::make_shared<ModelPreparation>();
+    load.pending = reg.beginLoad([path, options, result = load.result, preparation = load.preparation] {
         *result = loadModelFile(path, options);
+        if (preparation && result->model)
+            *preparation = prepareForDrawing(*result->model, result->instance);
         LoadedModel loaded;
         loaded.model = std::move(result->model);
         loaded.instance = std::move(result->instance);

@@ -7,6 +7,7 @@
 
 #include "app/load.h"
 #include "model/registry.h"
+#include "preview/prepare.h"
 
 namespace rv {
 
@@ -18,9 +19,12 @@ struct PathLoad {
     PendingLoad pending;
     std::shared_ptr<LoadResult> result;  // filled on the loader; its model goes to the slot
     std::optional<FormatError> refused;  // the file could not be read: nothing was queued
+    // Made on the loader after the model when asked for, so that the preview's first frame of it
+    // only uploads; empty (path -1) when the model did not load.
+    std::shared_ptr<ModelPreparation> preparation;
     bool ready() const { return refused || pending.ready(); }
 };
-PathLoad beginLoadByPath(const std::string& path, const LoadOptions& options = {});
+PathLoad beginLoadByPath(const std::string& path, const LoadOptions& options = {}, bool forPreview = false);
 // A message the reader meant for the user is shown unless `showMessages` is false (a batch
 // gathers them into one message at its end).
 LoadOutcome finishLoadByPath(PathLoad& load, bool showMessages = true);

@@ -50,9 +50,11 @@ int main(int argc, char** argv) {
 
     const std::string settingsPath = rv::settingsPath();
     rv::MainWindow window(dialogs, rv::readSettings(settingsPath), settingsPath);
-    rv::setCloseHandler([&window] { QTimer::singleShot(0, &window, &QWidget::close); });
     QStringList arguments = app.arguments();
     arguments.removeFirst();
+    // The file loads on the loader while the window and the preview's context are made.
+    window.openStartFile(arguments);
+    rv::setCloseHandler([&window] { QTimer::singleShot(0, &window, &QWidget::close); });
     QObject::connect(window.preview(), &rv::PreviewWidget::runtimeStarted, &window, [&](bool ok) {
         if (!ok) {
             dialogs.message(nullptr, QCoreApplication::translate("rv::MainWindow", "初期化に失敗しました。"), true);

@@ -315,6 +315,26 @@ void MainWindow::finishStartUp(const QStringList& arguments) {
         lib().lightOn = settings_.lightOn != 0;
         lib().shaderMode = settings_.displayWord5 != 0;
     }
+    openStartFile(arguments);
+    // A start file loaded while the context was made shows in the first frame; one that needs a
+    // word with the user waits for the poll, outside the context's set-up.
+    if (menuLoad_ && menuLoad_->ready() && !menuLoad_->refused && !menuLoad_->result->error &&
+        !menuLoad_->result->overLimits)
+        pollWork();
+    panel_ = new ConversionPanel(this);
+    panel_->placeBeside(this);
+    panel_->show();
+    // Once more when the window manager has framed the window and placed it.
+    QTimer::singleShot(0, this, [this] { placePanel(true); });
+    activateWindow();
+    preview_->setFocus();
+    emit startedUp(true);
+}
+
+void MainWindow::openStartFile(const QStringList& arguments) {
+    if (startFileOpened_)
+        return;
+    startFileOpened_ = true;
     // The first file of a format we read is opened: a file manager passes every file the user
     // opened with us, of any of the seven formats. The rest are ignored.
     for (const QString& argument : arguments) {
@@ -324,14 +344,6 @@ void MainWindow::finishStartUp(const QStringList& arguments) {
             break;
         }
     }
-    panel_ = new ConversionPanel(this);
-    panel_->placeBeside(this);
-    panel_->show();
-    // Once more when the window manager has framed the window and placed it.
-    QTimer::singleShot(0, this, [this] { placePanel(true); });
-    activateWindow();
-    preview_->setFocus();
-    emit startedUp(true);
 }
 
 void MainWindow::runCommand(int command) {
@@ -423,7 +435,7 @@ void MainWindow::startLoad(const std::string& path, bool fromMenu, bool simplify
     menuLoadFromMenu_ = fromMenu;
     releaseCurrent();
     loadingPath_ = QString::fromStdString(path);
-    menuLoad_ = beginLoadByPath(path, LoadOptions{simplify});
+    menuLoad_ = beginLoadByPath(path, LoadOptions{simplify}, true);
     workTimer_.start();
 }
 
@@ -440,8 +452,8 @@ bool MainWindow::askSimplify(const std::string& refusal) {
 
 void MainWindow::releaseCurrent() { preview_->show(nullptr, nullptr); }
 
-void MainWindow::showLoaded(const LoadOutcome& loaded) {
-    preview_->show(loaded.model, loaded.instance);
+void MainWindow::showLoaded(const LoadOutcome& loaded, std::shared_ptr<ModelPreparation> preparation) {
+    preview_->show(loaded.model, loaded.instance, std::move(preparation));
     if (!loadingPath_.isEmpty())
         rememberRecent(loadingPath_);
     loadingPath_.clear();
@@ -460,7 +472,7 @@ void MainWindow::pollWork() {
         for (const std::string& w : outcome.warnings)
             logText(w);
         if (outcome.model)
-            showLoaded(outcome);
+            showLoaded(outcome, std::move(load.preparation));
         // What the file lost on the way in (textures not found, parts left out) is told once.
         tellWarnings(outcome.warnings, outcome.model && menuLoadFromMenu_);
         if (outcome.error && !outcome.error->userMessage && !outcome.overLimits)  // the question told it

@@ -41,6 +41,9 @@ public:
     // The rest of the start-up once the preview's runtime runs: settings into the preview, the
     // command-line file, the panel, drops. `arguments` are the program's, without its name.
     void finishStartUp(const QStringList& arguments);
+    // Starts loading the command-line file while the window and its preview are still being
+    // made, so that the first frame can show it; finishStartUp then opens no file of its own.
+    void openStartFile(const QStringList& arguments);
 
     QAction* action(int command) const { return actions_.value(command); }
     ConversionPanel* panel() const { return panel_; }
@@ -84,7 +87,7 @@ private:
     // Asks whether to simplify a model refused as over the limits (the refusal given).
     bool askSimplify(const std::string& refusal);
     void pollWork();
-    void showLoaded(const LoadOutcome& loaded);
+    void showLoaded(const LoadOutcome& loaded, std::shared_ptr<ModelPreparation> preparation = {});
     // Warnings in the status line, and in a message when `inMessage` is set and there are any.
     void tellWarnings(const std::vector<std::string>& warnings, bool inMessage);
     void releaseCurrent();
@@ -113,6 +116,7 @@ private:
     QMap<int, QAction*> actions_;
     QString lastDirectory_;
     QStringList arguments_;
+    bool startFileOpened_ = false;
     DropBatch batch_;
     std::optional<PathLoad> menuLoad_;
     bool menuLoadFromMenu_ = false;

@@ -105,15 +105,16 @@ PreviewWidget::~PreviewWidget() {
     resetLibraryState();
 }
 
-void PreviewWidget::show(Model* model, ModelInstance* instance) {
+void PreviewWidget::show(Model* model, ModelInstance* instance, std::shared_ptr<ModelPreparation> preparation) {
     if (model && model != model_)
         framePending_ = true;
     model_ = model;
     instance_ = instance;
+    preparation_ = std::move(preparation);
     if (session_) {
         // Letting go of a model deletes its textures: that needs the widget's context.
         makeCurrent();
-        session_->show(model, instance);
+        session_->show(model, instance, std::move(preparation_));
         doneCurrent();
     }
     update();
@@ -167,7 +168,7 @@ void PreviewWidget::initializeGL() {
         if (registryStep)
             registryStep();
     };
-    session_->show(model_, instance_);
+    session_->show(model_, instance_, std::move(preparation_));
     emit runtimeStarted(session_->ready());
 }
 

@@ -56,7 +56,8 @@ public:
 
     // The model drawn (and named by the overlay); kept until the next call. A new model is framed
     // from the default angles on its first frame.
-    void show(Model* model, ModelInstance* instance);
+    // `preparation`, made from the model beforehand, spares its first frame that work.
+    void show(Model* model, ModelInstance* instance, std::shared_ptr<ModelPreparation> preparation = {});
     // Frames the model shown as a new one is framed: default angles, the whole model in view.
     void frameModel();
     // Whether frames keep coming without input: a motion moves something or a texture scrolls.
@@ -99,6 +100,7 @@ private:
     std::unique_ptr<PreviewSession> session_;
     Model* model_ = nullptr;
     ModelInstance* instance_ = nullptr;
+    std::shared_ptr<ModelPreparation> preparation_;  // for the session still to come
     bool grid_ = true;
     QTimer frameTimer_;
     QElapsedTimer clock_;

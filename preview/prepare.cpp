@@ -6,6 +6,7 @@
 
 #include <meshoptimizer.h>
 
+#include "model/mesh.h"
 #include "model/vertex_hash.h"
 #include "preview/gl_common.h"
 #include "preview/group_state.h"
@@ -302,6 +303,50 @@ void orderForVertexCache(PreparedModel& prepared, const std::vector<bool>& group
 
 std::uint32_t packDiffuse(const ModelColor& c) {
     return lowByte(c.alpha) << 24 | lowByte(c.red) << 16 | lowByte(c.green) << 8 | lowByte(c.blue);
+}
+
+int drawPathOf(const Model& model) {
+    std::uint32_t mode = model.renderMode;
+    if (mode == 0)
+        return 0;
+    if (mode == 8)
+        return 8;
+    // 1, 2, 4 and 9 draw what mode 3 prepares; 5 to 7 belong to the effect path, which falls
+    // back to mode 3; so do modes nothing knows.
+    return 3;
+}
+
+ModelPreparation prepareForDrawing(const Model& model, const ModelInstance& instance) {
+    ModelPreparation p;
+    p.model = &model;
+    p.renderMode = model.renderMode;
+    p.subdivisionLevel = model.subdivisionLevel;
+    p.path = drawPathOf(model);
+    if (p.path == 0)
+        return p;
+    const Model* source = &model;
+    if (p.path == 8) {
+        p.subdivided = std::make_unique<Model>(model);
+        for (int pass = subdivisionPasses(model); pass > 0; --pass)
+            subdivideQuads(*p.subdivided);
+        source = p.subdivided.get();
+    }
+    p.prepared = prepareMode3(*source);
+    // Which groups the vertex-cache order may change, worked out after the first frame.
+    p.orderGroups = orderFreeGroups(p.prepared, *source, instance.textures);
+    if (std::find(p.orderGroups.begin(), p.orderGroups.end(), true) == p.orderGroups.end())
+        p.orderGroups.clear();
+    p.orderMirrored = mirroredGroups(model);
+    const bool mirrors = std::find(p.orderMirrored.begin(), p.orderMirrored.end(), true) != p.orderMirrored.end();
+    if (!p.orderGroups.empty() && mirrors)
+        p.unmirrored = p.prepared;
+    addMirroredCopies(p.prepared, p.orderMirrored);
+    return p;
+}
+
+bool preparedFrom(const ModelPreparation& preparation, const Model& model) {
+    return preparation.model == &model && preparation.renderMode == model.renderMode &&
+           preparation.subdivisionLevel == model.subdivisionLevel;
 }
 
 PreparedModel prepareMode3(const Model& model) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "model/instance.h"
@@ -62,6 +63,30 @@ std::vector<bool> mirroredGroups(const Model& model);
 // Appends to each mirrored group the x-negated copy of its vertices and triangles, wound the
 // other way so that it faces out.
 void addMirroredCopies(PreparedModel& prepared, const std::vector<bool>& mirroredGroups);
+
+// The render path a model's renderMode comes to here: 0 fans on the CPU each frame, 3 the
+// prepared buffers, 8 the prepared buffers of the quad-subdivided copy. Modes 5 to 7 draw the
+// prepared buffers through their effects (the bone and the ground effect) when those load, and
+// as mode 3 when they do not.
+int drawPathOf(const Model& model);
+
+// What the buffered render modes work out from a model before drawing it, made on any thread (the
+// window makes it on the loader, beside loading, so that the first frame only uploads it).
+struct ModelPreparation {
+    const Model* model = nullptr;  // what it was made from, with the render mode and subdivision it had
+    std::uint32_t renderMode = 0;
+    std::uint16_t subdivisionLevel = 0;
+    int path = -1;  // drawPathOf; 0 leaves the fans to the renderer
+    PreparedModel prepared;  // mirrored copies included
+    std::unique_ptr<Model> subdivided;  // path 8's copy
+    // The vertex-cache order to work out after the first frame: the groups it may reorder, the
+    // mirrored groups, and the preparation before the mirrored copies (empty when none is).
+    std::vector<bool> orderGroups, orderMirrored;
+    PreparedModel unmirrored;
+};
+ModelPreparation prepareForDrawing(const Model& model, const ModelInstance& instance);
+// Whether `preparation` was made from `model` as it is now.
+bool preparedFrom(const ModelPreparation& preparation, const Model& model);
 
 // Packs a colour whose components are on the scale 0..255 as the buffered modes do.
 std::uint32_t packDiffuse(const ModelColor& c);

@@ -20,17 +20,6 @@
 
 namespace rv {
 
-int drawPathOf(const Model& model) {
-    std::uint32_t mode = model.renderMode;
-    if (mode == 0)
-        return 0;
-    if (mode == 8)
-        return 8;
-    // 1, 2, 4 and 9 draw what mode 3 prepares; 5 to 7 belong to the effect path, which falls
-    // back to mode 3; so do modes nothing knows.
-    return 3;
-}
-
 struct PreviewRenderer::Impl {
     FixedPrograms programs;
     TextureCache textures;
@@ -47,7 +36,8 @@ struct PreviewRenderer::Impl {
     std::future<PreparedModel> ordered;
     std::shared_ptr<std::atomic<bool>> cancelOrdering;
     std::vector<bool> orderGroups, orderMirrored;  // planned, not yet started
-    PreparedModel unmirrored;  // what the planned ordering starts from
+    PreparedModel unmirrored;  // what the planned ordering starts from, when groups are mirrored
+    std::shared_ptr<ModelPreparation> offered;  // made elsewhere for the next model to prepare
     std::unique_ptr<Model> subdivided;  // mode 8's copy
     PoseState pose;
     bool moved = false;  // skinning moved the vertices this frame
@@ -86,21 +76,16 @@ struct PreviewRenderer::Impl {
         ordered = {};
     }
 
-    // Decides which groups may change order; the work starts on the next model pass, after the
-    // first frame, so that it takes nothing from that frame (nor from a render of one frame).
-    void planOrdering(const Model& m, const ModelInstance& instance) {
-        orderGroups = orderFreeGroups(prepared, m, instance.textures);
-        if (std::find(orderGroups.begin(), orderGroups.end(), true) == orderGroups.end())
-            orderGroups.clear();
-        orderMirrored = mirroredGroups(m);
-    }
-
+    // The planned order starts on the next model pass, after the first frame, so that it takes
+    // nothing from that frame (nor from a render of one frame).
     void startOrdering() {
         if (orderGroups.empty())
             return;
         cancelOrdering = std::make_shared<std::atomic<bool>>(false);
+        // Without mirrored groups the prepared model is its own start.
+        PreparedModel start = unmirrored.groups.empty() ? prepared : std::move(unmirrored);
         ordered =
-            std::async(std::launch::async, [copy = unmirrored, groups = std::move(orderGroups),
+            std::async(std::launch::async, [copy = std::move(start), groups = std::move(orderGroups),
                                             mirrored = std::move(orderMirrored), cancel = cancelOrdering]() mutable {
                 orderForVertexCache(copy, groups, cancel.get());
                 addMirroredCopies(copy, mirrored);
@@ -135,29 +120,22 @@ struct PreviewRenderer::Impl {
         buffers.markStale();
     }
 
+    // Takes the preparation offered for `m` when it still fits the model, else makes it here.
     void prepare(Model& m, const ModelInstance& instance) {
         dropOrdering();
         m.renderModeDirty = 0;
-        path = drawPathOf(m);
-        prepared = {};
-        subdivided.reset();
+        ModelPreparation p =
+            offered && preparedFrom(*offered, m) ? std::move(*offered) : prepareForDrawing(m, instance);
+        offered.reset();
+        path = p.path;
+        prepared = std::move(p.prepared);
+        subdivided = std::move(p.subdivided);
+        orderGroups = std::move(p.orderGroups);
+        orderMirrored = std::move(p.orderMirrored);
+        unmirrored = std::move(p.unmirrored);
         fans.forget();
-        if (path == 8) {
-            subdivided = std::make_unique<Model>(m);
-            for (int pass = subdivisionPasses(m); pass > 0; --pass)
-                subdivideQuads(*subdivided);
-            prepared = prepareMode3(*subdivided);
-            planOrdering(*subdivided, instance);
-        } else if (path == 3) {
-            prepared = prepareMode3(m);
-            planOrdering(m, instance);
-        } else {
+        if (path == 0)
             fans.prepare(m);
-        }
-        if (!orderGroups.empty())
-            unmirrored = prepared;
-        if (path != 0)
-            addMirroredCopies(prepared, mirroredGroups(m));
         buffers.markStale();
     }
 
@@ -369,7 +347,14 @@ void PreviewRenderer::release() {
 
 void PreviewRenderer::setNullTexture(const Image& image) { impl_->textures.setNullImage(image); }
 
-void PreviewRenderer::forgetModel() { impl_->forget(); }
+void PreviewRenderer::forgetModel() {
+    impl_->forget();
+    impl_->offered.reset();
+}
+
+void PreviewRenderer::offerPreparation(std::shared_ptr<ModelPreparation> preparation) {
+    impl_->offered = std::move(preparation);
+}
 
 bool PreviewRenderer::ordering() const { return impl_->ordered.valid() || !impl_->orderGroups.empty(); }
 

@@ -49,12 +49,6 @@ struct FrameCounts {
     int drawCalls = 0;
 };
 
-// The render path a model's renderMode comes to here: 0 fans on the CPU each frame, 3 the
-// prepared buffers, 8 the prepared buffers of the quad-subdivided copy. Modes 5 to 7 draw the
-// prepared buffers through their effects (the bone and the ground effect) when those load, and
-// as mode 3 when they do not.
-int drawPathOf(const Model& model);
-
 class PreviewRenderer {
 public:
     PreviewRenderer();
@@ -92,6 +86,9 @@ public:
     bool ordering() const;
     // Forgets the prepared model (before the host frees it).
     void forgetModel();
+    // A preparation made elsewhere (prepareForDrawing), taken by the next preparation when it
+    // was made from that model as it is then; forgetModel() drops it.
+    void offerPreparation(std::shared_ptr<ModelPreparation> preparation);
 
     // Draws one frame into `framebuffer` (0 for the default one) of width x height. `model` may be
     // null (nothing current). `overlay` runs last, with the context current.

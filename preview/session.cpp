@@ -38,11 +38,13 @@ PreviewSession::PreviewSession(RenderDevice& device) : device_(device) {
     renderer_.setEffectFolder(lib().dataFolder);
 }
 
-void PreviewSession::show(Model* model, ModelInstance* instance) {
+void PreviewSession::show(Model* model, ModelInstance* instance, std::shared_ptr<ModelPreparation> preparation) {
     if (model != model_)
         renderer_.forgetModel();
     model_ = model && instance ? model : nullptr;
     instance_ = model_ ? instance : nullptr;
+    if (model_ && preparation)
+        renderer_.offerPreparation(std::move(preparation));
 }
 
 void PreviewSession::fit() {

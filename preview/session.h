@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include <epoxy/gl.h>
 
@@ -34,8 +35,9 @@ public:
     bool ready() const { return renderer_.ready(); }
 
     // The model drawn from now on; null shows the empty scene. Not owned: the caller keeps it
-    // alive, and calls show(nullptr, nullptr) before freeing it.
-    void show(Model* model, ModelInstance* instance);
+    // alive, and calls show(nullptr, nullptr) before freeing it. A preparation made from the
+    // model beforehand spares the first frame that work.
+    void show(Model* model, ModelInstance* instance, std::shared_ptr<ModelPreparation> preparation = {});
 
     // One frame-loop pass at `now` (seconds of a steady clock), drawing into `framebuffer`;
     // `overlay` draws after the scene with the context current.

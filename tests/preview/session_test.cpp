@@ -1,6 +1,9 @@
 // The preview as the hosts run it: loop passes over the headless device, device loss, framing.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <memory>
+
 #include "model/mesh.h"
 #include "preview/headless_device.h"
 #include "preview/headless_render.h"
@@ -64,6 +67,58 @@ TEST(PreviewSession, RecoversFromALostContextWithTheSamePicture) {
         EXPECT_TRUE(sinks.logged("デバイスロストから復帰"));
         EXPECT_FALSE(lib().deviceLost);
         EXPECT_EQ(device.readBack().rgba, before.rgba);
+        session.show(nullptr, nullptr);
+    }
+    resetLibraryState();
+}
+
+// The window prepares a model on the loader; the first frame takes that preparation only while
+// the model is still as it was prepared.
+TEST(PreviewSession, TakesAPreparationMadeBesideLoadingOnlyWhileItFitsTheModel) {
+    HeadlessDevice device;
+    LibOptions options;
+    options.width = 160;
+    options.height = 90;
+    options.enterDataFolder = false;
+    if (!LibInit(device, options)) {
+        resetLibraryState();
+        GTEST_SKIP() << "no OpenGL 3.3 context can be created here (EGL surfaceless)";
+    }
+    SetClearColour(128, 128, 128);
+    lib().lightOn = false;  // the vertex colour as it is
+    Model square = makeSquare(30);
+    ModelInstance instance;
+    postLoad(square, instance);
+    // Marked green, so that the picture tells which preparation was drawn.
+    auto marked = [&] {
+        auto p = std::make_shared<ModelPreparation>(prepareForDrawing(square, instance));
+        EXPECT_EQ(p->path, 3);
+        EXPECT_EQ(p->prepared.groups.size(), square.groups.size());
+        EXPECT_TRUE(preparedFrom(*p, square));
+        for (PreparedVertex& v : p->prepared.groups[0].vertices)
+            v.diffuse = 0xff00ff00u;
+        return p;
+    };
+    auto centre = [&] {
+        const Image image = device.readBack();
+        const std::uint8_t* p = &image.rgba[(45 * 160 + 80) * 4];
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    {
+        PreviewSession session(device);
+        double now = 1;
+        session.show(&square, &instance, marked());
+        session.pass(now += 1.0 / 60, device.framebuffer());
+        EXPECT_EQ(centre(), (std::array<int, 3>{0, 255, 0})) << "the offered preparation is drawn";
+
+        // A render mode changed between loading and the first frame makes it stale.
+        session.show(nullptr, nullptr);
+        auto stale = marked();
+        square.renderMode = 0;
+        EXPECT_FALSE(preparedFrom(*stale, square));
+        session.show(&square, &instance, stale);
+        session.pass(now += 1.0 / 60, device.framebuffer());
+        EXPECT_EQ(centre(), (std::array<int, 3>{255, 0, 0})) << "the model is prepared again";
         session.show(nullptr, nullptr);
     }
     resetLibraryState();
