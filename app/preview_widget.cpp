@@ -42,7 +42,12 @@ int WidgetDevice::screenHeight() const {
 
 bool WidgetDevice::reset(int, int) {
     const qreal ratio = widget_.devicePixelRatioF();
-    return target_.create(toDevice(widget_.width(), ratio), toDevice(widget_.height(), ratio), requestedSamples_);
+    const int width = toDevice(widget_.width(), ratio), height = toDevice(widget_.height(), ratio);
+    // Anti-aliasing set as it was keeps the buffers: llvmpipe clears new ones, tens of
+    // milliseconds at 1280x720 (once at every start).
+    if (target_.fits(width, height, requestedSamples_))
+        return true;
+    return target_.create(width, height, requestedSamples_);
 }
 
 bool WidgetDevice::present() {

@@ -11,11 +11,17 @@ int maxSamples() {
     return most;
 }
 
+namespace {
+
+int samplesFor(int requested) { return requested > 0 && requested <= maxSamples() ? requested : 0; }
+
+}  // namespace
+
 bool OffscreenTarget::create(int width, int height, int samples) {
     destroy();
     width_ = width;
     height_ = height;
-    samples_ = samples > 0 && samples <= maxSamples() ? samples : 0;
+    samples_ = samplesFor(samples);
     glGenFramebuffers(1, &draw_);
     glGenRenderbuffers(1, &colour_);
     glGenRenderbuffers(1, &depth_);
@@ -38,6 +44,10 @@ bool OffscreenTarget::create(int width, int height, int samples) {
     }
     glBindFramebuffer(GL_FRAMEBUFFER, draw_);
     return ok;
+}
+
+bool OffscreenTarget::fits(int width, int height, int samples) const {
+    return draw_ != 0 && width == width_ && height == height_ && samplesFor(samples) == samples_;
 }
 
 void OffscreenTarget::destroy() {

@@ -13,6 +13,8 @@ public:
     // Makes the buffers in the current context: colour RGBA8 and depth 24 with stencil 8, with
     // `samples` samples (0 for none; more than the context allows falls back to none).
     bool create(int width, int height, int samples);
+    // Whether create(width, height, samples) would make what the target already has.
+    bool fits(int width, int height, int samples) const;
     // Deletes the buffers; the context they were made in must be current.
     void destroy();
     // Forgets the buffers without deleting them (their context is gone).
