@@ -1,5 +1,5 @@
 // Exporting the 65,000-quad grid to .glb, .obj and .mqo, in memory (building the document and serialising
-// it). With REVIZEVOZ_BENCH_OUT=DIR set, a grid of half as many quads is also saved there as .x (its
+// it), and to .mqo once more over 256 mirrored groups (as many objects). With REVIZEVOZ_BENCH_OUT=DIR set, a grid of half as many quads is also saved there as .x (its
 // 65,000 triangles are the most a model loads with) for timing the CLI and other tools on one source.
 #include <benchmark/benchmark.h>
 
@@ -38,8 +38,21 @@ const rv::Model& grid() {
     return model;
 }
 
-void exportTo(benchmark::State& state, rv::WriteFn write) {
-    const rv::Model& m = grid();
+// The grid over 256 mirrored groups, its polygons dealt round them: 256 MQO objects, one per group.
+const rv::Model& mirroredGroups() {
+    static const rv::Model model = [] {
+        rv::Model m = grid();
+        m.groups.resize(256, m.groups[0]);
+        for (rv::ModelGroup& g : m.groups)
+            g.materialParams[rv::kMirrorWord] = 1;
+        for (std::size_t i = 0; i < m.polygons.size(); ++i)
+            m.polygons[i].group = std::int32_t(i % m.groups.size());
+        return m;
+    }();
+    return model;
+}
+
+void exportTo(benchmark::State& state, rv::WriteFn write, const rv::Model& m = grid()) {
     std::size_t bytes = 0;
     for (auto _ : state) {
         rv::WriteContext ctx;
@@ -64,6 +77,9 @@ BENCHMARK(writeObj)->Unit(benchmark::kMillisecond);
 
 void writeMqo(benchmark::State& state) { exportTo(state, rv::writeMqo); }
 BENCHMARK(writeMqo)->Unit(benchmark::kMillisecond);
+
+void writeMqoMirroredGroups(benchmark::State& state) { exportTo(state, rv::writeMqo, mirroredGroups()); }
+BENCHMARK(writeMqoMirroredGroups)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

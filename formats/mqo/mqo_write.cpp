@@ -203,9 +203,9 @@ std::vector<MqoObject> planObjects(const Model& model) {
 std::optional<FormatError> writeObject(const Model& model, const MqoObject& object, int number, std::string& out,
                                        std::vector<std::int32_t>& local) {
     // The object's vertices: the positions its faces use, in first-use order. A corner past the
-    // table (a damaged model) takes a vertex at the origin.
+    // table (a damaged model) takes a vertex at the origin. `local` (position to object vertex)
+    // is all -1 between objects: only the slots used are set back, not the whole table per object.
     std::vector<std::int32_t> order;
-    std::fill(local.begin(), local.end(), -1);
     for (std::size_t i : object.polygons) {
         const ModelPolygon& p = model.polygons[i];
         for (int c = 0; c < p.cornerCount; ++c) {
@@ -218,10 +218,13 @@ std::optional<FormatError> writeObject(const Model& model, const MqoObject& obje
             }
         }
     }
-    if (object.mirror && order.size() > kMaxObjectVertices)
+    if (object.mirror && order.size() > kMaxObjectVertices) {
+        for (std::int32_t slot : order)
+            local[std::size_t(slot)] = -1;
         return FormatError::refusal("group " + std::to_string(number) + " uses " + std::to_string(order.size()) +
                                     " positions; a mirrored Metasequoia object holds at most " +
                                     std::to_string(kMaxObjectVertices) + " here");
+    }
 
     out += "Object \"obj";
     appendInt(out, number + 1);
@@ -294,6 +297,8 @@ std::optional<FormatError> writeObject(const Model& model, const MqoObject& obje
     out += kEol;
     out += '}';
     out += kEol;
+    for (std::int32_t slot : order)
+        local[std::size_t(slot)] = -1;
     return std::nullopt;
 }
 
@@ -312,7 +317,7 @@ std::optional<FormatError> writeMqo(const Model& model, WriteContext& ctx) {
     writeMaterials(model, out, ctx);
 
     const std::vector<MqoObject> objects = planObjects(model);
-    std::vector<std::int32_t> local(model.positions.size() + 1);
+    std::vector<std::int32_t> local(model.positions.size() + 1, -1);
     for (std::size_t k = 0; k < objects.size(); ++k)
         if (auto error = writeObject(model, objects[k], int(k), out, local))
             return error;
