@@ -139,8 +139,9 @@ void floorFrame(benchmark::State& state) {
 }
 BENCHMARK(floorFrame)->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Render mode 0 and 3 frames, and mode 3 through the effect path; with range(1) set the model's bone moves every frame, so mode 3
-// re-skins and re-uploads its vertices; range(2) is the multisample count (4 with anti-aliasing).
+// Render mode 0 and 3 frames, and mode 3 through the effect path in and out of focus; with range(1)
+// set the model's bone moves every frame, so mode 3 re-skins and re-uploads its vertices; range(2)
+// is the multisample count (4 with anti-aliasing).
 void frame(benchmark::State& state) {
     rv::HeadlessDevice device;
     device.setSamples(int(state.range(2)));
@@ -170,9 +171,14 @@ void frame(benchmark::State& state) {
 
     rv::SceneView view;
     const rv::Vec3 eye = kEye, at = kAt;
-    // range(3): the effect path (shadow map, scene, depth of field, blend, post effect).
+    // range(3): the effect path (shadow map, scene, depth of field, blend, post effect); 2 puts
+    // its focus three quarters of the way to the look-at point, along the same line (the light
+    // stays), so that the far corner of the grid blurs.
     view.shaderMode = state.range(3) != 0;
     view.lightTarget = at;
+    if (state.range(3) == 2)
+        view.lightTarget = {eye.x + (at.x - eye.x) * 0.75f, eye.y + (at.y - eye.y) * 0.75f,
+                            eye.z + (at.z - eye.z) * 0.75f};
     renderer.setEffectFolder(REVIZEVOZ_DATA_DIR);
     view.view = rv::lookAtLH(eye, at, {0, 1, 0});
     view.projection = rv::perspectiveFovLH(3.14159265f / 4, 1280.0f / 720.0f, 0.1f, 65536.0f);
@@ -198,6 +204,7 @@ BENCHMARK(frame)
     ->Args({0, 0, 0, 0})
     ->Args({3, 0, 4, 0})
     ->Args({3, 0, 0, 1})
+    ->Args({3, 0, 0, 2})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

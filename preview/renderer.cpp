@@ -309,6 +309,11 @@ bool PreviewRenderer::Impl::drawShaderFrame(GLuint framebuffer, int width, int h
         in.model = [this, m, instance](const EffectGroupVisitor& visit) {
             return walkForEffects(*m, *instance, visit);
         };
+        // The prepared buffers hold the drawn positions, unless the bones move them on the GPU.
+        if (path != 0 && !gpuSkin)
+            in.depthsWithin = [this](const Mat4& view, float nearest, float farthest) {
+                return preparedDepthsWithin(prepared, view, nearest, farthest);
+            };
     }
     if (view.grid)
         in.grid = [this, &programs, &view] {

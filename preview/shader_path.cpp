@@ -54,6 +54,21 @@ void drawPasses(Effect& e, const std::function<void()>& draw) {
 
 }  // namespace
 
+bool preparedDepthsWithin(const PreparedModel& prepared, const Mat4& view, float nearest, float farthest) {
+    // z = x v02 + y v12 + z v22 + v32 for row vectors. The GPU's float sum may be off by a few
+    // units in the last place of its terms' magnitudes; 1e-5 of them covers that many times.
+    const double a = view[2], b = view[6], c = view[10], d = view[14];
+    for (const PreparedGroup& g : prepared.groups)
+        for (const PreparedVertex& v : g.vertices) {
+            const double x = v.x, y = v.y, z = v.z;
+            const double depth = x * a + y * b + z * c + d;
+            const double slack = 1e-5 * (std::fabs(x * a) + std::fabs(y * b) + std::fabs(z * c) + std::fabs(d));
+            if (!(depth - slack >= nearest && depth + slack <= farthest))
+                return false;
+        }
+    return true;
+}
+
 const char* postEffectTechnique(int postEffect) {
     return kPostTechniques[postEffect >= 0 && postEffect < kPostEffectCount ? postEffect : 0];
 }
@@ -230,7 +245,8 @@ void ShaderPath::setFrameParameters(Effect& e3, const ShaderFrameInput& in) {
     e3.setFloat("Margin", 0.001f);
     e3.setFloat("TexSize", float(texSize_));
     const Vec3 eyeInView = transformPoint(view.lightTarget, view.view);
-    e3.setFloat("FocusDepth", std::max(eyeInView.z, 0.1f));
+    focusDepth_ = std::max(eyeInView.z, 0.1f);
+    e3.setFloat("FocusDepth", focusDepth_);
     e3.setMatrices("matWorld", in.skinMatrices);
 
     // Light view-projection: from 200 units behind the light, towards its target. A light
@@ -310,10 +326,21 @@ void ShaderPath::scenePass(Effect& e3, const ShaderFrameInput& in, FrameCounts& 
     }
 }
 
+// Whether the depth of field blurs any pixel. Its alpha, clamp(|z - focus| / focus - 0.5, 0, 0.75),
+// is 0 for every fragment when every drawn vertex lies within half the focus depth of it: a
+// fragment's depth is a weighted mean of its triangle's. The band is narrowed by a thousandth
+// for the rounding of the interpolation.
+bool ShaderPath::depthOfFieldBlurs(const ShaderFrameInput& in) const {
+    if (!in.model)
+        return false;
+    if (!in.depthsWithin)
+        return true;
+    const float half = 0.5f * std::max(focusDepth_, 0.1f) * 0.999f;
+    return !in.depthsWithin(in.view->view, focusDepth_ - half, focusDepth_ + half);
+}
+
 // The models again, over the scene's depth, into their own target.
 void ShaderPath::depthOfFieldPass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts) {
-    e3.setFloat("bloom_power", in.view->bloomPower);
-    e3.setTexture("Tex1", colour_[kScene]);
     bindTarget(colour_[kDepthOfField], sceneDepth_);
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT);
@@ -357,7 +384,7 @@ void ShaderPath::blendPass(Effect& e3, const ShaderFrameInput& in) {
 }
 
 // The 2-D effect frame: the blended picture onto the window through the post effect.
-void ShaderPath::postPass(Effect& e2, const ShaderFrameInput& in) {
+void ShaderPath::postPass(Effect& e2, const ShaderFrameInput& in, GLuint picture) {
     const SceneView& view = *in.view;
     glBindFramebuffer(GL_FRAMEBUFFER, in.framebuffer);
     glViewport(0, 0, in.width, in.height);
@@ -367,7 +394,7 @@ void ShaderPath::postPass(Effect& e2, const ShaderFrameInput& in) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     if (!e2.setTechnique(postEffectTechnique(view.postEffect)))
         return;
-    e2.setTexture("g_txScene", colour_[kBlend]);
+    e2.setTexture("g_txScene", picture);
     e2.setVector("op", view.effect2D[0], view.effect2D[1], view.effect2D[2], 0);
     e2.setVector("ScreenSize", float(in.width), float(in.height), 0, 0);
     for (int pass = 0; pass < e2.passCount(); ++pass) {
@@ -387,10 +414,26 @@ bool ShaderPath::drawFrame(EffectLibrary& effects, const ShaderFrameInput& in, F
     setFrameParameters(*e3, in);
     shadowPass(*e3, in, counts);
     scenePass(*e3, in, counts);
-    depthOfFieldPass(*e3, in, counts);
+    // Where nothing is blurred the depth-of-field target stays clear (alpha 0: the blend keeps
+    // the scene), and without bloom too the blend would copy the scene texel for texel.
+    const bool blurs = depthOfFieldBlurs(in);
+    // The depth of field's parameters, set whether or not it is drawn: the bloom reads "bloom_power".
+    e3->setFloat("bloom_power", in.view->bloomPower);
+    e3->setTexture("Tex1", colour_[kScene]);
+    if (blurs) {
+        depthOfFieldPass(*e3, in, counts);
+    } else if (in.view->bloomOn) {
+        bindTarget(colour_[kDepthOfField], 0);
+        glClearColor(0, 0, 0, 0);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
     bloomPass(*e3, in, counts);
-    blendPass(*e3, in);
-    postPass(*e2, in);
+    GLuint picture = colour_[kScene];
+    if (blurs || in.view->bloomOn) {
+        blendPass(*e3, in);
+        picture = colour_[kBlend];
+    }
+    postPass(*e2, in, picture);
     glUseProgram(0);
     glBindTexture(GL_TEXTURE_2D, 0);
     return true;

@@ -11,6 +11,7 @@
 
 #include "model/model.h"
 #include "preview/effects.h"
+#include "preview/prepare.h"
 #include "preview/renderer.h"
 #include "runtime/matrix.h"
 
@@ -43,7 +44,14 @@ struct ShaderFrameInput {
     std::vector<Mat4> skinMatrices;  // per bone, for GPU-skinned models
     std::function<void()> grid;  // the application's drawing, into the bound target
     std::function<void()> restoreFixedState;  // before the grid: the frame's usual GL state
+    // Whether every vertex the model walk draws lies at a view depth (z after `view`) within
+    // [nearest, farthest]; empty when the drawn positions are not known on the CPU.
+    std::function<bool(const Mat4& view, float nearest, float farthest)> depthsWithin;
 };
+
+// Whether every vertex of `prepared` lies at a view depth within [nearest, farthest], allowing
+// for the rounding of the GPU's float transform; false for a NaN position.
+bool preparedDepthsWithin(const PreparedModel& prepared, const Mat4& view, float nearest, float farthest);
 
 class ShaderPath {
 public:
@@ -94,10 +102,11 @@ private:
                    FrameCounts& counts);
     void shadowPass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts);
     void scenePass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts);
+    bool depthOfFieldBlurs(const ShaderFrameInput& in) const;
     void depthOfFieldPass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts);
     void bloomPass(Effect& e3, const ShaderFrameInput& in, FrameCounts& counts);
     void blendPass(Effect& e3, const ShaderFrameInput& in);
-    void postPass(Effect& e2, const ShaderFrameInput& in);
+    void postPass(Effect& e2, const ShaderFrameInput& in, GLuint picture);
 
     bool allowR32F_ = true, allowR16F_ = true;
     bool setUpLogged_ = false, ready_ = false, refused_ = false;
@@ -109,6 +118,7 @@ private:
     GLenum shadowFormat_ = 0;
     GLuint fbo_ = 0, quadVao_ = 0, quadBuffer_ = 0;
     float time2D_ = 0;
+    float focusDepth_ = 0.1f;  // the frame's "FocusDepth"
 };
 
 }  // namespace rv
