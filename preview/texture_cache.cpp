@@ -1,8 +1,10 @@
 #include "preview/texture_cache.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <vector>
 
 #include "runtime/paths.h"
 
@@ -14,6 +16,15 @@ std::uint32_t nextPowerOfTwo(std::uint32_t v) {
     while (p < v && p < (1u << 15))
         p <<= 1;
     return p;
+}
+
+// Whether every texel of the image is the same.
+bool oneColour(const Image& image) {
+    const std::size_t texels = std::size_t(image.width) * std::size_t(image.height);
+    for (std::size_t t = 1; t < texels; ++t)
+        if (std::memcmp(&image.rgba[t * 4], &image.rgba[0], 4) != 0)
+            return false;
+    return true;
 }
 
 }  // namespace
@@ -52,8 +63,20 @@ GLuint uploadTexture(const Image& image) {
     // Rows go up top row first, so (u, v) = (0, 0) is the image's top-left texel as in Direct3D.
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
                  image.rgba.data());
+    if (oneColour(image)) {
+        // Every level of a texture of one colour (the null texture) is that colour: made here,
+        // since llvmpipe compiles shaders for its first glGenerateMipmap, about 90 ms of a start.
+        std::vector<std::uint8_t> level(image.rgba);
+        for (int l = 1, w = image.width, h = image.height; w > 1 || h > 1; ++l) {
+            w = std::max(1, w / 2);
+            h = std::max(1, h / 2);
+            level.resize(std::size_t(w) * std::size_t(h) * 4);
+            glTexImage2D(GL_TEXTURE_2D, l, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, level.data());
+        }
+    } else {
+        glGenerateMipmap(GL_TEXTURE_2D);
+    }
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);  // the default others expect
-    glGenerateMipmap(GL_TEXTURE_2D);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
