@@ -202,6 +202,8 @@ void PreviewWidget::paintGL() {
     // The target keeps the last frame when this pass drew none.
     if (!pass.rendered)
         device_.present();
+    if (frames_ == 0)
+        LogLine("preview: first frame %.0f ms after the window was made", double(clock_.nsecsElapsed()) * 1e-6);
     if (pass.rendered && model_ && !modelFrameLogged_) {
         modelFrameLogged_ = true;
         LogLine("preview: first frame with a model %.0f ms after the window was made",
