@@ -1,5 +1,6 @@
 #include "formats/x/x_lexer.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstring>
@@ -416,8 +417,11 @@ void XLexer::numbers(HugePageVector<double>& out) {
     const std::size_t n = text_.size();
     if (binary_) {
         // One allocation for the whole run: a mesh's lists hold hundreds of thousands of values,
-        // and growing list by list would copy them.
-        out.reserve(out.size() + listLeft_ + binaryRunLength());
+        // and growing list by list would copy them. An object's numbers come in several runs
+        // (between its child objects): the room at least doubles, as push_back's would.
+        const std::size_t needed = out.size() + listLeft_ + binaryRunLength();
+        if (needed > out.capacity())
+            out.reserve(std::max(needed, 2 * out.capacity()));
         for (;;) {
             if (listLeft_ > 0) {
                 // Appended into the room reserved above: no zero-fill pass before the values.
