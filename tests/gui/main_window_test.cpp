@@ -79,6 +79,8 @@ protected:
             if (good)
                 window_->finishStartUp(startArguments_);
         });
+        // As the program does: the command-line file loads while the window is made.
+        window_->openStartFile(startArguments_);
         window_->show();
         QTRY_VERIFY_WITH_TIMEOUT(started, 10000);
         if (!ok)
@@ -120,6 +122,12 @@ TEST_F(WindowStartedWithFiles, OpensTheFirstFileOfAFormatItReads) {
     QTRY_VERIFY_WITH_TIMEOUT(currentModel() != nullptr, 10000);
     EXPECT_EQ(currentModel()->fileName, "a.mqo");
     EXPECT_TRUE(dialogs_.messages.isEmpty()) << dialogs_.messages.join("\n").toStdString();
+    // Remembered among the recent files, and drawn.
+    EXPECT_EQ(window_->recentFiles().size(), 1);
+    const int frames = window_->preview()->framesDrawn();
+    window_->preview()->update();
+    QTRY_VERIFY_WITH_TIMEOUT(window_->preview()->framesDrawn() > frames, 5000);
+    EXPECT_GT(window_->preview()->session()->lastCounts().triangles, 0);
 }
 
 TEST_F(Window, MenuHasEveryCommandWithItsText) {
