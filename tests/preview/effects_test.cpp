@@ -12,6 +12,7 @@
 #include "preview/renderer.h"
 #include "preview/shader_path.h"
 #include "runtime/matrix.h"
+#include "tests/support/make_model.h"
 #include "tests/support/test_support.h"
 
 namespace rv {
@@ -24,22 +25,7 @@ struct Pixel {
     int r, g, b;
 };
 
-// Adds the quad a, b, c, d (clockwise seen from its front) to group `group`.
-void addQuad(Model& m, int group, Vec3 a, Vec3 b, Vec3 c, Vec3 d) {
-    const int base = int(m.positions.size());
-    for (const Vec3& p : {a, b, c, d}) {
-        m.positions.push_back({p.x, p.y, p.z});
-        m.skin.push_back({});
-    }
-    if (m.uvs.empty())
-        m.uvs.push_back({0, 0});
-    ModelPolygon p;
-    p.cornerCount = 4;
-    p.group = group;
-    for (int k = 0; k < 4; ++k)
-        p.corners[std::size_t(k)] = {base + k, 0, 0, 0};
-    m.polygons.push_back(p);
-}
+using test::addQuad;
 
 // A plane z = 0 of n x n quads over [-half, half]^2 facing -z.
 Model makePlane(int n, float half) {

@@ -36,18 +36,26 @@ bool isBackground(const Image& image, int x, int y) {
     return p[0] == p[1] && p[1] == p[2];  // grey: background or grid
 }
 
-TEST(PreviewSession, RecoversFromALostContextWithTheSamePicture) {
-    test::RecordingSinks sinks;
-    HeadlessDevice device;
+// The library started on a 160 x 90 headless device with a grey clear; false (and the library
+// reset) where no context can be made.
+bool startLibrary(HeadlessDevice& device) {
     LibOptions options;
     options.width = 160;
     options.height = 90;
     options.enterDataFolder = false;
     if (!LibInit(device, options)) {
         resetLibraryState();
-        GTEST_SKIP() << "no OpenGL 3.3 context can be created here (EGL surfaceless)";
+        return false;
     }
     SetClearColour(128, 128, 128);
+    return true;
+}
+
+TEST(PreviewSession, RecoversFromALostContextWithTheSamePicture) {
+    test::RecordingSinks sinks;
+    HeadlessDevice device;
+    if (!startLibrary(device))
+        GTEST_SKIP() << "no OpenGL 3.3 context can be created here (EGL surfaceless)";
     Model square = makeSquare(30);
     ModelInstance instance;
     postLoad(square, instance);
@@ -76,15 +84,8 @@ TEST(PreviewSession, RecoversFromALostContextWithTheSamePicture) {
 // the model is still as it was prepared.
 TEST(PreviewSession, TakesAPreparationMadeBesideLoadingOnlyWhileItFitsTheModel) {
     HeadlessDevice device;
-    LibOptions options;
-    options.width = 160;
-    options.height = 90;
-    options.enterDataFolder = false;
-    if (!LibInit(device, options)) {
-        resetLibraryState();
+    if (!startLibrary(device))
         GTEST_SKIP() << "no OpenGL 3.3 context can be created here (EGL surfaceless)";
-    }
-    SetClearColour(128, 128, 128);
     lib().lightOn = false;  // the vertex colour as it is
     Model square = makeSquare(30);
     ModelInstance instance;

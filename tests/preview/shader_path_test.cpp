@@ -14,6 +14,7 @@
 #include "preview/prepare.h"
 #include "preview/shader_path.h"
 #include "runtime/matrix.h"
+#include "tests/support/make_model.h"
 #include "tests/support/test_support.h"
 
 namespace rv {
@@ -22,21 +23,7 @@ namespace {
 constexpr int kWidth = 200, kHeight = 150;
 constexpr float kPi = 3.14159265358979f;
 
-void addQuad(Model& m, int group, Vec3 a, Vec3 b, Vec3 c, Vec3 d) {
-    const int base = int(m.positions.size());
-    for (const Vec3& p : {a, b, c, d}) {
-        m.positions.push_back({p.x, p.y, p.z});
-        m.skin.push_back({});
-    }
-    if (m.uvs.empty())
-        m.uvs.push_back({0, 0});
-    ModelPolygon p;
-    p.cornerCount = 4;
-    p.group = group;
-    for (int k = 0; k < 4; ++k)
-        p.corners[std::size_t(k)] = {base + k, 0, 0, 0};
-    m.polygons.push_back(p);
-}
+using test::addQuad;
 
 // A ground of 10 x 10 in 8 x 8 quads facing up and, 3 above its middle, a 2 x 2 plate that
 // shadows it.

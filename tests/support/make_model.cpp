@@ -130,4 +130,21 @@ Model makeSmallModel() {
     return m;
 }
 
+void addQuad(Model& m, int group, const ModelVertex& a, const ModelVertex& b, const ModelVertex& c,
+             const ModelVertex& d) {
+    const int base = int(m.positions.size());
+    for (const ModelVertex& p : {a, b, c, d}) {
+        m.positions.push_back(p);
+        m.skin.push_back({});
+    }
+    if (m.uvs.empty())
+        m.uvs.push_back({0, 0});
+    ModelPolygon p;
+    p.cornerCount = 4;
+    p.group = group;
+    for (int k = 0; k < 4; ++k)
+        p.corners[std::size_t(k)] = {base + k, 0, 0, 0};
+    m.polygons.push_back(p);
+}
+
 }  // namespace rv::test

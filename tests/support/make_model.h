@@ -25,4 +25,9 @@ std::string gridObj(int columns, int rows);
 // A small model with a triangle and a quad in two groups, distinct colours and uvs.
 Model makeSmallModel();
 
+// Adds the quad a, b, c, d (clockwise seen from its front) to group `group`: four new positions
+// with skin entries, corners on uv 0 (made when the model has none), no normals or colours.
+void addQuad(Model& m, int group, const ModelVertex& a, const ModelVertex& b, const ModelVertex& c,
+             const ModelVertex& d);
+
 }  // namespace rv::test
