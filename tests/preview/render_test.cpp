@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "app/convert.h"
@@ -25,6 +26,16 @@ constexpr float kPi = 3.14159265358979f;
 struct Pixel {
     int r, g, b, a;
 };
+
+// Puts every vertex wholly on bone 1 of two, at the origin, whose one motion key moves it to `to`.
+void rideSecondBone(Model& m, const std::array<float, 3>& to) {
+    m.boneCount = 2;
+    for (ModelSkinWeight& w : m.skin)
+        w = {1, 0, 1.0f, 0};
+    ModelBoneKey moved;
+    moved.position = to;
+    m.bones[1].tracks.assign(1, ModelBoneTrack{{moved}, 1});
+}
 
 // A square of n x n quads over [-half, half]^2 in the plane z = 0, wound clockwise as seen from
 // -z (its front), with per-position uvs over 0..1 and v down the screen.
@@ -325,13 +336,7 @@ TEST_F(Render, MissingImagesKeepTheNullTextureAcrossModels) {
 
 TEST_F(Render, MovedBoneMovesItsVertices) {
     Model plane = makePlane(2, 2, {255, 0, 0, 255});
-    plane.boneCount = 2;
-    plane.bones[1].position = {0, 0, 0};
-    for (ModelSkinWeight& w : plane.skin)
-        w = {1, 0, 1.0f, 0};
-    ModelBoneKey moved;
-    moved.position = {6, 0, 0};
-    plane.bones[1].tracks.assign(1, ModelBoneTrack{{moved}, 1});
+    rideSecondBone(plane, {6, 0, 0});
     ModelInstance instance;
     postLoad(plane, instance);
     instance.playback.animating = true;
@@ -502,12 +507,7 @@ TEST_F(Render, VertexCacheOrderArrivesWithoutChangingThePicture) {
     for (ModelVertex& p : hill.positions)
         p.z = 0.3f * std::sin(p.x) * std::cos(p.y * 1.3f);
     computeNormals(hill);
-    hill.boneCount = 2;
-    for (ModelSkinWeight& w : hill.skin)
-        w = {1, 0, 1.0f, 0};
-    ModelBoneKey moved;
-    moved.position = {0.5f, 0.25f, 0};
-    hill.bones[1].tracks.assign(1, ModelBoneTrack{{moved}, 1});
+    rideSecondBone(hill, {0.5f, 0.25f, 0});
     ModelInstance instance;
     postLoad(hill, instance);
     instance.playback.animating = true;
