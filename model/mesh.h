@@ -27,12 +27,12 @@ void weldModel(Model& model);
 
 // One group's render mesh as a plain record; each triangle is its three mesh vertex indices.
 struct GroupRenderMesh {
-    std::vector<ModelVertex> positions;
-    std::vector<ModelVertex> normals;
-    std::vector<ModelColor> colors;
-    std::vector<ModelUV> uvs;
-    std::vector<ModelSkinWeight> skin;
-    std::vector<std::array<std::int32_t, 3>> triangles;
+    HugePageVector<ModelVertex> positions;
+    HugePageVector<ModelVertex> normals;
+    HugePageVector<ModelColor> colors;
+    HugePageVector<ModelUV> uvs;
+    HugePageVector<ModelSkinWeight> skin;
+    HugePageVector<std::array<std::int32_t, 3>> triangles;
 };
 
 // Builds group render meshes from a model it only reads: fan triangles (0, k+1, k+2) of the

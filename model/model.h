@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "model/huge_page_allocator.h"
+
 namespace rv {
 
 // Limits shared by every reader and writer.
@@ -111,12 +113,12 @@ struct ModelGroup {
 
     // Render mesh, derived: what a KZP file stores (its writer builds its own from the polygons).
     // meshVertexCount is meshPositions.size().
-    std::vector<ModelVertex> meshPositions;
-    std::vector<ModelVertex> meshNormals;
-    std::vector<ModelColor> meshColors;
-    std::vector<ModelUV> meshUVs;
-    std::vector<ModelSkinWeight> meshSkin;
-    std::vector<ModelPolygon> meshTriangles;  // corner.position holds the mesh vertex index
+    HugePageVector<ModelVertex> meshPositions;
+    HugePageVector<ModelVertex> meshNormals;
+    HugePageVector<ModelColor> meshColors;
+    HugePageVector<ModelUV> meshUVs;
+    HugePageVector<ModelSkinWeight> meshSkin;
+    HugePageVector<ModelPolygon> meshTriangles;  // corner.position holds the mesh vertex index
 
     ModelVertex center{}, boundsMin{}, boundsMax{};
 
@@ -186,13 +188,13 @@ struct Model {
     std::string fileName = "\x90\x56\x8b\x4b.KZP";  // "新規.KZP"
     std::string path;
 
-    std::vector<ModelVertex> positions;
-    std::vector<ModelVertex> normals;
-    std::vector<ModelColor> colors;
-    std::vector<ModelUV> uvs;
-    std::vector<ModelSkinWeight> skin;  // one per position
+    HugePageVector<ModelVertex> positions;
+    HugePageVector<ModelVertex> normals;
+    HugePageVector<ModelColor> colors;
+    HugePageVector<ModelUV> uvs;
+    HugePageVector<ModelSkinWeight> skin;  // one per position
 
-    std::vector<ModelPolygon> polygons;
+    HugePageVector<ModelPolygon> polygons;
     std::vector<ModelGroup> groups = std::vector<ModelGroup>(1);
     std::vector<ModelTexture> textures = std::vector<ModelTexture>(1);
     std::vector<EmbeddedImage> embeddedImages;
@@ -221,7 +223,7 @@ struct Model {
     // Derived after loading.
     std::array<ModelVertex, kMaxBones> boneCenters{};
     std::array<std::int32_t, kMaxBones> boneChildCounts{};
-    std::vector<ModelVertex> smoothNormals;  // one per position
+    HugePageVector<ModelVertex> smoothNormals;  // one per position
     ModelVertex boundsMin{}, boundsMax{};
 
     std::int32_t positionCount() const { return static_cast<std::int32_t>(positions.size()); }

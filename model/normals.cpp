@@ -16,7 +16,7 @@ ModelVertex normalised(const ModelVertex& v) {
 }  // namespace
 
 void computeNormals(Model& model) {
-    const std::vector<ModelVertex>& positions = model.positions;
+    const HugePageVector<ModelVertex>& positions = model.positions;
 
     for (ModelPolygon& p : model.polygons) {
         if (p.cornerCount < 3)
@@ -29,7 +29,7 @@ void computeNormals(Model& model) {
         p.faceNormal = normalised({a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x});
     }
 
-    std::vector<ModelVertex>& smooth = model.smoothNormals;
+    HugePageVector<ModelVertex>& smooth = model.smoothNormals;
     smooth.assign(positions.size(), ModelVertex{});
     for (const ModelPolygon& p : model.polygons) {
         if (p.cornerCount < 3)
@@ -56,7 +56,7 @@ void computeNormals(Model& model) {
             for (int c = 0; c < cornersOf(p); ++c)
                 keys.push_back(keyOf(entryOr0(smooth, p.corners[c].position)));
     std::vector<std::int32_t> remap(keys.size());
-    std::vector<ModelVertex> normals;
+    HugePageVector<ModelVertex> normals;
     normals.reserve(buildFirstMatchRemap<3>(remap, keys));
     std::size_t next = 0;
     for (ModelPolygon& p : model.polygons) {

@@ -254,7 +254,7 @@ std::size_t simplifyGroups(std::vector<GroupMesh>& meshes, double ratio, Way way
 // Replaces the polygons by simplified triangles when they can be made to fit; false when not.
 bool reducePolygons(Model& model, SimplifyReport& report) {
     std::vector<std::vector<ModelCorner>> cornersByGroup(model.groups.size());
-    std::vector<ModelPolygon> unchanged;  // lines, points, polygons naming no usable position
+    HugePageVector<ModelPolygon> unchanged;  // lines, points, polygons naming no usable position
     for (const ModelPolygon& p : model.polygons) {
         const int n = cornersOf(p);
         bool usable = n >= 3 && p.group >= 0 && std::size_t(p.group) < model.groups.size();
@@ -314,7 +314,7 @@ bool reducePolygons(Model& model, SimplifyReport& report) {
     if (!fitted)
         return false;
 
-    std::vector<ModelPolygon> polygons;
+    HugePageVector<ModelPolygon> polygons;
     for (const GroupMesh& mesh : meshes) {
         for (std::size_t i = 0; i < mesh.result.size(); i += 3) {
             ModelPolygon t;
@@ -335,8 +335,8 @@ bool reducePolygons(Model& model, SimplifyReport& report) {
 }
 
 // Keeps the entries of `table` that `newIndex` gives a place (>= 0), in their order.
-template <class T>
-void keepUsed(std::vector<T>& table, const std::vector<std::int32_t>& newIndex) {
+template <class T, class A>
+void keepUsed(std::vector<T, A>& table, const std::vector<std::int32_t>& newIndex) {
     std::size_t next = 0;
     for (std::size_t i = 0; i < table.size(); ++i)
         if (newIndex[i] >= 0)

@@ -22,8 +22,8 @@ ModelUV mean(const ModelUV (&t)[4]) {
 }  // namespace
 
 void subdivideQuads(Model& model) {
-    std::vector<ModelPolygon> kept;
-    std::vector<ModelPolygon> added;
+    HugePageVector<ModelPolygon> kept;
+    HugePageVector<ModelPolygon> added;
     kept.reserve(model.polygons.size());
     added.reserve(model.polygons.size() * 4);
 

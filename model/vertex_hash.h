@@ -108,8 +108,8 @@ inline std::array<float, 2> keyOf(const ModelUV& t) { return {t.u, t.v}; }
 
 // Table entry `index`, or a zero entry when the index lies outside the table: indices come from
 // files and are never trusted to read with.
-template <class T>
-T entryOr0(const std::vector<T>& table, std::int32_t index) {
+template <class T, class A>
+T entryOr0(const std::vector<T, A>& table, std::int32_t index) {
     return index >= 0 && std::size_t(index) < table.size() ? table[std::size_t(index)] : T{};
 }
 

@@ -8,9 +8,9 @@ namespace {
 // outside the table (index 0 of an empty table is common: a format without colours or uvs) adds
 // nothing and stays as it is; a welded table never grows, so it stays outside. `onEntry(old)` is
 // told the old index of every entry kept, in order.
-template <class T, class IndexOf, class OnEntry>
-void weldTable(std::vector<ModelPolygon>& polygons, std::vector<T>& table, FirstMatchScratch& scratch, IndexOf indexOf,
-               OnEntry onEntry) {
+template <class T, class A, class IndexOf, class OnEntry>
+void weldTable(HugePageVector<ModelPolygon>& polygons, std::vector<T, A>& table, FirstMatchScratch& scratch,
+               IndexOf indexOf, OnEntry onEntry) {
     constexpr std::size_t N = std::tuple_size_v<decltype(keyOf(T{}))>;
     std::vector<std::array<float, N>> keys;
     std::vector<std::int32_t> sources;
@@ -26,7 +26,7 @@ void weldTable(std::vector<ModelPolygon>& polygons, std::vector<T>& table, First
         }
 
     std::vector<std::int32_t> remap(keys.size());
-    std::vector<T> welded;
+    std::vector<T, A> welded;
     welded.reserve(buildFirstMatchRemap<N>(remap, keys, &scratch));
     std::size_t next = 0;
     for (ModelPolygon& p : polygons)
@@ -47,7 +47,7 @@ void weldTable(std::vector<ModelPolygon>& polygons, std::vector<T>& table, First
 
 void weldModel(Model& model) {
     FirstMatchScratch scratch;
-    std::vector<ModelSkinWeight> skin;
+    HugePageVector<ModelSkinWeight> skin;
     skin.reserve(model.positions.size());
     weldTable(
         model.polygons, model.positions, scratch, [](ModelCorner& c) -> std::int32_t& { return c.position; },

@@ -8,7 +8,7 @@ namespace rv {
 // What every corner of one group's fans shares.
 struct FanDraw::Corners {
     const ModelGroup* group = nullptr;
-    const std::vector<ModelVertex>* positions = nullptr;
+    const HugePageVector<ModelVertex>* positions = nullptr;
     const PoseState* pose = nullptr;
     bool animated = false, flat = false, weightDisplay = false;
     int bones = 0, selectedBone = -1;

@@ -41,7 +41,7 @@ private:
 
     GLuint vao_ = 0, buffer_ = 0;
     PolygonsByGroup byGroup_;
-    std::vector<ModelVertex> deformed_;  // skinned shared positions
+    HugePageVector<ModelVertex> deformed_;  // skinned shared positions
     std::vector<FanVertex> fan_;
 };
 

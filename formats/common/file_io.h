@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/common/huge_page_allocator.h"
+#include "model/huge_page_allocator.h"
 
 namespace rv {
 

@@ -332,7 +332,7 @@ void MeshReader::buildTables(std::vector<GltfVertexOrigin>& origins) {
     fill(model.colors, keys.colors, color, [](const std::array<float, 4>& k) {
         return ModelColor{k[0], k[1], k[2], k[3]};
     });
-    std::vector<ModelVertex> givenNormals;
+    HugePageVector<ModelVertex> givenNormals;
     fill(givenNormals, given, givenIndex, [](const std::array<float, 3>& k) { return ModelVertex{k[0], k[1], k[2]}; });
 
     for (std::size_t p = 0; p < model.polygons.size(); ++p) {

@@ -83,8 +83,8 @@ struct VertexKeyHash {
     }
 };
 
-template <class T>
-bool inTable(std::int32_t index, const std::vector<T>& table) {
+template <class T, class A>
+bool inTable(std::int32_t index, const std::vector<T, A>& table) {
     return index >= 0 && std::size_t(index) < table.size();
 }
 

@@ -127,7 +127,7 @@ private:
     // Fills a sized table of float records from the file; the count was checked against what
     // remains.
     template <typename T>
-    void copyRaw(std::vector<T>& table) {
+    void copyRaw(HugePageVector<T>& table) {
         static_assert(std::is_trivially_copyable_v<T> && sizeof(T) % 4 == 0);
         const auto bytes = cur_.take(table.size() * sizeof(T));
         if (!bytes.empty())
@@ -140,8 +140,8 @@ private:
     }
 
     // A table of plain float records, copied as stored (the file and the host are little-endian).
-    template <typename T>
-    Error floatTable(std::vector<T>& table, std::int32_t n, const char* what) {
+    template <typename T, typename A>
+    Error floatTable(std::vector<T, A>& table, std::int32_t n, const char* what) {
         static_assert(std::is_trivially_copyable_v<T> && sizeof(T) % 4 == 0);
         if (Error e = count(n, what, kMaxTableEntries, sizeof(T)))
             return e;

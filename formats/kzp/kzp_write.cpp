@@ -134,12 +134,12 @@ private:
     }
     // A table of plain float records, as stored in memory (the file and the host are
     // little-endian).
-    template <typename T>
-    void floatTable(const std::vector<T>& table) {
+    template <typename T, typename A>
+    void floatTable(const std::vector<T, A>& table) {
         static_assert(std::is_trivially_copyable_v<T> && sizeof(T) % 4 == 0);
         w_.bytes(std::as_bytes(std::span(table)));
     }
-    void skinTable(const std::vector<ModelSkinWeight>& table, std::size_t n) {
+    void skinTable(std::span<const ModelSkinWeight> table, std::size_t n) {
         std::byte* p = grow(n * 7);
         for (std::size_t i = 0; i < n; ++i, p += 7) {
             const ModelSkinWeight& s = entry(table, i);
@@ -149,7 +149,7 @@ private:
             p[6] = std::byte(s.autoBind);
         }
     }
-    void polygonTable(const std::vector<ModelPolygon>& polygons) {
+    void polygonTable(std::span<const ModelPolygon> polygons) {
         std::size_t bytes = 0;
         for (const ModelPolygon& poly : polygons)
             bytes += 1 + 16 * std::size_t(poly.cornerCount) + 4;
@@ -169,7 +169,7 @@ private:
 
     // Triangles of a render mesh, in the polygon layout: three corners that carry the mesh
     // vertex index in their position slot, then the group.
-    void triangleTable(const std::vector<std::array<std::int32_t, 3>>& triangles, std::int32_t group) {
+    void triangleTable(std::span<const std::array<std::int32_t, 3>> triangles, std::int32_t group) {
         constexpr std::size_t kTriangleBytes = 1 + 3 * 16 + 4;
         std::byte* p = grow(triangles.size() * kTriangleBytes);
         std::memset(p, 0, triangles.size() * kTriangleBytes);
@@ -201,7 +201,7 @@ private:
     // An entry of a table that may be shorter than the one it runs beside (skin beside
     // positions): missing entries go out as defaults.
     template <typename T>
-    static const T& entry(const std::vector<T>& table, std::size_t i) {
+    static const T& entry(std::span<const T> table, std::size_t i) {
         static const T fallback{};
         return i < table.size() ? table[i] : fallback;
     }

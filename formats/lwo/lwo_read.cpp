@@ -227,8 +227,8 @@ std::optional<FormatError> readLwo(std::span<const std::byte> file, Model& model
         lastGroupOfColour[colourKey(surface.red, surface.green, surface.blue)] = std::int32_t(s);
     }
 
-    std::vector<ModelPolygon> polygons;
-    std::vector<ModelColor> colors;
+    HugePageVector<ModelPolygon> polygons;
+    HugePageVector<ModelColor> colors;
     const std::vector<std::uint16_t>& words = lwo.words;
     std::size_t w = 0;
     std::size_t filePolygon = 0;

@@ -194,7 +194,7 @@ void scaleMxUvsToTextures(Model& model, std::span<const std::byte> file) {
                 return;  // not the model readMx made of this file
     // Welding shared one uv entry among faces whose images may differ in size: give every corner
     // its own scaled entry again, in corner order, and weld once more.
-    std::vector<ModelUV> uvs;
+    HugePageVector<ModelUV> uvs;
     uvs.reserve(4 * model.polygons.size());
     for (std::size_t f = 0; f < model.polygons.size(); ++f) {
         const int entry = textureEntryOf(mx.faces[f], model);

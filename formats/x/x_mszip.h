@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "formats/common/format_error.h"
-#include "formats/common/huge_page_allocator.h"
+#include "model/huge_page_allocator.h"
 
 namespace rv {
 

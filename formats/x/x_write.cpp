@@ -16,8 +16,8 @@ namespace rv {
 
 namespace {
 
-template <typename T>
-const T* entryOf(const std::vector<T>& table, std::int32_t i) {
+template <typename T, typename A>
+const T* entryOf(const std::vector<T, A>& table, std::int32_t i) {
     return i >= 0 && std::size_t(i) < table.size() ? &table[std::size_t(i)] : nullptr;
 }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <numeric>
 
-#include "formats/common/huge_page_allocator.h"
+#include "model/huge_page_allocator.h"
 
 namespace rv {
 namespace {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -231,12 +232,12 @@ TEST(KzpWrite, TwoSavesGiveIdenticalFiles) {
     EXPECT_EQ(first, second);
 }
 
-template <class T>
-bool sameBytes(const std::vector<T>& a, const std::vector<T>& b) {
+template <class T, class A>
+bool sameBytes(const std::vector<T, A>& a, const std::vector<T, A>& b) {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
-bool samePolygons(const std::vector<ModelPolygon>& a, const std::vector<ModelPolygon>& b) {
+bool samePolygons(std::span<const ModelPolygon> a, std::span<const ModelPolygon> b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i)

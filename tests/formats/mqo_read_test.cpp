@@ -194,7 +194,7 @@ TEST(MqoRead, FaceLinesOfTexturedAndUntexturedMaterials) {
     const std::vector<ModelUV> expectedUvs{{0, 0},       {0, 0},       {1, 0},       {1, 1},        {0.1f, 0.2f},
                                            {0.3f, 0.4f}, {0.5f, 0.6f}, {0.7f, 0.8f}, {0.5f, 0.25f}, {0.75f, 1},
                                            {0, 0},       {0, 0},       {0, 0}};
-    EXPECT_EQ(r.model.uvs, expectedUvs);
+    EXPECT_EQ(std::vector<ModelUV>(r.model.uvs.begin(), r.model.uvs.end()), expectedUvs);
     const ModelPolygon& textured = r.model.polygons[0];
     EXPECT_EQ(textured.group, 1);
     EXPECT_EQ(textured.cornerCount, 3);

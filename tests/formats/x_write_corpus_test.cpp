@@ -33,8 +33,8 @@ struct Triangle {
     int material = 0;
 };
 
-template <typename T>
-T entryOr(const std::vector<T>& table, std::int32_t i) {
+template <typename T, typename A>
+T entryOr(const std::vector<T, A>& table, std::int32_t i) {
     return i >= 0 && std::size_t(i) < table.size() ? table[std::size_t(i)] : T{};
 }
 

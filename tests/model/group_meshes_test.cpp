@@ -22,7 +22,7 @@ TEST(GroupMeshes, MatchLinearSearchOnSignedZerosNaNAndRepeats) {
         for (int g = 0; g < m.groupCount(); ++g) {
             const ModelGroup& group = m.groups[std::size_t(g)];
             std::vector<MeshVertex> vertices;
-            std::vector<ModelSkinWeight> skin;
+            HugePageVector<ModelSkinWeight> skin;
             std::vector<std::int32_t> triangleCorners;
             for (const ModelPolygon& p : m.polygons) {
                 if (p.group != g)
@@ -86,7 +86,7 @@ TEST(GroupMeshes, BuilderLeavesTheModelAloneAndListedRebuildsTouchOnlyThoseGroup
     m.groups[0].meshPositions = {{7, 7, 7}};
     const std::int32_t only[] = {1};
     buildGroupMeshes(m, only);
-    EXPECT_EQ(m.groups[0].meshPositions, (std::vector<ModelVertex>{{7, 7, 7}}));
+    EXPECT_EQ(m.groups[0].meshPositions, (HugePageVector<ModelVertex>{{7, 7, 7}}));
     EXPECT_EQ(m.groups[1].meshPositions, mesh.positions);
     ASSERT_EQ(m.groups[1].meshTriangleCount(), 1);
     EXPECT_EQ(m.groups[1].meshTriangles[0].group, 1);

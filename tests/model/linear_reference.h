@@ -23,8 +23,8 @@ std::int32_t linearFirstMatch(std::vector<T>& table, const T& value) {
 }
 
 // Same bytes: tells -0.0 from +0.0 and compares NaNs.
-template <class T>
-bool sameBits(const std::vector<T>& a, const std::vector<T>& b) {
+template <class T, class A, class B>
+bool sameBits(const std::vector<T, A>& a, const std::vector<T, B>& b) {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 

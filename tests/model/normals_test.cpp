@@ -36,7 +36,7 @@ TEST(Normals, DegenerateFaceGivesZeroNormal) {
     EXPECT_EQ(m.polygons[0].faceNormal, (ModelVertex{0, 0, 0}));
     EXPECT_EQ(m.polygons[1].faceNormal, (ModelVertex{0, 0, 0}));
     EXPECT_EQ(m.smoothNormals[0], (ModelVertex{0, 0, 0}));
-    EXPECT_EQ(m.normals, (std::vector<ModelVertex>{{0, 0, 0}}));
+    EXPECT_EQ(m.normals, (HugePageVector<ModelVertex>{{0, 0, 0}}));
 }
 
 TEST(Normals, SmoothedNormalAveragesFacesAndSkipsLines) {

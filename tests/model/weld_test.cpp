@@ -23,10 +23,10 @@ Model linearWeld(Model m) {
             corner.color = test::linearFirstMatch(colors, m.colors[std::size_t(corner.color)]);
             corner.uv = test::linearFirstMatch(uvs, m.uvs[std::size_t(corner.uv)]);
         }
-    m.positions = positions;
-    m.skin = skin;
-    m.colors = colors;
-    m.uvs = uvs;
+    m.positions.assign(positions.begin(), positions.end());
+    m.skin.assign(skin.begin(), skin.end());
+    m.colors.assign(colors.begin(), colors.end());
+    m.uvs.assign(uvs.begin(), uvs.end());
     return m;
 }
 
@@ -74,7 +74,7 @@ TEST(Weld, MergesAGridAndRecomputesNormals) {
     EXPECT_EQ(m.skin[1].bone, 1);  // (1,0,0) first came from quad 0
     EXPECT_EQ(m.polygons[1].corners[0].position, 1);
     EXPECT_EQ(m.polygons[1].corners[3].position, 2);
-    EXPECT_EQ(m.normals, (std::vector<ModelVertex>{{0, 0, 1}}));
+    EXPECT_EQ(m.normals, (HugePageVector<ModelVertex>{{0, 0, 1}}));
     EXPECT_EQ(m.smoothNormals.size(), 6u);
 }
 

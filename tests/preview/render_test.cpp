@@ -484,7 +484,7 @@ TEST_F(Render, GroupsPastSixteenBitIndicesDrawEveryTriangle) {
             uvs.push_back({float(uvs.size()), 0});
             p.corners[std::size_t(c)].uv = int(uvs.size()) - 1;
         }
-    m.uvs = uvs;
+    m.uvs.assign(uvs.begin(), uvs.end());
     for (const std::uint32_t mode : {3u, 0u}) {
         m.renderMode = mode;
         m.renderModeDirty = 1;

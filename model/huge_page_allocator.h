@@ -1,5 +1,5 @@
-// An allocator for buffers of megabytes that a reader fills once and then reads through (a
-// decompressed file body, the number lists of a parsed file, the tables built from them). Blocks
+// An allocator for buffers of megabytes that are filled once and then read through: a file's
+// bytes, the number lists of a parsed file, and the model's tables and group meshes. Blocks
 // of 1 MB and more are rounded up to whole 2 MB pages, aligned to them and offered to the kernel
 // for transparent huge pages, so that filling them takes one page fault per 2 MB instead of one
 // per 4 KB; smaller blocks come from the ordinary heap. Where the kernel gives no huge pages the
