@@ -17,6 +17,7 @@
 #include "runtime/log.h"
 
 int main(int argc, char** argv) {
+    rv::restartWithHugePageHeap(argv);
     rv::setPreviewSurfaceFormat();
     QApplication app(argc, argv);
     // The WM class and Wayland app id that tie the window to revizevoz.desktop (StartupWMClass).

@@ -8,4 +8,12 @@ namespace rv {
 // quads). Call once at start, before any model is loaded.
 void keepModelMemoryForReuse();
 
+// Starts the program again, once, with glibc asked to put the heap on transparent huge pages
+// (GLIBC_TUNABLES glibc.malloc.hugetlb=1) where the kernel gives them only on request. Models and
+// the preview's GL buffers are tens of megabytes of fresh memory, taken a page at a time; on a
+// virtual machine each 4 KB fault is dear. Returns, doing nothing, where the kernel gives huge
+// pages anyway or none, where the variable already names the setting (the user's choice, or the
+// restarted program) and when the restart fails. Call first thing in main, with main's argv.
+void restartWithHugePageHeap(char** argv);
+
 }  // namespace rv
