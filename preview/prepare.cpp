@@ -260,10 +260,10 @@ bool hasCoplanarOverlap(const PreparedGroup& group, const std::atomic<bool>* can
 }
 
 template <class T>
-void remapVertices(std::vector<T>& values, const std::vector<unsigned>& remap, std::size_t count) {
+void remapVertices(HugePageVector<T>& values, const std::vector<unsigned>& remap, std::size_t count) {
     if (values.size() != remap.size())
         return;
-    std::vector<T> out(count);
+    HugePageVector<T> out(count);
     meshopt_remapVertexBuffer(out.data(), values.data(), values.size(), sizeof(T), remap.data());
     values = std::move(out);
 }

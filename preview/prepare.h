@@ -24,11 +24,11 @@ struct PreparedVertex {
 static_assert(sizeof(PreparedVertex) == 36);
 
 struct PreparedGroup {
-    std::vector<PreparedVertex> vertices;
-    std::vector<ModelVertex> sourcePositions;  // as prepared, before skinning
-    std::vector<ModelUV> sourceUVs;  // as prepared, before scrolling
-    std::vector<ModelSkinWeight> skin;  // per vertex, from its position
-    std::vector<std::uint32_t> indices;  // fan triangles, 3 per triangle
+    HugePageVector<PreparedVertex> vertices;
+    HugePageVector<ModelVertex> sourcePositions;  // as prepared, before skinning
+    HugePageVector<ModelUV> sourceUVs;  // as prepared, before scrolling
+    HugePageVector<ModelSkinWeight> skin;  // per vertex, from its position
+    HugePageVector<std::uint32_t> indices;  // fan triangles, 3 per triangle
     std::int32_t triangleCount = 0;
     bool wideIndices = false;  // more vertices than 16-bit indices address
 };

@@ -41,7 +41,7 @@ TEST(PrepareMode3, MatchesOnPositionAndUvOnlyAndFansInCornerOrder) {
     // Vertex 4: position 1 with uv 3 is new; position 4 = position 0 and position 2 with uv 2 reuse.
     ASSERT_EQ(g.vertices.size(), 5u);
     EXPECT_EQ(g.triangleCount, 3);
-    EXPECT_EQ(g.indices, (std::vector<std::uint32_t>{0, 1, 2, 0, 2, 3, 0, 2, 4}));
+    EXPECT_EQ(g.indices, (HugePageVector<std::uint32_t>{0, 1, 2, 0, 2, 3, 0, 2, 4}));
     EXPECT_EQ(g.vertices[0].nz, -1.0f) << "the first corner's normal stays";
     EXPECT_EQ(g.vertices[0].diffuse, 0xFF2C80FFu) << "300 -> 44, 128.9 -> 128, -1 -> 255";
     EXPECT_FALSE(g.wideIndices);
@@ -117,7 +117,7 @@ TEST(VertexCacheOrder, KeepsThePolygonOrderWhereTheOrderShows) {
     Image opaque{2, 1, {9, 9, 9, 255, 9, 9, 9, 255}}, seeThrough{2, 1, {9, 9, 9, 255, 9, 9, 9, 128}};
     const auto reordered = [](const Model& m, const std::vector<Image>& images) {
         PreparedModel p = prepareMode3(m);
-        const std::vector<std::uint32_t> indices = p.groups[0].indices;
+        const HugePageVector<std::uint32_t> indices = p.groups[0].indices;
         orderForVertexCache(p, orderFreeGroups(p, m, images));
         return p.groups[0].indices != indices;
     };
