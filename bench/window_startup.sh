@@ -31,16 +31,18 @@ if [ -z "$model" ]; then
 fi
 
 # One start on a display of its own: openbox first, as on a desktop, then the window until its
-# log names the first frame with the model (at most 10 s).
+# log names the first frame with the model (at most 10 s). Nothing is started while the window
+# starts: on two cores a polling grep would take time from it.
 cat >"$work/start.sh" <<'EOF'
 #!/bin/bash
 openbox --sm-disable >/dev/null 2>&1 &
 sleep 0.7
 REVIZEVOZ_LOG=1 XDG_CONFIG_HOME="$3" timeout 10 "$1" "$2" >"$4" 2>&1 &
 app=$!
-for _ in $(seq 100); do
+sleep 1.5
+for _ in $(seq 50); do
     grep -q "first frame with a model" "$4" && break
-    sleep 0.1
+    sleep 0.2
 done
 kill $app 2>/dev/null
 wait $app 2>/dev/null
