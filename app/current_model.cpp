@@ -1,5 +1,6 @@
 #include "app/current_model.h"
 
+#include "app/format_table.h"
 #include "formats/common/file_io.h"
 #include "runtime/log.h"
 
@@ -31,6 +32,13 @@ PathLoad beginLoadByPath(const std::string& path, const LoadOptions& options, bo
         return loaded;
     });
     return load;
+}
+
+std::optional<PathLoad> beginStartFileLoad(const std::vector<std::string>& arguments) {
+    for (const std::string& path : arguments)
+        if (readerForName(path))
+            return beginLoadByPath(path, LoadOptions{}, true);
+    return std::nullopt;
 }
 
 LoadOutcome finishLoadByPath(PathLoad& load, bool showMessages) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/load.h"
 #include "model/registry.h"
@@ -25,6 +26,10 @@ struct PathLoad {
     bool ready() const { return refused || pending.ready(); }
 };
 PathLoad beginLoadByPath(const std::string& path, const LoadOptions& options = {}, bool forPreview = false);
+// The load of the first of `arguments` that names a format we read, begun for the preview; none
+// when no argument does. A file manager passes every file the user opened with us, of any
+// format; the rest are ignored.
+std::optional<PathLoad> beginStartFileLoad(const std::vector<std::string>& arguments);
 // A message the reader meant for the user is shown unless `showMessages` is false (a batch
 // gathers them into one message at its end).
 LoadOutcome finishLoadByPath(PathLoad& load, bool showMessages = true);

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 
+#include "app/current_model.h"
 #include "app/dialogs.h"
 #include "app/main_window.h"
 #include "app/settings.h"
@@ -18,12 +19,15 @@
 
 int main(int argc, char** argv) {
     rv::restartWithHugePageHeap(argv);
+    rv::keepModelMemoryForReuse();
+    // The start file loads on the loader while Qt starts and the window and the preview's context
+    // are made.
+    std::optional<rv::PathLoad> startLoad = rv::beginStartFileLoad(std::vector<std::string>(argv + 1, argv + argc));
     rv::setPreviewSurfaceFormat();
     QApplication app(argc, argv);
     // The WM class and Wayland app id that tie the window to revizevoz.desktop (StartupWMClass).
     QApplication::setApplicationName("revizevoz");
     QGuiApplication::setDesktopFileName("revizevoz");
-    rv::keepModelMemoryForReuse();
     if (!rv::installWindowTranslation(app))
         std::fprintf(stderr, "revizevoz: no English texts in %s; the window speaks Japanese\n",
                      qPrintable(rv::translationsFolder()));
@@ -53,8 +57,8 @@ int main(int argc, char** argv) {
     rv::MainWindow window(dialogs, rv::readSettings(settingsPath), settingsPath);
     QStringList arguments = app.arguments();
     arguments.removeFirst();
-    // The file loads on the loader while the window and the preview's context are made.
-    window.openStartFile(arguments);
+    if (startLoad)
+        window.openStartFile(std::move(*startLoad));
     rv::setCloseHandler([&window] { QTimer::singleShot(0, &window, &QWidget::close); });
     QObject::connect(window.preview(), &rv::PreviewWidget::runtimeStarted, &window, [&](bool ok) {
         if (!ok) {

@@ -332,18 +332,23 @@ void MainWindow::finishStartUp(const QStringList& arguments) {
 }
 
 void MainWindow::openStartFile(const QStringList& arguments) {
+    std::vector<std::string> paths;
+    for (const QString& argument : arguments)
+        paths.push_back(argument.toStdString());
+    if (std::optional<PathLoad> started = startFileOpened_ ? std::nullopt : beginStartFileLoad(paths))
+        openStartFile(std::move(*started));
+    startFileOpened_ = true;
+}
+
+void MainWindow::openStartFile(PathLoad started) {
     if (startFileOpened_)
         return;
     startFileOpened_ = true;
-    // The first file of a format we read is opened: a file manager passes every file the user
-    // opened with us, of any of the seven formats. The rest are ignored.
-    for (const QString& argument : arguments) {
-        const std::string path = argument.toStdString();
-        if (readerForName(path)) {
-            startLoad(path, false);
-            break;
-        }
-    }
+    menuLoadFromMenu_ = false;
+    releaseCurrent();
+    loadingPath_ = QString::fromStdString(started.path);
+    menuLoad_ = std::move(started);
+    workTimer_.start();
 }
 
 void MainWindow::runCommand(int command) {

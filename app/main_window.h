@@ -44,6 +44,8 @@ public:
     // Starts loading the command-line file while the window and its preview are still being
     // made, so that the first frame can show it; finishStartUp then opens no file of its own.
     void openStartFile(const QStringList& arguments);
+    // Takes the start file's load, begun before the window was made.
+    void openStartFile(PathLoad started);
 
     QAction* action(int command) const { return actions_.value(command); }
     ConversionPanel* panel() const { return panel_; }
