@@ -50,11 +50,20 @@ bool hugePagesOnlyOnRequest() {
 
 }  // namespace
 
-void restartWithHugePageHeap(char** argv) {
+bool heapRestartWanted() {
 #ifdef RV_HEAP_TUNABLE
     const char* given = std::getenv("GLIBC_TUNABLES");
-    if ((given && std::strstr(given, "glibc.malloc.hugetlb")) || !hugePagesOnlyOnRequest())
+    return !(given && std::strstr(given, "glibc.malloc.hugetlb")) && hugePagesOnlyOnRequest();
+#else
+    return false;
+#endif
+}
+
+void restartWithHugePageHeap(char** argv) {
+#ifdef RV_HEAP_TUNABLE
+    if (!heapRestartWanted())
         return;
+    const char* given = std::getenv("GLIBC_TUNABLES");
     const std::string before = given ? given : "";
     const std::string tunables = before.empty() ? "glibc.malloc.hugetlb=1" : before + ":glibc.malloc.hugetlb=1";
     if (::setenv("GLIBC_TUNABLES", tunables.c_str(), 1) != 0)

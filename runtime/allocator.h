@@ -15,5 +15,7 @@ void keepModelMemoryForReuse();
 // pages anyway or none, where the variable already names the setting (the user's choice, or the
 // restarted program) and when the restart fails. Call first thing in main, with main's argv.
 void restartWithHugePageHeap(char** argv);
+// Whether restartWithHugePageHeap would start the program again now.
+bool heapRestartWanted();
 
 }  // namespace rv
