@@ -344,11 +344,8 @@ void MainWindow::openStartFile(PathLoad started) {
     if (startFileOpened_)
         return;
     startFileOpened_ = true;
-    menuLoadFromMenu_ = false;
     releaseCurrent();
-    loadingPath_ = QString::fromStdString(started.path);
-    menuLoad_ = std::move(started);
-    workTimer_.start();
+    takeLoad(std::move(started), false);
 }
 
 void MainWindow::runCommand(int command) {
@@ -437,10 +434,14 @@ void MainWindow::tellWarnings(const std::vector<std::string>& warnings, bool inM
 void MainWindow::startLoad(const std::string& path, bool fromMenu, bool simplify) {
     if (menuLoad_ || batch_.busy())
         return;
-    menuLoadFromMenu_ = fromMenu;
     releaseCurrent();
-    loadingPath_ = QString::fromStdString(path);
-    menuLoad_ = beginLoadByPath(path, LoadOptions{simplify}, true);
+    takeLoad(beginLoadByPath(path, LoadOptions{simplify}, true), fromMenu);
+}
+
+void MainWindow::takeLoad(PathLoad load, bool fromMenu) {
+    menuLoadFromMenu_ = fromMenu;
+    loadingPath_ = QString::fromStdString(load.path);
+    menuLoad_ = std::move(load);
     workTimer_.start();
 }
 

@@ -86,6 +86,8 @@ private:
     // A load from the menu tells its losses in a message; one from the command line only in the
     // status line.
     void startLoad(const std::string& path, bool fromMenu, bool simplify = false);
+    // Makes `load` the window's load in progress (the current model already released).
+    void takeLoad(PathLoad load, bool fromMenu);
     // Asks whether to simplify a model refused as over the limits (the refusal given).
     bool askSimplify(const std::string& refusal);
     void pollWork();
